@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// How a dialogue that ended by itself ended, for front ends that report more than the log.
+struct TransferSummary {
+    enum class Outcome {
+        Completed,  // the total exchange took place (matched or not)
+        PortClosed, // the port was closed under a running transfer
+        DeviceLost, // the device went away
+        FileError,  // a response file or the dump file failed
+        RangeError, // first block or count out of range
+    };
+
+    Outcome outcome = Outcome::Completed;
+    int firstBlock = 0;     // first block of this transfer
+    int count = 0;          // blocks asked for in this transfer
+    int blocksWritten = 0;  // records written by this transfer
+    int resumedRecords = 0; // records that were already in the dump file before it
+    QList<int> badSumBlocks;
+    bool totalReceived = false;
+    int loaderTotal = 0;
+    int computedTotal = 0;
+    QString dumpPath;
+    QString error; // what failed, for the outcomes other than Completed
+
+    bool totalMatched() const { return totalReceived && loaderTotal == computedTotal; }
+    bool clean() const {
+        return outcome == Outcome::Completed && totalMatched() && badSumBlocks.isEmpty();
+    }
+};

@@ -1,0 +1,87 @@
+#include "commcontrol.h"
+
+CommControl::CommControl(QObject* parent) : QObject(parent) {}
+
+CommControl::~CommControl() = default;
+
+void CommControl::setPortOpen(bool open) {
+    if (open == m_open)
+        return;
+    if (open) {
+        clearInput();
+        openDevice();
+        m_open = true;
+        return;
+    }
+    m_open = false;
+    closeDevice();
+    clearInput();
+    Q_EMIT closed();
+}
+
+void CommControl::setOutput(const QByteArray& text) {
+    if (!m_open || text.isEmpty())
+        return;
+    writeDevice(text);
+}
+
+QByteArray CommControl::Input() {
+    const qsizetype waiting = m_rx.size() - m_rxPos;
+    const qsizetype take = (m_inputLen <= 0) ? waiting : qMin<qsizetype>(m_inputLen, waiting);
+    QByteArray out = m_rx.mid(m_rxPos, take);
+    m_rxPos += take;
+    if (m_rxPos == m_rx.size()) {
+        m_rx.clear();
+        m_rxPos = 0;
+    } else if (m_rxPos > 65536 && m_rxPos * 2 > m_rx.size()) {
+        m_rx.remove(0, m_rxPos);
+        m_rxPos = 0;
+    }
+    return out;
+}
+
+void CommControl::deliver(const QByteArray& bytes) {
+    if (!m_open || bytes.isEmpty())
+        return;
+    m_rx.append(bytes);
+    ++m_arrivals;
+    // A handler that lets the event loop run (a modal message box) may see more bytes arrive;
+    // they are only buffered here and the outer run below raises their events in order.
+    if (m_delivering)
+        return;
+    m_delivering = true;
+    raiseEvents();
+    m_delivering = false;
+}
+
+void CommControl::raiseEvents() {
+    quint64 seen = 0;
+    do {
+        seen = m_arrivals;
+        while (m_open && m_rThreshold > 0 && InBufferCount() >= m_rThreshold) {
+            const int before = InBufferCount();
+            m_commEvent = comEvReceive;
+            Q_EMIT OnComm();
+            if (InBufferCount() >= before)
+                break; // the handler took nothing: wait for the next arrival instead of spinning
+        }
+        if (m_open)
+            Q_EMIT inputArrived();
+    } while (m_open && seen != m_arrivals);
+}
+
+void CommControl::lose(const QString& description) {
+    if (!m_open)
+        return;
+    m_open = false;
+    closeDevice();
+    clearInput();
+    m_commEvent = comEvDeviceLost;
+    Q_EMIT closed();
+    Q_EMIT deviceLost(description);
+}
+
+void CommControl::clearInput() {
+    m_rx.clear();
+    m_rxPos = 0;
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <stdexcept>
+
+// Raised by setPortOpen(true) when the device cannot be opened; what() is the operator-facing
+// description (what failed and what to do about it).
+class PortOpenError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The serial control the dialogue talks through. Every byte is one character both ways.
+// The receive side lives here, so the real adapter and the in-memory fake raise receive events
+// exactly alike; a subclass only opens, closes and writes its device and hands over what it
+// received through deliver().
+class CommControl : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int comEvReceive = 2;
+    static constexpr int comEvDeviceLost = 1001;
+    static constexpr int BaudRate = 115200;
+
+    explicit CommControl(QObject* parent = nullptr);
+    ~CommControl() override;
+
+    int CommPort() const { return m_commPort; }
+    void setCommPort(int port) { m_commPort = port; }
+
+    bool PortOpen() const { return m_open; }
+    // Opening throws PortOpenError. Closing drops whatever was still buffered.
+    void setPortOpen(bool open);
+
+    // Queues the bytes for sending, in order. Ignored while the port is closed.
+    void setOutput(const QByteArray& text);
+
+    // Removes and returns up to InputLen waiting bytes (all of them when InputLen is 0).
+    QByteArray Input();
+    int InputLen() const { return m_inputLen; }
+    void setInputLen(int length) { m_inputLen = length; }
+    int InBufferCount() const { return static_cast<int>(m_rx.size() - m_rxPos); }
+
+    // 0: no receive events; n > 0: a receive event while at least n bytes are waiting, which
+    // with n = 1 is one event per received byte as long as the handler reads one each time.
+    int RThreshold() const { return m_rThreshold; }
+    void setRThreshold(int threshold) { m_rThreshold = threshold; }
+
+    int CommEvent() const { return m_commEvent; }
+
+    // The device the current CommPort stands for (a path on Linux).
+    virtual QString deviceName() const = 0;
+
+Q_SIGNALS:
+    void OnComm();
+    // Raised after every arrival of bytes, whatever RThreshold is: the block transfer waits on it.
+    void inputArrived();
+    // The port went from open to closed, by setPortOpen(false) or because the device went away.
+    void closed();
+    // The device went away while open. Raised once; the port is already closed when it arrives.
+    void deviceLost(const QString& description);
+
+protected:
+    virtual void openDevice() = 0;
+    virtual void closeDevice() = 0;
+    virtual void writeDevice(const QByteArray& bytes) = 0;
+
+    // Called by the subclass with every chunk it received, in arrival order.
+    void deliver(const QByteArray& bytes);
+    // Called by the subclass when its device vanished; closes the port and reports it once.
+    void lose(const QString& description);
+
+private:
+    void raiseEvents();
+    void clearInput();
+
+    int m_commPort = 1;
+    bool m_open = false;
+    int m_inputLen = 1;
+    int m_rThreshold = 1;
+    int m_commEvent = 0;
+    QByteArray m_rx;
+    qsizetype m_rxPos = 0;
+    quint64 m_arrivals = 0;
+    bool m_delivering = false;
+};

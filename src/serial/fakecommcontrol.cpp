@@ -1,0 +1,16 @@
+#include "fakecommcontrol.h"
+
+FakeCommControl::FakeCommControl(QObject* parent) : CommControl(parent) {}
+
+QString FakeCommControl::deviceName() const {
+    return QStringLiteral("fake:COM%1").arg(CommPort());
+}
+
+void FakeCommControl::openDevice() {
+    if (!m_openFailure.isEmpty()) {
+        const QString why = m_openFailure;
+        m_openFailure.clear();
+        throw PortOpenError(why.toStdString());
+    }
+    ++m_opens;
+}

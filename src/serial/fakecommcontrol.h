@@ -1,0 +1,36 @@
+#pragma once
+
+#include "commcontrol.h"
+
+#include <QByteArrayList>
+
+// In-memory port for unit tests: push() plays bytes arriving from the line, sent() returns
+// everything written so far, writes() each write on its own.
+class FakeCommControl : public CommControl {
+    Q_OBJECT
+public:
+    explicit FakeCommControl(QObject* parent = nullptr);
+
+    QString deviceName() const override;
+
+    void push(const QByteArray& bytes) { deliver(bytes); }
+    void vanish(const QString& description) { lose(description); }
+
+    QByteArray sent() const { return m_writes.join(); }
+    const QByteArrayList& writes() const { return m_writes; }
+    void clearSent() { m_writes.clear(); }
+
+    // The next opening fails with this description; empty makes openings succeed again.
+    void failNextOpen(const QString& description) { m_openFailure = description; }
+    int openCount() const { return m_opens; }
+
+protected:
+    void openDevice() override;
+    void closeDevice() override {}
+    void writeDevice(const QByteArray& bytes) override { m_writes.append(bytes); }
+
+private:
+    QByteArrayList m_writes;
+    QString m_openFailure;
+    int m_opens = 0;
+};

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QString>
+
+// COMn (n = 1..4) opens the device named by $DECODUMP_COMn when it is set, else the platform's
+// own name for serial port n (/dev/ttyS<n-1> on Linux, COMn on Windows). Read at each call, so a
+// change of the variable takes effect at the next opening.
+QString deviceForCommPort(int port);
