@@ -1,0 +1,377 @@
+#include "dialogue.h"
+
+#include "commcontrol.h"
+#include "numeric.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QByteArray CR = "\r";
+
+QString fileProblem(const QFile& file) {
+    return file.errorString().isEmpty() ? QStringLiteral("error desconocido") : file.errorString();
+}
+
+} // namespace
+
+Dialogue::Dialogue(CommControl& port, OperatorSide& operatorSide, QObject* parent)
+    : QObject(parent), m_port(port), m_op(operatorSide),
+      m_responsesFolder(QCoreApplication::applicationDirPath() + QStringLiteral("/Respuestas")) {
+    connect(&m_port, &CommControl::OnComm, this, &Dialogue::Serie1_OnComm);
+    connect(&m_port, &CommControl::inputArrived, this, &Dialogue::advance);
+    connect(&m_port, &CommControl::closed, this, &Dialogue::onPortClosed);
+    connect(&m_port, &CommControl::deviceLost, this, &Dialogue::onDeviceLost);
+}
+
+Dialogue::~Dialogue() = default;
+
+void Dialogue::Serie1_OnComm() {
+    if (m_port.CommEvent() != CommControl::comEvReceive)
+        return;
+    const QByteArray received = m_port.Input();
+    if (!Info_Mostrada) {
+        m_op.appendLog(QStringLiteral("Recibiendo info...\r\n"));
+        Info_Mostrada = true;
+    }
+    if (received == CR)
+        return;
+    if (received != "\n") {
+        Linea_Rx += received;
+        return;
+    }
+    m_op.appendLog(QStringLiteral("o"));
+    dispatch();
+}
+
+void Dialogue::dispatch() {
+    const QByteArray line = Linea_Rx;
+
+    if (line == "ack") {
+        Linea_Rx.clear();
+        if (Descarga_Armada) {
+            Descarga_Armada = false;
+            send("REQUEST_DOWNLOAD" + CR);
+            Recibe_Bloques();
+        }
+        return;
+    }
+    if (line.size() == 12 && line.startsWith("REQUEST_V")) {
+        Linea_Rx.clear();
+        return;
+    }
+    if (line == "BL_FLASH_INFO") {
+        Linea_Rx.clear();
+        return;
+    }
+    if (line.endsWith("BL_FLASH_END")) {
+        m_op.stopTicker();
+        send("KDATA");
+        Linea_Rx.clear();
+        return;
+    }
+    if (line.startsWith("REQUEST_VERSION:")) {
+        send("ack");
+        Linea_Rx.clear();
+        return;
+    }
+    if (line == "REQDATA_START_BLOCK") {
+        send(fourDigitForm(numericValue(m_op.startBlockText())).toLatin1());
+        Linea_Rx.clear();
+        return;
+    }
+    if (line == "REQDATA_BLOCK") {
+        send(fourDigitForm(numericValue(m_op.blockCountText())).toLatin1());
+        Descarga_Armada = true;
+        Linea_Rx.clear();
+        return;
+    }
+    if (line == "0000") {
+        Linea_Rx.clear();
+        Num_Respuesta = 4;
+        if (Envia_Parrafada(Num_Respuesta))
+            m_op.appendLog(QStringLiteral("Solicitando firmware...\r\n"));
+        return;
+    }
+    if (line.size() == 4 && numericValue(line) > 0) {
+        Linea_Rx.clear();
+        Num_Respuesta = 5;
+        if (Envia_Parrafada(Num_Respuesta))
+            Recibe_Bloques();
+        return;
+    }
+    Linea_Rx.clear();
+}
+
+QString Dialogue::responseFilePath(qint32 n) const {
+    return m_responsesFolder + QStringLiteral("/Respuesta") + plainDecimal(n) +
+           QStringLiteral(".TXT");
+}
+
+bool Dialogue::Envia_Parrafada(qint32 n) {
+    const QString path = responseFilePath(n);
+    const auto cannotRead = [&](const QString& why) {
+        m_summary = TransferSummary{};
+        failAndDisarm(TransferSummary::Outcome::FileError,
+                      QStringLiteral("No se puede leer el archivo de respuesta ") + path +
+                          QStringLiteral("\r\n\r\n") + why);
+        return false;
+    };
+    if (!QFileInfo(m_responsesFolder).isDir())
+        return cannotRead(QStringLiteral("La carpeta ") + m_responsesFolder +
+                          QStringLiteral(" no existe."));
+
+    Fichero_Respuesta.setFileName(path);
+    // A missing file in an existing folder is created empty: nothing is sent.
+    const QIODevice::OpenMode mode = Fichero_Respuesta.exists()
+                                         ? QIODevice::ReadOnly
+                                         : QIODevice::ReadWrite | QIODevice::NewOnly;
+    if (!Fichero_Respuesta.open(mode))
+        return cannotRead(fileProblem(Fichero_Respuesta));
+    const QByteArray content = Fichero_Respuesta.readAll();
+    const bool readFailed = Fichero_Respuesta.error() != QFileDevice::NoError;
+    const QString problem = fileProblem(Fichero_Respuesta);
+    Fichero_Respuesta.close();
+    if (readFailed)
+        return cannotRead(problem);
+
+    for (const char byte : content)
+        send(QByteArray(1, byte));
+    return true;
+}
+
+void Dialogue::Timer1_Timer() {
+    if (m_port.PortOpen())
+        send(QByteArray(1, BreakIn));
+    Descarga_Armada = false;
+}
+
+void Dialogue::portArmed() {
+    Suma_Total = 0;
+    m_port.setRThreshold(1);
+    m_port.setInputLen(1);
+}
+
+QString Dialogue::dumpPath() const {
+    return m_op.folderText() + m_op.fileNameText();
+}
+
+void Dialogue::Recibe_Bloques() {
+    m_op.setProgress(QStringLiteral("."));
+    m_op.appendLog(QStringLiteral("\r\nRECIBIENDO DATOS\r\n"));
+    m_port.setRThreshold(0);
+    m_port.setInputLen(FrameSize);
+
+    QDir().mkdir(m_op.folderText());
+    const QString path = dumpPath();
+    m_summary = TransferSummary{};
+    m_summary.dumpPath = path;
+    m_summary.resumedRecords = m_resumeRecords;
+    m_portGone = false;
+    m_lossPending = false;
+    if (m_resumeRecords == 0)
+        QFile::remove(path);
+
+    Num_Fichero.setFileName(path);
+    if (!Num_Fichero.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        failAndDisarm(TransferSummary::Outcome::FileError,
+                      QStringLiteral("No se puede crear el archivo ") + path +
+                          QStringLiteral("\r\n\r\n") + fileProblem(Num_Fichero));
+        return;
+    }
+
+    // The first block and the count are made whole numbers once; the requests, the progress
+    // caption and the record numbers all use these same values.
+    const std::optional<qint32> first = wholeNumber(numericValue(m_op.startBlockText()));
+    const std::optional<qint32> count = wholeNumber(numericValue(m_op.blockCountText()));
+    const qint64 last = qint64(first.value_or(0)) + count.value_or(0) - 1;
+    if (!first || !count || !wholeNumber(double(last))) {
+        Num_Fichero.close();
+        failAndDisarm(TransferSummary::Outcome::RangeError,
+                      QStringLiteral("El rango de bloques no es válido: bloque inicial \"") +
+                          m_op.startBlockText() + QStringLiteral("\", bloques \"") +
+                          m_op.blockCountText() + QStringLiteral("\"."));
+        return;
+    }
+    m_first = *first;
+    m_count = *count;
+    m_last = static_cast<qint32>(last);
+    m_block = m_first;
+    m_summary.firstBlock = m_first;
+    m_summary.count = m_count;
+
+    m_state = State::Blocks;
+    if (m_block > m_last)
+        beginEnd();
+    else
+        requestBlock();
+    advance();
+}
+
+void Dialogue::requestBlock() {
+    send("REQUEST_1024DOWN:" + QByteArray::number(m_block) + CR);
+    m_op.setProgress(fourDigitForm(m_block - m_first + 1) + QLatin1Char('/') +
+                     fourDigitForm(m_count));
+}
+
+void Dialogue::advance() {
+    if (m_advancing || m_state == State::Idle)
+        return;
+    m_advancing = true;
+    while (m_state == State::Blocks && m_port.InBufferCount() >= FrameSize)
+        takeFrame();
+    if (m_state == State::Total && m_port.InBufferCount() > 0)
+        finishTotal();
+    m_advancing = false;
+}
+
+void Dialogue::takeFrame() {
+    const QByteArray frame = m_port.Input();
+    int blockSum = 0;
+    for (int j = 0; j < BlockSize; ++j) {
+        const auto byte = static_cast<quint8>(frame[j]);
+        Bloque[static_cast<size_t>(j)] = byte;
+        blockSum = (blockSum + byte) % 65536;
+        Suma_Total = (Suma_Total + byte) % 65536;
+    }
+    Suma_Bloque = static_cast<quint8>(frame[BlockSize]);
+
+    const qint32 index = m_block - m_first + 1;
+    const bool sumOk = blockSum % 256 == Suma_Bloque;
+    if (!sumOk) {
+        m_summary.badSumBlocks.append(m_block);
+        m_op.showMessage(QStringLiteral("CRC No Ok!!!"), OperatorSide::IconExclamation);
+    }
+
+    // Written even when the port went away while the message was open: a received block is
+    // never dropped.
+    const qint64 offset = (qint64(m_resumeRecords) + index - 1) * BlockSize;
+    if (!Num_Fichero.seek(offset) ||
+        Num_Fichero.write(reinterpret_cast<const char*>(Bloque.data()), BlockSize) != BlockSize) {
+        const QString problem = fileProblem(Num_Fichero);
+        Num_Fichero.close();
+        failAndDisarm(TransferSummary::Outcome::FileError,
+                      QStringLiteral("No se puede escribir el archivo ") + m_summary.dumpPath +
+                          QStringLiteral("\r\n\r\n") + problem);
+        return;
+    }
+    ++m_summary.blocksWritten;
+    m_op.blockReceived(index, m_count, sumOk);
+
+    if (m_lossPending) {
+        reportDeviceLost(m_lossDescription);
+        return;
+    }
+    if (m_portGone) {
+        endCutShort();
+        return;
+    }
+
+    send("1024DOWN_SUCCESS:" + QByteArray::number(m_block) + CR);
+    if (m_block == m_last) {
+        beginEnd();
+        return;
+    }
+    ++m_block;
+    requestBlock();
+}
+
+void Dialogue::beginEnd() {
+    m_port.setRThreshold(0);
+    m_port.setInputLen(1);
+    send("REQUEST_TOTALCRC" + CR);
+    Suma_Total %= 256;
+    Num_Fichero.close();
+    m_state = State::Total;
+}
+
+void Dialogue::finishTotal() {
+    const auto total = static_cast<quint8>(m_port.Input().at(0));
+    m_summary.totalReceived = true;
+    m_summary.loaderTotal = total;
+    m_summary.computedTotal = Suma_Total;
+    if (total == Suma_Total)
+        send("DOWN_SUCCESS" + CR);
+    m_state = State::Idle;
+
+    m_op.appendLog(QStringLiteral("FIN DE LA DESCARGA\r\n"));
+    if (m_summary.totalMatched() && m_summary.badSumBlocks.isEmpty()) {
+        m_op.showMessage(QStringLiteral("Descarga finalizada."), OperatorSide::IconInformation);
+    } else {
+        const QString total =
+            m_summary.totalMatched()
+                ? QStringLiteral("El total coincide")
+                : QStringLiteral("El total no coincide (recibido %1, calculado %2)")
+                      .arg(m_summary.loaderTotal)
+                      .arg(m_summary.computedTotal);
+        m_op.showMessage(QStringLiteral("Descarga finalizada.\r\n%1; %2 bloques con suma errónea.")
+                             .arg(total)
+                             .arg(m_summary.badSumBlocks.size()),
+                         OperatorSide::IconExclamation);
+    }
+    m_op.selectNoPort();
+    m_op.enablePortList();
+    m_op.dialogueEnded(m_summary);
+}
+
+void Dialogue::stopTransfer() {
+    if (Num_Fichero.isOpen())
+        Num_Fichero.close();
+    m_state = State::Idle;
+    m_portGone = false;
+    m_lossPending = false;
+}
+
+void Dialogue::failAndDisarm(TransferSummary::Outcome outcome, const QString& message) {
+    stopTransfer();
+    m_summary.outcome = outcome;
+    m_summary.error = message;
+    m_op.stopTicker();
+    m_op.showMessage(message, OperatorSide::IconCritical);
+    m_op.selectNoPort();
+    m_op.enablePortList();
+    m_op.dialogueEnded(m_summary);
+}
+
+void Dialogue::endCutShort() {
+    stopTransfer();
+    m_summary.outcome = TransferSummary::Outcome::PortClosed;
+    m_summary.error = QStringLiteral("Puerto cerrado durante la descarga.");
+    m_op.dialogueEnded(m_summary);
+}
+
+void Dialogue::onPortClosed() {
+    if (m_state == State::Idle)
+        return;
+    if (m_advancing) {
+        m_portGone = true; // the transfer is inside a message box; it ends once that closes
+        return;
+    }
+    endCutShort();
+}
+
+void Dialogue::onDeviceLost(const QString& description) {
+    if (m_advancing && m_state != State::Idle) {
+        m_lossPending = true;
+        m_lossDescription = description;
+        return;
+    }
+    reportDeviceLost(description);
+}
+
+void Dialogue::reportDeviceLost(const QString& description) {
+    const bool running = m_state != State::Idle;
+    stopTransfer();
+    if (!running)
+        m_summary = TransferSummary{};
+    failAndDisarm(TransferSummary::Outcome::DeviceLost,
+                  QStringLiteral("Se ha perdido la conexión con el COM") +
+                      plainDecimal(m_port.CommPort()) + QStringLiteral(" (") + m_port.deviceName() +
+                      QStringLiteral(").\r\n\r\n") + description);
+}
+
+void Dialogue::send(const QByteArray& text) {
+    m_port.setOutput(text);
+}

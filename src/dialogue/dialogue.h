@@ -74,14 +74,16 @@ private:
 
     void dispatch();
     void advance();
-    bool takeFrame();
+    void takeFrame();
     void requestBlock();
     void beginEnd();
     void finishTotal();
-    void abortTransfer(TransferSummary::Outcome outcome, const QString& why);
+    void stopTransfer();
+    void endCutShort();
     void failAndDisarm(TransferSummary::Outcome outcome, const QString& message);
     void onPortClosed();
     void onDeviceLost(const QString& description);
+    void reportDeviceLost(const QString& description);
     void send(const QByteArray& text);
     QString dumpPath() const;
 
@@ -92,6 +94,9 @@ private:
 
     State m_state = State::Idle;
     bool m_advancing = false;
+    bool m_portGone = false;    // closed while the transfer was inside a message box
+    bool m_lossPending = false; // device lost while the transfer was inside a message box
+    QString m_lossDescription;
     qint32 m_first = 0; // F
     qint32 m_last = 0;  // L
     qint32 m_count = 0; // C

@@ -37,5 +37,7 @@ public:
 
     // Progress and outcome for front ends that want more than the caption; no-ops by default.
     virtual void blockReceived(int /*index*/, int /*count*/, bool /*sumOk*/) {}
-    virtual void transferEnded(const TransferSummary& /*summary*/) {}
+    // The dialogue ended by itself: the total exchange finished, or a transfer was cut short,
+    // or the device went away, or a file failed. Called last, after the disarm.
+    virtual void dialogueEnded(const TransferSummary& /*summary*/) {}
 };

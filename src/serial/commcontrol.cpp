@@ -77,8 +77,8 @@ void CommControl::lose(const QString& description) {
     closeDevice();
     clearInput();
     m_commEvent = comEvDeviceLost;
-    Q_EMIT closed();
     Q_EMIT deviceLost(description);
+    Q_EMIT closed();
 }
 
 void CommControl::clearInput() {

@@ -59,7 +59,8 @@ Q_SIGNALS:
     void inputArrived();
     // The port went from open to closed, by setPortOpen(false) or because the device went away.
     void closed();
-    // The device went away while open. Raised once; the port is already closed when it arrives.
+    // The device went away while open. Raised once, before closed(); the port is already closed
+    // when it arrives.
     void deviceLost(const QString& description);
 
 protected:

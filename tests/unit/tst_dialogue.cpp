@@ -1,0 +1,654 @@
+#include "dialogue.h"
+#include "fakecommcontrol.h"
+#include "fakeoperator.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray blockData(int n) {
+    QByteArray data(Dialogue::BlockSize, Qt::Uninitialized);
+    for (int j = 0; j < data.size(); ++j)
+        data[j] = static_cast<char>((n * 7 + j * 13 + (j >> 5)) & 0xFF);
+    return data;
+}
+
+quint8 sumOf(const QByteArray& data) {
+    unsigned sum = 0;
+    for (const char c : data)
+        sum += static_cast<quint8>(c);
+    return static_cast<quint8>(sum);
+}
+
+QByteArray frameOf(const QByteArray& data, int sumDelta = 0) {
+    return data + char(sumOf(data) + sumDelta) + QByteArray(7, '\x55');
+}
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+} // namespace
+
+class TestDialogue : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FakeCommControl> m_port;
+    std::unique_ptr<FakeOperator> m_op;
+    std::unique_ptr<Dialogue> m_dialogue;
+    QByteArray m_resp4 = QByteArray("R4\x00\r\n\xff", 6);
+    QByteArray m_resp5 = QByteArray("R5\r\n", 4);
+
+    QString respDir() const { return m_dir->filePath(QStringLiteral("Respuestas")); }
+    QString dumpPath() const { return m_op->folder + m_op->fileName; }
+
+    void arm() {
+        m_port->setPortOpen(true);
+        m_dialogue->portArmed();
+    }
+
+    // Plays the loader: answers every block request with its frame, then the total request
+    // with the sum of what it served.
+    void serve(const QHash<int, int>& sumDelta = {}, int totalDelta = 0) {
+        quint8 total = 0;
+        for (int guard = 0; guard < 5000 && m_port->PortOpen(); ++guard) {
+            QByteArray last;
+            for (const QByteArray& write : m_port->writes())
+                if (write != "\x1f")
+                    last = write;
+            if (last.startsWith("REQUEST_1024DOWN:")) {
+                const int n = last.mid(17).chopped(1).toInt();
+                const QByteArray data = blockData(n);
+                total += sumOf(data);
+                m_port->push(frameOf(data, sumDelta.value(n)));
+            } else if (last == "REQUEST_TOTALCRC\r") {
+                m_port->push(QByteArray(1, char(total + totalDelta)));
+            } else {
+                return;
+            }
+        }
+    }
+
+    QByteArray dumpContent() const {
+        QFile file(dumpPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+private Q_SLOTS:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("Respuestas")));
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("Descarga")));
+        writeFile(respDir() + QStringLiteral("/Respuesta4.TXT"), m_resp4);
+        writeFile(respDir() + QStringLiteral("/Respuesta5.TXT"), m_resp5);
+        m_port = std::make_unique<FakeCommControl>();
+        m_op = std::make_unique<FakeOperator>(*m_port);
+        m_op->folder = m_dir->filePath(QStringLiteral("Descarga/"));
+        m_dialogue = std::make_unique<Dialogue>(*m_port, *m_op);
+        m_dialogue->setResponsesFolder(respDir());
+        arm();
+    }
+    void cleanup() {
+        m_dialogue.reset();
+        m_op.reset();
+        m_port.reset();
+        m_dir.reset();
+    }
+
+    void lineAssembly_data() {
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QByteArray>("pending");
+        const QString info = QStringLiteral("Recibiendo info...\r\n");
+        QTest::newRow("CR LF ends") << QByteArray("REQUEST_VERSION:1\r\n") << QByteArray("ack")
+                                    << info + "o" << QByteArray();
+        QTest::newRow("CR inside") << QByteArray("REQ\rUEST_VERSION:\r\r\n") << QByteArray("ack")
+                                   << info + "o" << QByteArray();
+        QTest::newRow("LF alone ends")
+            << QByteArray("REQUEST_VERSION:\n") << QByteArray("ack") << info + "o" << QByteArray();
+        QTest::newRow("CR alone does not end") << QByteArray("REQUEST_VERSION:\r") << QByteArray()
+                                               << info << QByteArray("REQUEST_VERSION:");
+        QTest::newRow("empty lines")
+            << QByteArray("\n\n") << QByteArray() << info + "oo" << QByteArray();
+        QTest::newRow("first character CR")
+            << QByteArray("\r") << QByteArray() << info << QByteArray();
+        QTest::newRow("NUL is data")
+            << QByteArray("\0ack\n", 5) << QByteArray() << info + "o" << QByteArray();
+        QTest::newRow("partial line kept")
+            << QByteArray("o\nabc") << QByteArray() << info + "o" << QByteArray("abc");
+        QTest::newRow("two lines") << QByteArray("REQUEST_VERSION:a\nREQUEST_VERSION:b\n")
+                                   << QByteArray("ackack") << info + "oo" << QByteArray();
+    }
+    void lineAssembly() {
+        QFETCH(QByteArray, received);
+        QFETCH(QByteArray, sent);
+        QFETCH(QString, log);
+        QFETCH(QByteArray, pending);
+        m_port->push(received);
+        QCOMPARE(m_port->sent(), sent);
+        QCOMPARE(m_op->log, log);
+        QCOMPARE(m_dialogue->Linea_Rx, pending);
+        QVERIFY(m_dialogue->Info_Mostrada);
+    }
+
+    void dispatch_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("startText");
+        QTest::addColumn<QString>("countText");
+        QTest::addColumn<bool>("armedBefore");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<bool>("armedAfter");
+        QTest::addColumn<bool>("transfer");
+        QTest::addColumn<int>("tickerStops");
+
+        const QByteArray download = "REQUEST_DOWNLOAD\rREQUEST_1024DOWN:1984\r";
+        QTest::newRow("ack armed") << QByteArray("ack") << "1984"
+                                   << "0064" << true << download << false << true << 0;
+        QTest::newRow("ack not armed") << QByteArray("ack") << "1984"
+                                       << "0064" << false << QByteArray() << false << false << 0;
+        QTest::newRow("ACK is not ack") << QByteArray("ACK") << "1984"
+                                        << "0064" << true << QByteArray() << true << false << 0;
+        QTest::newRow("REQUEST_V and three") << QByteArray("REQUEST_VXYZ") << "1"
+                                             << "1" << false << QByteArray() << false << false << 0;
+        QTest::newRow("BL_FLASH_INFO") << QByteArray("BL_FLASH_INFO") << "1"
+                                       << "1" << false << QByteArray() << false << false << 0;
+        QTest::newRow("BL_FLASH_INFO longer")
+            << QByteArray("BL_FLASH_INFO2") << "1"
+            << "1" << false << QByteArray() << false << false << 0;
+        QTest::newRow("BL_FLASH_END alone")
+            << QByteArray("BL_FLASH_END") << "1"
+            << "1" << false << QByteArray("KDATA") << false << false << 1;
+        QTest::newRow("ends in BL_FLASH_END")
+            << QByteArray("xx BL_FLASH_END") << "1"
+            << "1" << false << QByteArray("KDATA") << false << false << 1;
+        QTest::newRow("version line ending in BL_FLASH_END")
+            << QByteArray("REQUEST_VERSION:1.0BL_FLASH_END") << "1"
+            << "1" << false << QByteArray("KDATA") << false << false << 1;
+        QTest::newRow("REQUEST_VERSION: alone")
+            << QByteArray("REQUEST_VERSION:") << "1"
+            << "1" << false << QByteArray("ack") << false << false << 0;
+        QTest::newRow("start block 1984")
+            << QByteArray("REQDATA_START_BLOCK") << "1984"
+            << "1" << false << QByteArray("1984") << false << false << 0;
+        QTest::newRow("start block 64")
+            << QByteArray("REQDATA_START_BLOCK") << "64"
+            << "1" << false << QByteArray("0064") << false << false << 0;
+        QTest::newRow("start block empty")
+            << QByteArray("REQDATA_START_BLOCK") << ""
+            << "1" << false << QByteArray("0000") << false << false << 0;
+        QTest::newRow("start block half")
+            << QByteArray("REQDATA_START_BLOCK") << "2.5"
+            << "1" << false << QByteArray("0002") << false << false << 0;
+        QTest::newRow("count") << QByteArray("REQDATA_BLOCK") << "1"
+                               << "0064" << false << QByteArray("0064") << true << false << 0;
+        QTest::newRow("count again") << QByteArray("REQDATA_BLOCK") << "1"
+                                     << "12ab" << true << QByteArray("0012") << true << false << 0;
+        QTest::newRow("count negative")
+            << QByteArray("REQDATA_BLOCK") << "1"
+            << "-5" << false << QByteArray("-0005") << true << false << 0;
+        QTest::newRow("0000") << QByteArray("0000") << "1"
+                              << "1" << false << m_resp4 << false << false << 0;
+        QTest::newRow("1984") << QByteArray("1984") << "0010"
+                              << "0001" << true << m_resp5 + "REQUEST_1024DOWN:10\r" << true << true
+                              << 0;
+        QTest::newRow("spaced 1 2")
+            << QByteArray(" 1 2") << "0010"
+            << "0001" << false << m_resp5 + "REQUEST_1024DOWN:10\r" << false << true << 0;
+        QTest::newRow("four letters") << QByteArray("abcd") << "1"
+                                      << "1" << false << QByteArray() << false << false << 0;
+        QTest::newRow("negative four") << QByteArray("-123") << "1"
+                                       << "1" << false << QByteArray() << false << false << 0;
+        QTest::newRow("zero fraction") << QByteArray("0.00") << "1"
+                                       << "1" << false << QByteArray() << false << false << 0;
+        QTest::newRow("five digits") << QByteArray("12345") << "1"
+                                     << "1" << false << QByteArray() << false << false << 0;
+        QTest::newRow("empty line") << QByteArray() << "1"
+                                    << "1" << true << QByteArray() << true << false << 0;
+    }
+    void dispatch() {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, startText);
+        QFETCH(QString, countText);
+        QFETCH(bool, armedBefore);
+        QFETCH(QByteArray, sent);
+        QFETCH(bool, armedAfter);
+        QFETCH(bool, transfer);
+        QFETCH(int, tickerStops);
+        m_op->startBlock = startText;
+        m_op->blockCount = countText;
+        m_dialogue->Descarga_Armada = armedBefore;
+        m_port->push(line + "\n");
+        QCOMPARE(m_port->sent(), sent);
+        QCOMPARE(m_dialogue->Descarga_Armada, armedAfter);
+        QCOMPARE(m_dialogue->transferRunning(), transfer);
+        QCOMPARE(m_op->tickerStops, tickerStops);
+        QVERIFY(m_dialogue->Linea_Rx.isEmpty());
+        QVERIFY(m_op->log.startsWith(QStringLiteral("Recibiendo info...\r\no")));
+        QCOMPARE(m_op->log.count(QStringLiteral("\r\no")), 1);
+    }
+
+    void countTwiceThenAck() {
+        m_port->push("REQDATA_BLOCK\nREQDATA_BLOCK\nack\n");
+        QCOMPARE(m_port->writes().mid(0, 3),
+                 (QByteArrayList{"0064", "0064", "REQUEST_DOWNLOAD\r"}));
+        QVERIFY(m_dialogue->transferRunning());
+    }
+
+    void tickBetweenCountAndAck() {
+        m_port->push("REQDATA_BLOCK\n");
+        m_dialogue->Timer1_Timer();
+        m_port->push("ack\n");
+        QCOMPARE(m_port->writes(), (QByteArrayList{"0064", "\x1f"}));
+        QVERIFY(!m_dialogue->transferRunning());
+        QVERIFY(!m_dialogue->Descarga_Armada);
+    }
+
+    void tickOnClosedPortSendsNothing() {
+        m_port->setPortOpen(false);
+        m_dialogue->Descarga_Armada = true;
+        m_dialogue->Timer1_Timer();
+        QVERIFY(m_port->writes().isEmpty());
+        QVERIFY(!m_dialogue->Descarga_Armada);
+    }
+
+    void logOrderOfDroppedLinesAndFirmware() {
+        m_port->push("junk\nmore\n\n0000\n");
+        QCOMPARE(m_op->log, QStringLiteral("Recibiendo info...\r\noooo"
+                                           "Solicitando firmware...\r\n"));
+        QCOMPARE(m_dialogue->Num_Respuesta, 4);
+    }
+
+    void infoLoggedOncePerRun() {
+        m_port->push("\r");
+        m_port->setPortOpen(false);
+        arm();
+        m_port->push("\r\n");
+        QCOMPARE(m_op->log.count(QStringLiteral("Recibiendo info...")), 1);
+    }
+
+    void responseFileBytesOneWriteEach() {
+        writeFile(respDir() + QStringLiteral("/Respuesta4.TXT"), QByteArray("\x00\r\n\xff", 4));
+        QVERIFY(m_dialogue->Envia_Parrafada(4));
+        QCOMPARE(m_port->writes(), (QByteArrayList{QByteArray(1, '\0'), "\r", "\n", "\xff"}));
+        QVERIFY(!m_dialogue->Fichero_Respuesta.isOpen());
+    }
+
+    void emptyResponseFileSendsNothing() {
+        writeFile(respDir() + QStringLiteral("/Respuesta4.TXT"), QByteArray());
+        QVERIFY(m_dialogue->Envia_Parrafada(4));
+        QVERIFY(m_port->writes().isEmpty());
+    }
+
+    void missingResponseFileIsCreatedEmpty() {
+        const QString path = respDir() + QStringLiteral("/Respuesta5.TXT");
+        QVERIFY(QFile::remove(path));
+        m_op->startBlock = QStringLiteral("3");
+        m_op->blockCount = QStringLiteral("1");
+        m_port->push("0003\n");
+        QVERIFY(QFile::exists(path));
+        QCOMPARE(QFileInfo(path).size(), 0);
+        QCOMPARE(m_port->writes(), (QByteArrayList{"REQUEST_1024DOWN:3\r"}));
+        QVERIFY(m_op->messages.isEmpty());
+    }
+
+    void manyResponseFilesKeepNoFileOpen() {
+        for (int i = 0; i < 2000; ++i)
+            QVERIFY(m_dialogue->Envia_Parrafada(4));
+        QCOMPARE(m_port->writes().size(), 2000 * m_resp4.size());
+    }
+
+    void responseFileFailures_data() {
+        QTest::addColumn<QString>("breakage");
+        QTest::addColumn<QString>("mentions");
+        QTest::newRow("missing folder") << "folder"
+                                        << "Respuestas";
+        QTest::newRow("file is a folder") << "directory"
+                                          << "Respuesta5.TXT";
+    }
+    void responseFileFailures() {
+        QFETCH(QString, breakage);
+        QFETCH(QString, mentions);
+        const QString path = respDir() + QStringLiteral("/Respuesta5.TXT");
+        if (breakage == QLatin1String("folder")) {
+            QVERIFY(QDir(respDir()).removeRecursively());
+        } else {
+            QVERIFY(QFile::remove(path));
+            QVERIFY(QDir().mkdir(path));
+        }
+        m_port->push("1984\nmore");
+        QCOMPARE(m_op->messages.size(), 1);
+        QCOMPARE(m_op->messages[0].icon, OperatorSide::IconCritical);
+        QVERIFY(m_op->messages[0].text.contains(path));
+        QVERIFY(m_op->messages[0].text.contains(mentions));
+        QVERIFY(!m_port->PortOpen());
+        QVERIFY(!m_dialogue->transferRunning());
+        QCOMPARE(m_op->disarms, 1);
+        QCOMPARE(m_op->portListEnabled, 1);
+        QVERIFY(m_port->writes().isEmpty());
+        QCOMPARE(m_op->ended.last().outcome, TransferSummary::Outcome::FileError);
+        // Armed again, the dialogue goes on.
+        QVERIFY(QDir().mkpath(respDir()));
+        if (breakage != QLatin1String("folder"))
+            QVERIFY(QDir().rmdir(path));
+        arm();
+        m_port->push("REQUEST_VERSION:\n");
+        QCOMPARE(m_port->sent(), QByteArray("ack"));
+    }
+
+    void wholeTransferFromAck() {
+        m_port->push("REQDATA_BLOCK\nack\n");
+        serve();
+        QByteArrayList expected{"0064", "REQUEST_DOWNLOAD\r"};
+        QStringList captions{QStringLiteral(".")};
+        for (int n = 1984; n <= 2047; ++n) {
+            expected << "REQUEST_1024DOWN:" + QByteArray::number(n) + "\r"
+                     << "1024DOWN_SUCCESS:" + QByteArray::number(n) + "\r";
+            captions << QStringLiteral("%1/0064").arg(n - 1983, 4, 10, QLatin1Char('0'));
+        }
+        expected << "REQUEST_TOTALCRC\r"
+                 << "DOWN_SUCCESS\r";
+        QCOMPARE(m_port->writes(), expected);
+        QCOMPARE(m_op->captions, captions);
+        const QByteArray dump = dumpContent();
+        QCOMPARE(dump.size(), 65536);
+        QCOMPARE(dump.left(1024), blockData(1984));
+        QCOMPARE(dump.mid(64512), blockData(2047));
+        QCOMPARE(m_op->log, QStringLiteral("Recibiendo info...\r\noo\r\nRECIBIENDO DATOS\r\n"
+                                           "FIN DE LA DESCARGA\r\n\r\nPuerto COM cerrado.\r\n"));
+        QCOMPARE(m_op->messages.size(), 1);
+        QCOMPARE(m_op->messages[0].text, QStringLiteral("Descarga finalizada."));
+        QCOMPARE(m_op->messages[0].icon, OperatorSide::IconInformation);
+        QVERIFY(!m_port->PortOpen());
+        QCOMPARE(m_op->portListEnabled, 1);
+        QCOMPARE(m_port->RThreshold(), 0);
+        QCOMPARE(m_port->InputLen(), 1);
+        QVERIFY(!m_dialogue->Num_Fichero.isOpen());
+        QVERIFY(m_op->ended.last().clean());
+        QCOMPARE(m_op->ended.last().blocksWritten, 64);
+    }
+
+    void smallRanges_data() {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("count");
+        QTest::addColumn<QList<int>>("blocks");
+        QTest::addColumn<QStringList>("captions");
+        QTest::newRow("block 7") << "0007"
+                                 << "0001" << QList<int>{7} << QStringList{".", "0001/0001"};
+        QTest::newRow("fractions to even")
+            << "2.5"
+            << "1.5" << QList<int>{2, 3} << QStringList{".", "0001/0002", "0002/0002"};
+        QTest::newRow("negative count") << "0010"
+                                        << "-5" << QList<int>{} << QStringList{"."};
+        QTest::newRow("negative blocks")
+            << "-2"
+            << "2" << QList<int>{-2, -1} << QStringList{".", "0001/0002", "0002/0002"};
+    }
+    void smallRanges() {
+        QFETCH(QString, start);
+        QFETCH(QString, count);
+        QFETCH(QList<int>, blocks);
+        QFETCH(QStringList, captions);
+        m_op->startBlock = start;
+        m_op->blockCount = count;
+        writeFile(dumpPath(), "old content");
+        m_port->push("REQDATA_BLOCK\nack\n");
+        serve();
+        QByteArrayList expected{"REQUEST_DOWNLOAD\r"};
+        QByteArray dump;
+        for (const int n : blocks) {
+            expected << "REQUEST_1024DOWN:" + QByteArray::number(n) + "\r"
+                     << "1024DOWN_SUCCESS:" + QByteArray::number(n) + "\r";
+            dump += blockData(n);
+        }
+        expected << "REQUEST_TOTALCRC\r"
+                 << "DOWN_SUCCESS\r";
+        QCOMPARE(m_port->writes().mid(1), expected);
+        QCOMPARE(m_op->captions, captions);
+        QCOMPARE(dumpContent(), dump);
+    }
+
+    void blockSums_data() {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("sum");
+        QTest::newRow("all 255") << QByteArray(1024, '\xff') << 0;
+        QTest::newRow("all 1") << QByteArray(1024, '\x01') << 0;
+        QTest::newRow("only 90") << QByteArray(1023, '\0') + char(90) << 90;
+        QTest::newRow("carry past 65535") << QByteArray(1024, '\xfe') << (1024 * 254) % 256;
+    }
+    void blockSums() {
+        QFETCH(QByteArray, data);
+        QFETCH(int, sum);
+        m_op->startBlock = QStringLiteral("0");
+        m_op->blockCount = QStringLiteral("1");
+        m_port->push("REQDATA_BLOCK\nack\n");
+        m_port->push(data + char(sum) + QByteArray(7, '\0'));
+        QVERIFY(m_op->messages.isEmpty());
+        QCOMPARE(m_dialogue->Suma_Bloque, sum);
+        QCOMPARE(m_dialogue->Suma_Total, sum);
+        m_port->push(QByteArray(1, char(sum)));
+        QCOMPARE(m_port->writes().last(), QByteArray("DOWN_SUCCESS\r"));
+    }
+
+    void badSumIsWrittenAndAcknowledged() {
+        m_op->startBlock = QStringLiteral("100");
+        m_op->blockCount = QStringLiteral("3");
+        QByteArrayList sentWhileOpen;
+        m_op->whileMessageOpen = [&](const QString& text) {
+            if (text == QLatin1String("CRC No Ok!!!"))
+                sentWhileOpen = m_port->writes();
+        };
+        m_port->push("REQDATA_BLOCK\nack\n");
+        serve({{101, 1}});
+        QCOMPARE(sentWhileOpen.last(), QByteArray("REQUEST_1024DOWN:101\r"));
+        QCOMPARE(m_op->messages.size(), 2);
+        QCOMPARE(m_op->messages[0].text, QStringLiteral("CRC No Ok!!!"));
+        QCOMPARE(m_op->messages[0].icon, OperatorSide::IconExclamation);
+        QVERIFY(m_port->writes().contains("1024DOWN_SUCCESS:101\r"));
+        QCOMPARE(dumpContent(), blockData(100) + blockData(101) + blockData(102));
+        // The bad block's bytes count in the total, so the total still matches.
+        QCOMPARE(m_port->writes().last(), QByteArray("DOWN_SUCCESS\r"));
+        QCOMPARE(m_op->messages[1].text,
+                 QStringLiteral("Descarga finalizada.\r\nEl total coincide; 1 bloques con suma "
+                                "errónea."));
+        QCOMPARE(m_op->messages[1].icon, OperatorSide::IconExclamation);
+        QCOMPARE(m_op->ended.last().badSumBlocks, QList<int>{101});
+    }
+
+    void wrongTotal() {
+        m_op->blockCount = QStringLiteral("2");
+        m_port->push("REQDATA_BLOCK\nack\n");
+        serve({}, 1);
+        QCOMPARE(m_port->writes().last(), QByteArray("REQUEST_TOTALCRC\r"));
+        QVERIFY(m_op->log.contains(QStringLiteral("FIN DE LA DESCARGA\r\n")));
+        QCOMPARE(m_op->messages.size(), 1);
+        QVERIFY(m_op->messages[0].text.startsWith(
+            QStringLiteral("Descarga finalizada.\r\nEl total no coincide")));
+        QVERIFY(m_op->messages[0].text.endsWith(QStringLiteral("0 bloques con suma errónea.")));
+        QCOMPARE(m_op->messages[0].icon, OperatorSide::IconExclamation);
+        QVERIFY(!m_op->ended.last().totalMatched());
+        QVERIFY(!m_port->PortOpen());
+    }
+
+    void surplusByteOfLastFrameIsTheTotal() {
+        m_op->startBlock = QStringLiteral("5");
+        m_op->blockCount = QStringLiteral("1");
+        m_port->push("REQDATA_BLOCK\nack\n");
+        const QByteArray data = blockData(5);
+        m_port->push(frameOf(data) + char(sumOf(data)));
+        QCOMPARE(m_port->writes().mid(4), (QByteArrayList{"REQUEST_TOTALCRC\r", "DOWN_SUCCESS\r"}));
+    }
+
+    void surplusByteShiftsTheNextFrame() {
+        m_op->startBlock = QStringLiteral("0");
+        m_op->blockCount = QStringLiteral("2");
+        m_port->push("REQDATA_BLOCK\nack\n");
+        m_port->push(frameOf(blockData(0)) + 'X');
+        m_port->push(frameOf(blockData(1)));
+        QCOMPARE(m_op->messages.first().text, QStringLiteral("CRC No Ok!!!"));
+        QCOMPARE(dumpContent().mid(1024), 'X' + blockData(1).left(1023));
+        QCOMPARE(m_port->InBufferCount(), 0); // the shifted-out byte became the total
+        QVERIFY(!m_port->PortOpen());
+    }
+
+    void ticksGoOutBetweenTransferTexts() {
+        m_op->startBlock = QStringLiteral("0");
+        m_op->blockCount = QStringLiteral("2");
+        m_port->push("0002\n");
+        m_dialogue->Timer1_Timer();
+        serve();
+        const QByteArrayList writes = m_port->writes();
+        const qsizetype at = writes.indexOf("REQUEST_1024DOWN:0\r");
+        QCOMPARE(writes.at(at + 1), QByteArray("\x1f"));
+        QVERIFY(writes.contains("DOWN_SUCCESS\r"));
+        QCOMPARE(dumpContent(), blockData(0) + blockData(1));
+    }
+
+    void secondDumpInTheSameRun() {
+        m_op->blockCount = QStringLiteral("2");
+        m_port->push("REQDATA_BLOCK\nack\n");
+        serve();
+        QVERIFY(!m_port->PortOpen());
+        m_port->clearSent();
+        arm();
+        m_op->startBlock = QStringLiteral("7");
+        m_port->push("REQDATA_BLOCK\nack\n");
+        serve();
+        QCOMPARE(m_port->writes().last(), QByteArray("DOWN_SUCCESS\r"));
+        QCOMPARE(dumpContent(), blockData(7) + blockData(8));
+        QCOMPARE(m_op->ended.size(), 2);
+    }
+
+    void portClosedUnderTransfer() {
+        m_op->startBlock = QStringLiteral("0");
+        m_op->blockCount = QStringLiteral("10");
+        m_port->push("REQDATA_BLOCK\nack\n");
+        for (int n = 0; n < 3; ++n)
+            m_port->push(frameOf(blockData(n)));
+        m_port->push(frameOf(blockData(3)).left(500));
+        const qsizetype writesBefore = m_port->writes().size();
+        m_port->setPortOpen(false);
+        QVERIFY(!m_dialogue->transferRunning());
+        QVERIFY(!m_dialogue->Num_Fichero.isOpen());
+        QCOMPARE(dumpContent(), blockData(0) + blockData(1) + blockData(2));
+        QCOMPARE(m_port->writes().size(), writesBefore);
+        QCOMPARE(m_op->ended.last().outcome, TransferSummary::Outcome::PortClosed);
+        QCOMPARE(m_op->ended.last().blocksWritten, 3);
+    }
+
+    void deviceLostUnderTransfer() {
+        m_op->startBlock = QStringLiteral("0");
+        m_op->blockCount = QStringLiteral("10");
+        m_port->push("REQDATA_BLOCK\nack\n");
+        m_port->push(frameOf(blockData(0)) + frameOf(blockData(1)));
+        m_port->vanish(QStringLiteral("the device went away"));
+        QCOMPARE(m_op->messages.size(), 1);
+        QCOMPARE(m_op->messages[0].icon, OperatorSide::IconCritical);
+        QVERIFY(m_op->messages[0].text.contains(QStringLiteral("COM1")));
+        QVERIFY(m_op->messages[0].text.contains(QStringLiteral("fake:COM1")));
+        QVERIFY(m_op->messages[0].text.contains(QStringLiteral("the device went away")));
+        QCOMPARE(dumpContent(), blockData(0) + blockData(1));
+        QCOMPARE(m_op->disarms, 1);
+        QCOMPARE(m_op->portListEnabled, 1);
+        QCOMPARE(m_op->ended.last().outcome, TransferSummary::Outcome::DeviceLost);
+        arm();
+        m_port->clearSent();
+        m_port->push("REQUEST_VERSION:\n");
+        QCOMPARE(m_port->sent(), QByteArray("ack"));
+    }
+
+    void deviceLostWhileWaitingForTheLoader() {
+        m_port->push("noise");
+        m_port->vanish(QStringLiteral("gone"));
+        QCOMPARE(m_op->messages.size(), 1);
+        QCOMPARE(m_op->ended.last().outcome, TransferSummary::Outcome::DeviceLost);
+        QCOMPARE(m_op->ended.last().blocksWritten, 0);
+    }
+
+    void portGoesWhileBadSumMessageIsOpen_data() {
+        QTest::addColumn<bool>("vanish");
+        QTest::newRow("window closed") << false;
+        QTest::newRow("device vanished") << true;
+    }
+    void portGoesWhileBadSumMessageIsOpen() {
+        QFETCH(bool, vanish);
+        m_op->startBlock = QStringLiteral("0");
+        m_op->blockCount = QStringLiteral("4");
+        m_op->whileMessageOpen = [&](const QString& text) {
+            if (text != QLatin1String("CRC No Ok!!!"))
+                return;
+            if (vanish)
+                m_port->vanish(QStringLiteral("gone"));
+            else
+                m_port->setPortOpen(false);
+        };
+        m_port->push("REQDATA_BLOCK\nack\n");
+        m_port->push(frameOf(blockData(0)) + frameOf(blockData(1), 3));
+        QVERIFY(!m_dialogue->transferRunning());
+        QCOMPARE(dumpContent(), blockData(0) + blockData(1));
+        QVERIFY(!m_port->writes().contains("1024DOWN_SUCCESS:1\r"));
+        QCOMPARE(m_op->ended.size(), 1);
+        QCOMPARE(m_op->ended.last().outcome, vanish ? TransferSummary::Outcome::DeviceLost
+                                                    : TransferSummary::Outcome::PortClosed);
+        QCOMPARE(m_op->messages.size(), vanish ? 2 : 1);
+    }
+
+    void dumpFileCannotBeCreated() {
+        m_op->folder = m_dir->filePath(QStringLiteral("no/such/folder/"));
+        m_port->push("REQDATA_BLOCK\nack\n");
+        QCOMPARE(m_op->messages.size(), 1);
+        QCOMPARE(m_op->messages[0].icon, OperatorSide::IconCritical);
+        QVERIFY(m_op->messages[0].text.contains(dumpPath()));
+        QVERIFY(!m_port->PortOpen());
+        QVERIFY(!m_dialogue->transferRunning());
+        QCOMPARE(m_op->ended.last().outcome, TransferSummary::Outcome::FileError);
+        QVERIFY(!m_port->writes().contains("REQUEST_1024DOWN:1984\r"));
+    }
+
+    void dumpFileCannotBeWritten() {
+        if (!QFile::exists(QStringLiteral("/dev/full")))
+            QSKIP("no /dev/full here");
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), dumpPath()));
+        m_dialogue->setResumeRecords(1); // keeps the file: the link stays in place
+        m_op->blockCount = QStringLiteral("3");
+        m_port->push("REQDATA_BLOCK\nack\n");
+        m_port->push(frameOf(blockData(1984)));
+        QCOMPARE(m_op->messages.size(), 1);
+        QVERIFY(m_op->messages[0].text.startsWith(QStringLiteral("No se puede escribir")));
+        QVERIFY(!m_port->PortOpen());
+        QVERIFY(!m_port->writes().contains("1024DOWN_SUCCESS:1984\r"));
+    }
+
+    void rangeOutOf32Bits() {
+        m_op->startBlock = QStringLiteral("9E99");
+        m_port->push("REQDATA_BLOCK\nack\n");
+        QCOMPARE(m_op->messages.size(), 1);
+        QCOMPARE(m_op->messages[0].icon, OperatorSide::IconCritical);
+        QVERIFY(!m_port->PortOpen());
+        QCOMPARE(m_op->ended.last().outcome, TransferSummary::Outcome::RangeError);
+    }
+
+    void resumeWritesAfterKeptRecords() {
+        writeFile(dumpPath(), blockData(1984) + blockData(1985));
+        m_dialogue->setResumeRecords(2);
+        m_op->startBlock = QStringLiteral("1986");
+        m_op->blockCount = QStringLiteral("2");
+        m_port->push("REQDATA_BLOCK\nack\n");
+        serve();
+        QCOMPARE(dumpContent(),
+                 blockData(1984) + blockData(1985) + blockData(1986) + blockData(1987));
+        QCOMPARE(m_op->ended.last().resumedRecords, 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDialogue)
+#include "tst_dialogue.moc"
