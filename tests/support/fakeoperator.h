@@ -5,6 +5,8 @@
 #include "transfersummary.h"
 
 #include <QList>
+#include <QPointer>
+#include <QTimer>
 #include <QStringList>
 
 #include <functional>
@@ -50,11 +52,18 @@ public:
         if (whileMessageOpen)
             whileMessageOpen(text);
     }
-    void stopTicker() override { ++tickerStops; }
+    // The break-in ticker, when the test runs one.
+    QPointer<QTimer> ticker;
+
+    void stopTicker() override {
+        ++tickerStops;
+        if (ticker)
+            ticker->stop();
+    }
     void selectNoPort() override {
         ++disarms;
         m_port.setPortOpen(false);
-        ++tickerStops;
+        stopTicker();
         log += (log.isEmpty() ? QString() : QStringLiteral("\r\n")) +
                QStringLiteral("Puerto COM cerrado.\r\n");
     }

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs the whole test suite with CTest.
+#   ./test.sh          the dev build (build/)
+#   ./test.sh --asan   the same suite under address and undefined-behaviour sanitizers (build-asan/)
+set -euo pipefail
+cd "$(dirname "$0")"
+
+preset=dev
+for arg in "$@"; do
+  case "$arg" in
+    --asan) preset=asan ;;
+    -h|--help) sed -n '2,4p' "$0"; exit 0 ;;
+    *) echo "test.sh: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
+
+scripts/install-deps.sh
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset"
+if [ "$preset" = asan ]; then
+  export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+ctest --preset "$preset" -j2
