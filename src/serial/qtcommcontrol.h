@@ -1,0 +1,35 @@
+#pragma once
+
+#include "commcontrol.h"
+
+#include <QSerialPort>
+
+// The serial control over a real device: 115200 baud, 8 data bits, no parity, 1 stop bit, no flow
+// control, raw, DTR on and RTS off while open. A device that goes away while open (an adapter
+// pulled out, a pseudo-terminal whose master closed) closes the port and is reported once.
+class QtCommControl : public CommControl {
+    Q_OBJECT
+public:
+    explicit QtCommControl(QObject* parent = nullptr);
+
+    QString deviceName() const override;
+    // When not empty, this device is opened instead of the one CommPort stands for.
+    void setDevicePath(const QString& path) { m_devicePath = path; }
+
+protected:
+    void openDevice() override;
+    void closeDevice() override;
+    void writeDevice(const QByteArray& bytes) override;
+
+private:
+    void receive();
+    void handleError(QSerialPort::SerialPortError error);
+    void checkDevice(const QString& path) const;
+    QString openFailure(const QString& path) const;
+    QString portLabel() const;
+    QString targetPath() const;
+
+    QSerialPort m_port;
+    QString m_openDevice;
+    QString m_devicePath;
+};
