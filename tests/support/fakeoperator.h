@@ -6,8 +6,8 @@
 
 #include <QList>
 #include <QPointer>
-#include <QTimer>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 

@@ -1,0 +1,406 @@
+#include "principal_deco.h"
+
+#include "commcontrol.h"
+#include "numeric.h"
+#include "portlist.h"
+#include "portnaming.h"
+#include "presets.h"
+#include "qtcommcontrol.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTextCursor>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <optional>
+
+namespace {
+
+constexpr int TickerIntervalMs = 500;
+constexpr int BlockBoxMaxLength = 4;
+constexpr int NoPort = 0;
+constexpr int PortCount = 4;
+constexpr int MinimumPixelSize = 9;
+
+QRect fromTwips(int left, int top, int width, int height) {
+    constexpr int t = Principal_Deco::TwipsPerPixel;
+    return {left / t, top / t, width / t, height / t};
+}
+
+template <typename Control> Control* place(Control* control, const char* name, const QRect& rect) {
+    control->setObjectName(QString::fromUtf8(name));
+    control->setGeometry(rect);
+    return control;
+}
+
+// Leading and trailing spaces only: a tab is part of the entry.
+QString trimSpaces(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == u' ')
+        ++first;
+    while (last > first && text.at(last - 1) == u' ')
+        --last;
+    return text.mid(first, last - first);
+}
+
+// Whole numbers as plain digits; fractions (and wholes too large for 64 bits) in the shortest
+// decimal form with the user's decimal separator and no grouping.
+QString sizeText(double value) {
+    constexpr double int64Limit = 9223372036854775808.0; // 2^63
+    if (value == std::trunc(value) && std::fabs(value) < int64Limit)
+        return plainDecimal(static_cast<qint64>(value));
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'f', QLocale::FloatingPointShortest);
+}
+
+QMessageBox::Icon boxIcon(int icon) {
+    switch (icon) {
+    case OperatorSide::IconCritical:
+        return QMessageBox::Critical;
+    case OperatorSide::IconExclamation:
+        return QMessageBox::Warning;
+    case OperatorSide::IconInformation:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+
+} // namespace
+
+Principal_Deco::Principal_Deco(QWidget* parent)
+    : Principal_Deco(std::make_unique<QtCommControl>(), nullptr, parent) {}
+
+Principal_Deco::Principal_Deco(CommControl& port, QWidget* parent)
+    : Principal_Deco(nullptr, &port, parent) {}
+
+Principal_Deco::Principal_Deco(std::unique_ptr<CommControl> ownedPort, CommControl* port,
+                               QWidget* parent)
+    : QWidget(parent), Serie1(port ? *port : *ownedPort), m_ownedPort(std::move(ownedPort)),
+      m_dialogue(Serie1, *this) {
+    createControls();
+    Form_Load();
+}
+
+Principal_Deco::~Principal_Deco() = default;
+
+void Principal_Deco::createControls() {
+    setObjectName(QStringLiteral("Principal_Deco"));
+    setWindowTitle(QStringLiteral("Descarga Firmware Vemu v0.04 beta por Oskel"));
+    setWindowIcon(QIcon(QStringLiteral(":/decodump/decodump.xpm")));
+    setFixedSize(fromTwips(0, 0, 6465, 6345).size());
+    // 8-point type at 96 dpi in a face of Windows' sans-serif proportions, so the captions fit
+    // the boxes laid out in twips.
+    QFont small = font();
+    small.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Tahoma"),
+                       QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                       QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica")});
+    small.setPixelSize(11);
+    setFont(small);
+
+    Cmd_Salir = place(new QPushButton(QStringLiteral("Salir"), this), "Cmd_Salir",
+                      fromTwips(5220, 1800, 1155, 435));
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(TickerIntervalMs);
+
+    Txt_Filename = place(new QLineEdit(this), "Txt_Filename", fromTwips(900, 5910, 2535, 315));
+    Txt_Path = place(new QLineEdit(this), "Txt_Path", fromTwips(900, 5550, 5475, 315));
+    Txt_Blocks = place(new QLineEdit(QStringLiteral("0000"), this), "Txt_Blocks",
+                       fromTwips(4260, 900, 555, 315));
+    Txt_Start_Block = place(new QLineEdit(QStringLiteral("0000"), this), "Txt_Start_Block",
+                            fromTwips(4260, 570, 555, 315));
+    for (QLineEdit* box : {Txt_Blocks, Txt_Start_Block}) {
+        box->setMaxLength(BlockBoxMaxLength);
+        box->setEnabled(false);
+    }
+
+    Fra_Tipo = place(new QGroupBox(QStringLiteral("Descargar ..."), this), "Fra_Tipo",
+                     fromTwips(120, 480, 2775, 1755));
+    m_presetGroup = new QButtonGroup(this);
+    static constexpr std::array<int, 5> optionTops{270, 540, 810, 1080, 1380};
+    for (int index = static_cast<int>(DumpPresets.size()) - 1; index >= 0; --index) {
+        auto* option = new QRadioButton(QString::fromUtf8(DumpPresets.at(index).caption), Fra_Tipo);
+        place(option, "Opt_Descargar", fromTwips(120, optionTops.at(index), 1755, 255));
+        m_presetGroup->addButton(option, index);
+        Opt_Descargar.at(index) = option;
+    }
+
+    Com_Puerto = place(new PortList(this), "Com_Puerto", fromTwips(2160, 90, 1395, 315));
+
+    Serie1.setObjectName(QStringLiteral("Serie1"));
+
+    Text1 = place(new QPlainTextEdit(this), "Text1", fromTwips(60, 2310, 6315, 3165));
+    Text1->setReadOnly(true);
+    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    Lab_Filename = place(new QLabel(QStringLiteral("Nombre :"), this), "Lab_Filename",
+                         fromTwips(60, 5970, 735, 195));
+    Lab_Ruta = place(new QLabel(QStringLiteral("Camino:"), this), "Lab_Ruta",
+                     fromTwips(60, 5610, 735, 195));
+    Lab_Tamaño = place(new QLabel(QStringLiteral("(0 Kb)"), this), "Lab_Tamaño",
+                       fromTwips(4920, 960, 1155, 195));
+    Label3 = place(new QLabel(QStringLiteral("Bloques :"), this), "Label3",
+                   fromTwips(3000, 960, 1155, 195));
+    Label2 = place(new QLabel(QStringLiteral("Bloque inicial :"), this), "Label2",
+                   fromTwips(3000, 630, 1155, 195));
+    Lab_Progreso = place(new QLabel(QStringLiteral("0000"), this), "Lab_Progreso",
+                         fromTwips(4320, 150, 1080, 195));
+    Lab_Progreso->setVisible(false);
+    Label1 = place(new QLabel(QStringLiteral("Selecciona el puerto serie:"), this), "Label1",
+                   fromTwips(120, 150, 1875, 195));
+
+    arrangeTabOrder();
+    fitCaptions();
+
+    // Widget updates of the log are coalesced: one insertion per turn of the event loop.
+    m_logFlush = new QTimer(this);
+    m_logFlush->setSingleShot(true);
+    m_logFlush->setInterval(0);
+
+    connect(m_logFlush, &QTimer::timeout, this, &Principal_Deco::flushLogToWidget);
+    connect(Timer1, &QTimer::timeout, &m_dialogue, &Dialogue::Timer1_Timer);
+    connect(Cmd_Salir, &QPushButton::clicked, this, &Principal_Deco::Cmd_Salir_Click);
+    connect(Com_Puerto, &QComboBox::currentIndexChanged, this, &Principal_Deco::Com_Puerto_Click);
+    connect(Com_Puerto, &PortList::aboutToShowPopup, this, &Principal_Deco::refreshPortTooltips);
+    connect(m_presetGroup, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked)
+            Opt_Descargar_Click(id);
+    });
+    connect(Txt_Blocks, &QLineEdit::textChanged, this, &Principal_Deco::Txt_Blocks_Change);
+}
+
+void Principal_Deco::fitCaptions() {
+    // Where the face found is wider than Windows' own, the type shrinks until every caption fits.
+    const std::array<QWidget*, 11> captioned{Label1,           Label2,           Label3,
+                                             Lab_Tamaño,       Lab_Ruta,         Lab_Filename,
+                                             Opt_Descargar[0], Opt_Descargar[1], Opt_Descargar[2],
+                                             Opt_Descargar[3], Opt_Descargar[4]};
+    const auto tooWide = [](const QWidget* control) {
+        return control->sizeHint().width() > control->width();
+    };
+    QFont type = font();
+    while (type.pixelSize() > MinimumPixelSize &&
+           std::any_of(captioned.begin(), captioned.end(), tooWide)) {
+        type.setPixelSize(type.pixelSize() - 1);
+        setFont(type);
+    }
+}
+
+void Principal_Deco::arrangeTabOrder() {
+    // Focus-taking controls by tab index; labels and the frame take no focus.
+    const std::array<QWidget*, 12> order{Text1,
+                                         Com_Puerto,
+                                         Opt_Descargar[0],
+                                         Opt_Descargar[1],
+                                         Opt_Descargar[2],
+                                         Opt_Descargar[3],
+                                         Opt_Descargar[4],
+                                         Txt_Start_Block,
+                                         Txt_Blocks,
+                                         Txt_Path,
+                                         Txt_Filename,
+                                         Cmd_Salir};
+    for (std::size_t i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order.at(i - 1), order.at(i));
+}
+
+void Principal_Deco::Form_Load() {
+    Txt_Path->setText(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) +
+                      QDir::separator() + QStringLiteral("Descarga"));
+
+    {
+        // Adding the first entry to an empty list would select it on its own; the list starts
+        // with no selection so that selecting "(ninguno)" below is a change.
+        const QSignalBlocker quiet(Com_Puerto);
+        Com_Puerto->addItem(QStringLiteral("(ninguno)"));
+        for (int port = 1; port <= PortCount; ++port)
+            Com_Puerto->addItem(QStringLiteral("COM") + plainDecimal(port));
+        Com_Puerto->setCurrentIndex(-1);
+    }
+    refreshPortTooltips();
+
+    Com_Puerto->setCurrentIndex(NoPort);
+    Opt_Descargar.at(DefaultPresetIndex)->setChecked(true);
+}
+
+void Principal_Deco::Form_Unload() {
+    Com_Puerto->setCurrentIndex(NoPort);
+}
+
+void Principal_Deco::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    event->accept();
+}
+
+void Principal_Deco::Cmd_Salir_Click() {
+    close();
+}
+
+void Principal_Deco::Com_Puerto_Click() {
+    if (Serie1.PortOpen())
+        Serie1.setPortOpen(false);
+
+    const int port = Com_Puerto->currentIndex();
+    if (port == NoPort) {
+        Timer1->stop();
+        appendSeparatedLine(QStringLiteral("Puerto COM cerrado."));
+    } else if (!armSelectedPort(port)) {
+        return;
+    }
+    applyLockRule();
+}
+
+bool Principal_Deco::armSelectedPort(int port) {
+    if (numericValue(Txt_Blocks->text()) == 0.0)
+        return refuse(QStringLiteral("Debe indicar el número de bloques a recibir."));
+
+    const QString folder = trimSpaces(Txt_Path->text());
+    if (folder.isEmpty() || !QFileInfo::exists(folder))
+        return refuse(QStringLiteral("Debe indicar una ruta válida para el archivo."));
+    if (!Txt_Path->text().endsWith(QDir::separator()))
+        Txt_Path->setText(Txt_Path->text() + QDir::separator());
+
+    if (trimSpaces(Txt_Filename->text()).isEmpty())
+        return refuse(QStringLiteral("Debe indicar un nombre de archivo válido."));
+
+    Serie1.setCommPort(port);
+    std::optional<QString> openFailure;
+    try {
+        Serie1.setPortOpen(true);
+    } catch (const std::exception& failure) {
+        openFailure = QString::fromUtf8(failure.what());
+    }
+    if (openFailure) {
+        showMessage(QStringLiteral("No se puede abrir el COM") + plainDecimal(port) +
+                        QStringLiteral("\r\n\r\n") + *openFailure,
+                    IconCritical);
+        Com_Puerto->setCurrentIndex(NoPort);
+        return true;
+    }
+    appendSeparatedLine(QStringLiteral("En espera COM") + plainDecimal(Serie1.CommPort()));
+    Timer1->start();
+    m_dialogue.portArmed();
+    Com_Puerto->setEnabled(false);
+    return true;
+}
+
+bool Principal_Deco::refuse(const QString& message) {
+    showMessage(message, IconCritical);
+    Com_Puerto->setCurrentIndex(NoPort);
+    return false;
+}
+
+void Principal_Deco::applyLockRule() {
+    const std::array<QWidget*, 6> lockSet{Fra_Tipo, Txt_Start_Block, Txt_Blocks,
+                                          Txt_Path, Txt_Filename,    Cmd_Salir};
+    // The selection is read afresh for each control: a nested run may have changed it.
+    for (QWidget* control : lockSet)
+        control->setEnabled(Com_Puerto->currentIndex() == NoPort);
+}
+
+void Principal_Deco::Opt_Descargar_Click(int Index) {
+    const DumpPreset& preset = DumpPresets.at(Index);
+    Txt_Start_Block->setEnabled(preset.blocksEditable);
+    Txt_Blocks->setEnabled(preset.blocksEditable);
+    Txt_Start_Block->setText(QString::fromUtf8(preset.firstBlock));
+    Txt_Blocks->setText(QString::fromUtf8(preset.blockCount));
+    Txt_Filename->setText(QString::fromUtf8(preset.fileName));
+}
+
+void Principal_Deco::Txt_Blocks_Change() {
+    Lab_Tamaño->setText(QStringLiteral("(") + sizeText(numericValue(Txt_Blocks->text())) +
+                        QStringLiteral(" Kb)"));
+}
+
+void Principal_Deco::refreshPortTooltips() {
+    for (int port = 1; port <= PortCount; ++port)
+        Com_Puerto->setItemData(port, deviceForCommPort(port), Qt::ToolTipRole);
+}
+
+void Principal_Deco::appendSeparatedLine(const QString& text) {
+    const QString lineEnd = QStringLiteral("\r\n");
+    appendLog(m_log.isEmpty() ? text + lineEnd : lineEnd + text + lineEnd);
+}
+
+void Principal_Deco::appendLog(const QString& piece) {
+    m_log.append(piece);
+    m_logPending.append(piece);
+    if (!m_logFlush->isActive())
+        m_logFlush->start();
+}
+
+void Principal_Deco::flushLogToWidget() {
+    // The dialogue only ever writes CR as part of CR LF; the widget breaks lines on LF alone.
+    m_logPending.remove(u'\r');
+    QScrollBar* bar = Text1->verticalScrollBar();
+    const bool followingEnd = bar->value() == bar->maximum();
+    QTextCursor end(Text1->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(m_logPending);
+    m_logPending.clear();
+    if (followingEnd)
+        bar->setValue(bar->maximum());
+}
+
+QString Principal_Deco::startBlockText() const {
+    return Txt_Start_Block->text();
+}
+
+QString Principal_Deco::blockCountText() const {
+    return Txt_Blocks->text();
+}
+
+QString Principal_Deco::folderText() const {
+    return Txt_Path->text();
+}
+
+QString Principal_Deco::fileNameText() const {
+    return Txt_Filename->text();
+}
+
+void Principal_Deco::setProgress(const QString& caption) {
+    Lab_Progreso->setText(caption);
+    Lab_Progreso->setVisible(true);
+}
+
+void Principal_Deco::showMessage(const QString& text, int icon) {
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(boxIcon(icon), QString::fromUtf8(ApplicationTitle), shown, QMessageBox::Ok,
+                    this);
+    box.exec();
+}
+
+void Principal_Deco::stopTicker() {
+    Timer1->stop();
+}
+
+void Principal_Deco::selectNoPort() {
+    Com_Puerto->setCurrentIndex(NoPort);
+}
+
+void Principal_Deco::enablePortList() {
+    Com_Puerto->setEnabled(true);
+}

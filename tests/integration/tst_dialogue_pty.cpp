@@ -1,0 +1,117 @@
+#include "dialogue.h"
+#include "eventwait.h"
+#include "fakeoperator.h"
+#include "loadersimprocess.h"
+#include "qtcommcontrol.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+// The dialogue over a real pseudo-terminal with the QSerialPort adapter, against loader-sim.
+class TestDialoguePty : public QObject {
+    Q_OBJECT
+
+    struct Rig {
+        QTemporaryDir dir;
+        QtCommControl port;
+        FakeOperator op{port};
+        Dialogue dialogue{port, op};
+        QTimer ticker;
+
+        explicit Rig(const QString& device) {
+            qputenv("DECODUMP_COM1", device.toLocal8Bit());
+            op.folder = dir.path() + QLatin1Char('/');
+            op.ticker = &ticker;
+            ticker.setInterval(500);
+            QObject::connect(&ticker, &QTimer::timeout, &dialogue, &Dialogue::Timer1_Timer);
+            dialogue.setResponsesFolder(qEnvironmentVariable("DECODUMP_BIN") +
+                                        QStringLiteral("/Respuestas"));
+        }
+        void arm() {
+            port.setCommPort(1);
+            port.setPortOpen(true);
+            ticker.start();
+            dialogue.portArmed();
+        }
+        QByteArray dump() const {
+            QFile file(op.folder + op.fileName);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        }
+    };
+
+private Q_SLOTS:
+    void initTestCase() {
+        if (LoaderSimProcess::program().isEmpty())
+            QSKIP("loader-sim is not built");
+    }
+
+    void wholeFlash_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("ack after the block count") << "ack";
+        QTest::newRow("four-character line after response file 4") << "respfile";
+    }
+    void wholeFlash() {
+        QFETCH(QString, mode);
+        const QByteArray image = LoaderSimProcess::imageForSeed(11);
+        QCOMPARE(image.size(), 2048 * 1024);
+        LoaderSimProcess sim;
+        QVERIFY(sim.start({QStringLiteral("--mode"), mode, QStringLiteral("--seed"),
+                           QStringLiteral("11")}));
+        Rig rig(sim.devicePath());
+        rig.op.startBlock = QStringLiteral("0000");
+        rig.op.blockCount = QStringLiteral("2048");
+        rig.arm();
+        QVERIFY(waitFor([&] { return rig.op.ended.size() == 1; }, 30000));
+        const TransferSummary& summary = rig.op.ended.first();
+        QVERIFY2(summary.clean(), qPrintable(summary.error + QString::fromLocal8Bit(sim.log())));
+        QCOMPARE(summary.blocksWritten, 2048);
+        QVERIFY(rig.dump() == image);
+        QCOMPARE(rig.op.messages.last().text, QStringLiteral("Descarga finalizada."));
+        QVERIFY(!rig.port.PortOpen());
+        QVERIFY(!rig.ticker.isActive());
+        QCOMPARE(sim.waitForExit(), 0);
+    }
+
+    void secondDumpInTheSameRun() {
+        const QByteArray image = LoaderSimProcess::imageForSeed(5);
+        LoaderSimProcess sim;
+        QVERIFY(sim.start({QStringLiteral("--seed"), QStringLiteral("5"),
+                           QStringLiteral("--sessions"), QStringLiteral("2")}));
+        Rig rig(sim.devicePath());
+        const QList<int> firsts{2000, 100};
+        for (int round = 0; round < firsts.size(); ++round) {
+            rig.op.startBlock = QString::number(firsts[round]);
+            rig.op.blockCount = QStringLiteral("0016");
+            rig.arm();
+            QVERIFY(waitFor([&] { return rig.op.ended.size() == round + 1; }, 15000));
+            QVERIFY(rig.op.ended.last().clean());
+            QVERIFY(rig.dump() == image.mid(firsts[round] * 1024, 16 * 1024));
+        }
+        QCOMPARE(sim.waitForExit(), 0);
+    }
+
+    void deviceVanishesMidTransfer() {
+        const QByteArray image = LoaderSimProcess::imageForSeed(2);
+        LoaderSimProcess sim;
+        QVERIFY(sim.start({QStringLiteral("--seed"), QStringLiteral("2"),
+                           QStringLiteral("--fault-vanish"), QStringLiteral("5")}));
+        Rig rig(sim.devicePath());
+        rig.op.startBlock = QStringLiteral("0");
+        rig.op.blockCount = QStringLiteral("0032");
+        rig.arm();
+        QVERIFY(waitFor([&] { return rig.op.ended.size() == 1; }, 15000));
+        QCOMPARE(rig.op.ended.first().outcome, TransferSummary::Outcome::DeviceLost);
+        QCOMPARE(rig.op.messages.size(), 1);
+        QVERIFY(rig.op.messages.first().text.contains(sim.devicePath()));
+        QVERIFY(rig.dump() == image.left(5 * 1024));
+        QVERIFY(!rig.port.PortOpen());
+        QVERIFY(!rig.ticker.isActive());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDialoguePty)
+#include "tst_dialogue_pty.moc"

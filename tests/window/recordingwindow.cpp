@@ -1,0 +1,8 @@
+#include "recordingwindow.h"
+
+#include "commcontrol.h"
+#include "portlist.h"
+
+void RecordingWindow::showMessage(const QString& text, int icon) {
+    messages.append({text, icon, Com_Puerto->currentIndex(), Serie1.PortOpen(), logText()});
+}

@@ -1,0 +1,433 @@
+#include "fakecommcontrol.h"
+#include "portlist.h"
+#include "recordingwindow.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+// Port selection: the entry checks in their order, opening, locking, disarming and closing.
+class TestWindowArming : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void countCheck_data();
+    void countCheck();
+    void folderCheck_data();
+    void folderCheck();
+    void defaultFolderIsNotCreated();
+    void separatorAppendedOnce();
+    void fileNameCheck_data();
+    void fileNameCheck();
+    void countCheckComesFirst();
+    void failedOpen();
+    void arming_data();
+    void arming();
+    void operatorPicksPort();
+    void tickerSendsBreakIn();
+    void disarmAtTransferEnd();
+    void closingWhileArmed_data();
+    void closingWhileArmed();
+    void closingWhileDisarmed();
+    void progressLabel();
+    void messageBoxShowsTitleAndIcon_data();
+    void messageBoxShowsTitleAndIcon();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+namespace {
+
+const QString CountMessage = QStringLiteral("Debe indicar el número de bloques a recibir.");
+const QString FolderMessage = QStringLiteral("Debe indicar una ruta válida para el archivo.");
+const QString FileMessage = QStringLiteral("Debe indicar un nombre de archivo válido.");
+const QString Closed = QStringLiteral("Puerto COM cerrado.");
+const QString StartLog = Closed + QStringLiteral("\r\n");
+// Start-up's line, then the separated line of a disarm.
+const QString LogAfterOneDisarm = StartLog + QStringLiteral("\r\n") + StartLog;
+
+QList<QWidget*> lockSet(Principal_Deco& window) {
+    return {window.Fra_Tipo, window.Txt_Start_Block, window.Txt_Blocks,
+            window.Txt_Path, window.Txt_Filename,    window.Cmd_Salir};
+}
+
+void verifyDisarmed(RecordingWindow& window, FakeCommControl& port) {
+    QCOMPARE(window.Com_Puerto->currentIndex(), 0);
+    QVERIFY(window.Com_Puerto->isEnabled());
+    QVERIFY(!port.PortOpen());
+    QVERIFY(!window.Timer1->isActive());
+    for (QWidget* control : lockSet(window))
+        QVERIFY2(control->isEnabled(), qPrintable(control->objectName()));
+}
+
+} // namespace
+
+void TestWindowArming::initTestCase() {
+    QVERIFY(m_dir.isValid());
+    QFile file(m_dir.filePath(QStringLiteral("existing.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+}
+
+void TestWindowArming::countCheck_data() {
+    QTest::addColumn<QString>("count");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("zeros") << "0000" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("letters") << "abcd" << false;
+    QTest::newRow("minus zero") << "-0" << false;
+    QTest::newRow("negative") << "-5" << true;
+    QTest::newRow("fraction") << "0.5" << true;
+    QTest::newRow("digits then letters") << "7abc" << true;
+    QTest::newRow("preset count") << "0064" << true;
+}
+
+void TestWindowArming::countCheck() {
+    QFETCH(QString, count);
+    QFETCH(bool, accepted);
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.Opt_Descargar[4]->click();
+    window.Txt_Blocks->setText(count);
+    window.Txt_Path->setText(m_dir.path());
+
+    window.Com_Puerto->setCurrentIndex(1);
+    QCOMPARE(port.PortOpen(), accepted);
+    if (accepted) {
+        QVERIFY(window.messages.isEmpty());
+        return;
+    }
+    QCOMPARE(window.messages.size(), 1);
+    QCOMPARE(window.messages[0].text, CountMessage);
+    QCOMPARE(window.messages[0].icon, 16);
+    QCOMPARE(window.messages[0].selectedPort, 1);
+    QCOMPARE(window.messages[0].log, StartLog);
+    QCOMPARE(window.logText(), LogAfterOneDisarm);
+    QCOMPARE(window.Txt_Path->text(), m_dir.path());
+    QCOMPARE(port.openCount(), 0);
+    verifyDisarmed(window, port);
+}
+
+void TestWindowArming::folderCheck_data() {
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("afterwards"); // empty: refused
+    const QString dir = m_dir.path();
+    QTest::newRow("existing folder") << dir << dir + "/";
+    QTest::newRow("ends in separator") << dir + "/" << dir + "/";
+    QTest::newRow("trailing spaces") << dir + "  " << dir + "  /";
+    QTest::newRow("leading spaces") << "  " + dir << "  " + dir + "/";
+    QTest::newRow("existing file") << dir + "/existing.bin" << dir + "/existing.bin/";
+    QTest::newRow("missing folder") << dir + "/missing"
+                                    << "";
+    QTest::newRow("missing below separator") << dir + "/missing/"
+                                             << "";
+    QTest::newRow("trailing tab") << dir + "\t"
+                                  << "";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("spaces only") << "   "
+                                 << "";
+}
+
+void TestWindowArming::folderCheck() {
+    QFETCH(QString, folder);
+    QFETCH(QString, afterwards);
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.Txt_Path->setText(folder);
+
+    window.Com_Puerto->setCurrentIndex(2);
+    if (!afterwards.isEmpty()) {
+        QVERIFY(window.messages.isEmpty());
+        QVERIFY(port.PortOpen());
+        QCOMPARE(window.Txt_Path->text(), afterwards);
+        return;
+    }
+    QCOMPARE(window.messages.size(), 1);
+    QCOMPARE(window.messages[0].text, FolderMessage);
+    QCOMPARE(window.messages[0].icon, 16);
+    QCOMPARE(window.Txt_Path->text(), folder);
+    QCOMPARE(window.logText(), LogAfterOneDisarm);
+    verifyDisarmed(window, port);
+}
+
+void TestWindowArming::defaultFolderIsNotCreated() {
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/Descarga");
+    if (QFileInfo::exists(folder))
+        QSKIP("the default output folder exists beside the test program");
+    FakeCommControl port;
+    RecordingWindow window(port);
+    QCOMPARE(window.Txt_Path->text(), folder);
+    window.Com_Puerto->setCurrentIndex(1);
+    QCOMPARE(window.messages.size(), 1);
+    QCOMPARE(window.messages[0].text, FolderMessage);
+    QVERIFY(!QFileInfo::exists(folder));
+    verifyDisarmed(window, port);
+}
+
+void TestWindowArming::separatorAppendedOnce() {
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.Txt_Path->setText(m_dir.path());
+    window.Com_Puerto->setCurrentIndex(1);
+    QVERIFY(port.PortOpen());
+    window.selectNoPort();
+    window.enablePortList();
+    window.Com_Puerto->setCurrentIndex(1);
+    QVERIFY(port.PortOpen());
+    QCOMPARE(window.Txt_Path->text(), m_dir.path() + "/");
+}
+
+void TestWindowArming::fileNameCheck_data() {
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("spaces") << "   " << false;
+    QTest::newRow("name") << "dump.bin" << true;
+    QTest::newRow("name with spaces around") << " dump.bin " << true;
+}
+
+void TestWindowArming::fileNameCheck() {
+    QFETCH(QString, fileName);
+    QFETCH(bool, accepted);
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.Txt_Path->setText(m_dir.path());
+    window.Txt_Filename->setText(fileName);
+
+    window.Com_Puerto->setCurrentIndex(3);
+    QCOMPARE(port.PortOpen(), accepted);
+    // The separator stays whether or not the file name passes.
+    QCOMPARE(window.Txt_Path->text(), m_dir.path() + "/");
+    QCOMPARE(window.Txt_Filename->text(), fileName);
+    if (accepted) {
+        QVERIFY(window.messages.isEmpty());
+        return;
+    }
+    QCOMPARE(window.messages.size(), 1);
+    QCOMPARE(window.messages[0].text, FileMessage);
+    QCOMPARE(window.messages[0].icon, 16);
+    verifyDisarmed(window, port);
+}
+
+void TestWindowArming::countCheckComesFirst() {
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.Opt_Descargar[4]->click();
+    window.Txt_Path->setText(m_dir.path() + "/missing");
+    window.Txt_Filename->clear();
+    window.Com_Puerto->setCurrentIndex(1);
+    QCOMPARE(window.messages.size(), 1);
+    QCOMPARE(window.messages[0].text, CountMessage);
+    QCOMPARE(window.Txt_Path->text(), m_dir.path() + "/missing");
+    QCOMPARE(window.logText(), LogAfterOneDisarm);
+}
+
+void TestWindowArming::failedOpen() {
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.Txt_Path->setText(m_dir.path());
+    port.failNextOpen(QStringLiteral("Permiso denegado"));
+    QSignalSpy closed(&port, &CommControl::closed);
+
+    window.Com_Puerto->setCurrentIndex(2);
+    QCOMPARE(window.messages.size(), 1);
+    QCOMPARE(window.messages[0].text,
+             QStringLiteral("No se puede abrir el COM2\r\n\r\nPermiso denegado"));
+    QCOMPARE(window.messages[0].icon, 16);
+    QCOMPARE(window.messages[0].selectedPort, 2);
+    QCOMPARE(window.messages[0].log, StartLog);
+    QVERIFY(!window.messages[0].portOpen);
+    QCOMPARE(window.logText(), LogAfterOneDisarm);
+    QCOMPARE(port.CommPort(), 2);
+    QCOMPARE(closed.count(), 0);
+    verifyDisarmed(window, port);
+
+    // The operator can pick a port again at once.
+    window.Com_Puerto->setCurrentIndex(2);
+    QVERIFY(port.PortOpen());
+    QCOMPARE(window.messages.size(), 1);
+}
+
+void TestWindowArming::arming_data() {
+    QTest::addColumn<int>("port");
+    for (int n = 1; n <= 4; ++n)
+        QTest::addRow("COM%d", n) << n;
+}
+
+void TestWindowArming::arming() {
+    QFETCH(int, port);
+    FakeCommControl fake;
+    RecordingWindow window(fake);
+    window.Txt_Path->setText(m_dir.path());
+    Dialogue& dialogue = window.dialogue();
+    dialogue.Suma_Total = 1234;
+    dialogue.Linea_Rx = "REQ";
+    dialogue.Info_Mostrada = true;
+    dialogue.Descarga_Armada = true;
+    fake.setRThreshold(0);
+
+    window.Com_Puerto->setCurrentIndex(port);
+    QVERIFY(window.messages.isEmpty());
+    QVERIFY(fake.PortOpen());
+    QCOMPARE(fake.CommPort(), port);
+    QCOMPARE(window.logText(), StartLog + QStringLiteral("\r\nEn espera COM%1\r\n").arg(port));
+    QVERIFY(window.Timer1->isActive());
+    QCOMPARE(dialogue.Suma_Total, 0);
+    QCOMPARE(fake.RThreshold(), 1);
+    QCOMPARE(dialogue.Linea_Rx, QByteArray("REQ"));
+    QVERIFY(dialogue.Info_Mostrada);
+    QVERIFY(dialogue.Descarga_Armada);
+    for (QWidget* control : lockSet(window))
+        QVERIFY2(!control->isEnabled(), qPrintable(control->objectName()));
+    QVERIFY(!window.Com_Puerto->isEnabled());
+    QVERIFY(!window.Opt_Descargar[0]->isEnabled());
+    QCOMPARE(window.Com_Puerto->currentIndex(), port);
+}
+
+void TestWindowArming::operatorPicksPort() {
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.show();
+    window.Txt_Path->setText(m_dir.path());
+    window.Com_Puerto->setFocus();
+    QTest::keyClick(window.Com_Puerto, Qt::Key_Down);
+    QCOMPARE(window.Com_Puerto->currentIndex(), 1);
+    QVERIFY(port.PortOpen());
+    QVERIFY(window.logText().endsWith(QStringLiteral("\r\nEn espera COM1\r\n")));
+}
+
+void TestWindowArming::tickerSendsBreakIn() {
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.Txt_Path->setText(m_dir.path());
+    QSignalSpy ticks(window.Timer1, &QTimer::timeout);
+    window.Com_Puerto->setCurrentIndex(4);
+    QVERIFY(port.sent().isEmpty());
+    QTRY_VERIFY(!port.sent().isEmpty());
+    QCOMPARE(port.sent(), QByteArray(int(ticks.count()), '\x1f'));
+
+    window.selectNoPort();
+    QVERIFY(!window.Timer1->isActive());
+}
+
+void TestWindowArming::disarmAtTransferEnd() {
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.Txt_Path->setText(m_dir.path());
+    window.Com_Puerto->setCurrentIndex(3);
+    QVERIFY(port.PortOpen());
+
+    window.selectNoPort();
+    QVERIFY(!port.PortOpen());
+    QVERIFY(!window.Timer1->isActive());
+    QVERIFY(window.logText().endsWith(QStringLiteral("En espera COM3\r\n\r\n") + StartLog));
+    for (QWidget* control : lockSet(window))
+        QVERIFY(control->isEnabled());
+    // The list stays locked until the dialogue enables it.
+    QVERIFY(!window.Com_Puerto->isEnabled());
+    window.enablePortList();
+    verifyDisarmed(window, port);
+    QVERIFY(window.messages.isEmpty());
+}
+
+void TestWindowArming::closingWhileArmed_data() {
+    QTest::addColumn<bool>("closeBox");
+    QTest::newRow("close box") << true;
+    QTest::newRow("exit button") << false;
+}
+
+void TestWindowArming::closingWhileArmed() {
+    QFETCH(bool, closeBox);
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.show();
+    window.Txt_Path->setText(m_dir.path());
+    window.Com_Puerto->setCurrentIndex(3);
+    QVERIFY(port.PortOpen());
+    QSignalSpy closed(&port, &CommControl::closed);
+
+    if (closeBox) {
+        QVERIFY(window.close());
+    } else {
+        // The exit button is locked while armed; once it is enabled it closes the same way.
+        window.Cmd_Salir->setEnabled(true);
+        window.Cmd_Salir->click();
+    }
+    QVERIFY(!window.isVisible());
+    QCOMPARE(closed.count(), 1);
+    QVERIFY(!port.PortOpen());
+    QVERIFY(!window.Timer1->isActive());
+    QVERIFY(window.logText().endsWith(QStringLiteral("\r\n") + StartLog));
+    QCOMPARE(window.Com_Puerto->currentIndex(), 0);
+}
+
+void TestWindowArming::closingWhileDisarmed() {
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.show();
+    window.Cmd_Salir->click();
+    QVERIFY(!window.isVisible());
+    QCOMPARE(window.logText(), StartLog);
+    QVERIFY(window.messages.isEmpty());
+}
+
+void TestWindowArming::progressLabel() {
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.show();
+    QVERIFY(!window.Lab_Progreso->isVisible());
+    window.setProgress(QStringLiteral("0003/0064"));
+    QVERIFY(window.Lab_Progreso->isVisible());
+    QCOMPARE(window.Lab_Progreso->text(), QStringLiteral("0003/0064"));
+}
+
+void TestWindowArming::messageBoxShowsTitleAndIcon_data() {
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("icon");
+    QTest::newRow("critical") << 16 << int(QMessageBox::Critical);
+    QTest::newRow("exclamation") << 48 << int(QMessageBox::Warning);
+    QTest::newRow("information") << 64 << int(QMessageBox::Information);
+}
+
+void TestWindowArming::messageBoxShowsTitleAndIcon() {
+    QFETCH(int, code);
+    QFETCH(int, icon);
+    FakeCommControl port;
+    Principal_Deco window(port);
+    window.show();
+    QString title;
+    QString text;
+    int shownIcon = -1;
+    QTimer answer;
+    answer.setSingleShot(true);
+    answer.setInterval(0);
+    connect(&answer, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        title = box->windowTitle();
+        text = box->text();
+        shownIcon = box->icon();
+        box->accept();
+    });
+    answer.start();
+    window.showMessage(QStringLiteral("No se puede abrir el COM2\r\n\r\nPermiso denegado"), code);
+    QCOMPARE(title, QStringLiteral("decodump"));
+    QCOMPARE(text, QStringLiteral("No se puede abrir el COM2\n\nPermiso denegado"));
+    QCOMPARE(shownIcon, icon);
+}
+
+QTEST_MAIN(TestWindowArming)
+#include "tst_window_arming.moc"

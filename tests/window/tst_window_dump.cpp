@@ -1,0 +1,104 @@
+#include "loadersimprocess.h"
+#include "portlist.h"
+#include "qtcommcontrol.h"
+#include "recordingwindow.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+// Whole dumps through the window, the real serial adapter and the simulated boot loader on a
+// pseudo-terminal.
+class TestWindowDump : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanup();
+    void dump_data();
+    void dump();
+};
+
+void TestWindowDump::initTestCase() {
+    if (LoaderSimProcess::program().isEmpty())
+        QSKIP("loader-sim is not built");
+}
+
+void TestWindowDump::cleanup() {
+    qunsetenv("DECODUMP_COM1");
+}
+
+void TestWindowDump::dump_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("preset");
+    QTest::addColumn<int>("firstBlock");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("fileName");
+    QTest::newRow("ack, Bootloader 64 Kb") << "ack" << 1 << 1984 << 64 << "BL_64.bin";
+    QTest::newRow("response file, Bootloader 128 Kb")
+        << "respfile" << 2 << 1920 << 128 << "BL_128.bin";
+}
+
+void TestWindowDump::dump() {
+    QFETCH(QString, mode);
+    QFETCH(int, preset);
+    QFETCH(int, firstBlock);
+    QFETCH(int, count);
+    QFETCH(QString, fileName);
+    constexpr int seed = 7;
+    const QByteArray image = LoaderSimProcess::imageForSeed(seed);
+    QVERIFY(!image.isEmpty());
+
+    LoaderSimProcess sim;
+    QVERIFY(sim.start({"--mode", mode, "--seed", QString::number(seed)}));
+    qputenv("DECODUMP_COM1", sim.devicePath().toLocal8Bit());
+    QTemporaryDir out;
+    QVERIFY(out.isValid());
+
+    QtCommControl port;
+    RecordingWindow window(port);
+    window.dialogue().setResponsesFolder(QFileInfo(LoaderSimProcess::program()).absolutePath() +
+                                         QStringLiteral("/Respuestas"));
+    if (!window.Opt_Descargar.at(preset)->isChecked())
+        window.Opt_Descargar.at(preset)->click();
+    window.Txt_Path->setText(out.path());
+    window.show();
+
+    window.Com_Puerto->setCurrentIndex(1);
+    QVERIFY2(port.PortOpen(), window.messages.isEmpty() ? "" : qPrintable(window.messages[0].text));
+    QTRY_VERIFY_WITH_TIMEOUT(!window.messages.isEmpty(), 60000);
+    QCOMPARE(window.messages.size(), 1);
+    QCOMPARE(window.messages[0].text, QStringLiteral("Descarga finalizada."));
+    QCOMPARE(window.messages[0].icon, 64);
+    QVERIFY(window.messages[0].portOpen);
+
+    QFile dumpFile(out.filePath(fileName));
+    QVERIFY(dumpFile.open(QIODevice::ReadOnly));
+    QCOMPARE(dumpFile.readAll(), image.mid(qsizetype(firstBlock) * 1024, qsizetype(count) * 1024));
+
+    const QString log = window.logText();
+    QVERIFY(log.startsWith(QStringLiteral("Puerto COM cerrado.\r\n\r\nEn espera COM1\r\n")));
+    QVERIFY(log.contains(QStringLiteral("Recibiendo info...\r\n")));
+    QVERIFY(log.contains(QStringLiteral("\r\nRECIBIENDO DATOS\r\n")));
+    QVERIFY(log.endsWith(QStringLiteral("FIN DE LA DESCARGA\r\n\r\nPuerto COM cerrado.\r\n")));
+    QCOMPARE(window.Lab_Progreso->text(), QStringLiteral("%1/%1").arg(count, 4, 10, QChar(u'0')));
+    QVERIFY(window.Lab_Progreso->isVisible());
+
+    QVERIFY(!port.PortOpen());
+    QVERIFY(!window.Timer1->isActive());
+    QCOMPARE(window.Com_Puerto->currentIndex(), 0);
+    QVERIFY(window.Com_Puerto->isEnabled());
+    for (QWidget* control : std::initializer_list<QWidget*>{window.Fra_Tipo, window.Txt_Path,
+                                                            window.Txt_Filename, window.Cmd_Salir})
+        QVERIFY(control->isEnabled());
+}
+
+QTEST_MAIN(TestWindowDump)
+#include "tst_window_dump.moc"

@@ -1,0 +1,287 @@
+#include "fakecommcontrol.h"
+#include "portlist.h"
+#include "portnaming.h"
+#include "recordingwindow.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+#include <ctime>
+
+// The window as start-up leaves it: controls, layout, focus order, port list and log.
+class TestWindowStartup : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void controls_data();
+    void controls();
+    void logHoldsOneLine();
+    void portListEntries();
+    void portTooltipsNameDevices();
+    void presetTwoSelected();
+    void tickerStoppedAndPortClosed();
+    void windowFrame();
+    void captionsFit_data();
+    void captionsFit();
+    void tabOrder();
+    void blockBoxesTakeFourCharacters_data();
+    void blockBoxesTakeFourCharacters();
+    void logAppendIsLinear();
+    void logWidgetShowsLineBreaks();
+};
+
+namespace {
+
+QString defaultFolder() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/Descarga");
+}
+
+QWidget* control(Principal_Deco& window, const QString& name) {
+    if (name.startsWith(QStringLiteral("Opt_Descargar")))
+        return window.Opt_Descargar.at(name.back().digitValue());
+    return window.findChild<QWidget*>(name);
+}
+
+QString shownText(QWidget* widget) {
+    if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        return button->text();
+    if (auto* box = qobject_cast<QLineEdit*>(widget))
+        return box->text();
+    if (auto* frame = qobject_cast<QGroupBox*>(widget))
+        return frame->title();
+    if (auto* list = qobject_cast<QComboBox*>(widget))
+        return list->currentText();
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        return label->text();
+    if (auto* log = qobject_cast<QPlainTextEdit*>(widget))
+        return log->toPlainText();
+    return {};
+}
+
+} // namespace
+
+void TestWindowStartup::controls_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<bool>("visible");
+    QTest::addColumn<QRect>("geometry");
+
+    const auto row = [](const char* name, const char* kind, const QString& text, bool enabled,
+                        bool visible, QRect geometry) {
+        QTest::newRow(name) << QString::fromUtf8(name) << QString::fromLatin1(kind) << text
+                            << enabled << visible << geometry;
+    };
+    // Geometry in pixels: twips / 15; the option buttons relative to the frame.
+    row("Cmd_Salir", "QPushButton", "Salir", true, true, {348, 120, 77, 29});
+    row("Txt_Filename", "QLineEdit", "BL_128.bin", true, true, {60, 394, 169, 21});
+    row("Txt_Path", "QLineEdit", defaultFolder(), true, true, {60, 370, 365, 21});
+    row("Txt_Blocks", "QLineEdit", "0128", false, true, {284, 60, 37, 21});
+    row("Txt_Start_Block", "QLineEdit", "1920", false, true, {284, 38, 37, 21});
+    row("Fra_Tipo", "QGroupBox", "Descargar ...", true, true, {8, 32, 185, 117});
+    row("Opt_Descargar4", "QRadioButton", "Libre", true, true, {8, 92, 117, 17});
+    row("Opt_Descargar3", "QRadioButton", "Firmware (1 Mg)", true, true, {8, 72, 117, 17});
+    row("Opt_Descargar2", "QRadioButton", "Bootloader 128 Kb", true, true, {8, 54, 117, 17});
+    row("Opt_Descargar1", "QRadioButton", "Bootloader 64 Kb", true, true, {8, 36, 117, 17});
+    row("Opt_Descargar0", "QRadioButton", "Todo (2 Mg)", true, true, {8, 18, 117, 17});
+    row("Com_Puerto", "QComboBox", "(ninguno)", true, true, {144, 6, 93, 21});
+    row("Text1", "QPlainTextEdit", "Puerto COM cerrado.\n", true, true, {4, 154, 421, 211});
+    row("Lab_Filename", "QLabel", "Nombre :", true, true, {4, 398, 49, 13});
+    row("Lab_Ruta", "QLabel", "Camino:", true, true, {4, 374, 49, 13});
+    row("Lab_Tamaño", "QLabel", "(128 Kb)", true, true, {328, 64, 77, 13});
+    row("Label3", "QLabel", "Bloques :", true, true, {200, 64, 77, 13});
+    row("Label2", "QLabel", "Bloque inicial :", true, true, {200, 42, 77, 13});
+    row("Lab_Progreso", "QLabel", "0000", true, false, {288, 10, 72, 13});
+    row("Label1", "QLabel", "Selecciona el puerto serie:", true, true, {8, 10, 125, 13});
+}
+
+void TestWindowStartup::controls() {
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(QString, text);
+    QFETCH(bool, enabled);
+    QFETCH(bool, visible);
+    QFETCH(QRect, geometry);
+
+    FakeCommControl port;
+    RecordingWindow window(port);
+    QWidget* widget = control(window, name);
+    QVERIFY(widget);
+    QVERIFY2(widget->inherits(kind.toLatin1().constData()), widget->metaObject()->className());
+    QTRY_COMPARE(shownText(widget), text);
+    QCOMPARE(widget->isEnabled(), enabled);
+    QCOMPARE(widget->isVisibleTo(&window), visible);
+    QCOMPARE(widget->geometry(), geometry);
+    QVERIFY(window.messages.isEmpty());
+}
+
+void TestWindowStartup::logHoldsOneLine() {
+    FakeCommControl port;
+    RecordingWindow window(port);
+    QCOMPARE(window.logText(), QStringLiteral("Puerto COM cerrado.\r\n"));
+    QTRY_COMPARE(window.Text1->toPlainText(), QStringLiteral("Puerto COM cerrado.\n"));
+    QVERIFY(window.Text1->isReadOnly());
+    QCOMPARE(window.Text1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+}
+
+void TestWindowStartup::portListEntries() {
+    FakeCommControl port;
+    RecordingWindow window(port);
+    const QStringList expected{"(ninguno)", "COM1", "COM2", "COM3", "COM4"};
+    QStringList entries;
+    for (int i = 0; i < window.Com_Puerto->count(); ++i)
+        entries << window.Com_Puerto->itemText(i);
+    QCOMPARE(entries, expected);
+    QCOMPARE(window.Com_Puerto->currentIndex(), 0);
+    QVERIFY(!window.Com_Puerto->isEditable());
+}
+
+void TestWindowStartup::portTooltipsNameDevices() {
+    qputenv("DECODUMP_COM2", "/dev/pts/startup-test");
+    FakeCommControl port;
+    RecordingWindow window(port);
+    for (int n = 1; n <= 4; ++n)
+        QCOMPARE(window.Com_Puerto->itemData(n, Qt::ToolTipRole).toString(), deviceForCommPort(n));
+    QCOMPARE(window.Com_Puerto->itemData(2, Qt::ToolTipRole).toString(),
+             QStringLiteral("/dev/pts/startup-test"));
+
+    // The tooltips follow the mapping each time the list opens.
+    qputenv("DECODUMP_COM2", "/dev/pts/changed");
+    window.show();
+    window.Com_Puerto->showPopup();
+    QCOMPARE(window.Com_Puerto->itemData(2, Qt::ToolTipRole).toString(),
+             QStringLiteral("/dev/pts/changed"));
+    window.Com_Puerto->hidePopup();
+    qunsetenv("DECODUMP_COM2");
+}
+
+void TestWindowStartup::presetTwoSelected() {
+    FakeCommControl port;
+    RecordingWindow window(port);
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(window.Opt_Descargar.at(i)->isChecked(), i == 2);
+}
+
+void TestWindowStartup::tickerStoppedAndPortClosed() {
+    FakeCommControl port;
+    RecordingWindow window(port);
+    QVERIFY(!window.Timer1->isActive());
+    QCOMPARE(window.Timer1->interval(), 500);
+    QVERIFY(!window.Timer1->isSingleShot());
+    QVERIFY(!port.PortOpen());
+    QCOMPARE(port.openCount(), 0);
+    QCOMPARE(&window.Serie1, static_cast<CommControl*>(&port));
+}
+
+void TestWindowStartup::windowFrame() {
+    FakeCommControl port;
+    RecordingWindow window(port);
+    QCOMPARE(window.windowTitle(), QStringLiteral("Descarga Firmware Vemu v0.04 beta por Oskel"));
+    QCOMPARE(window.size(), QSize(431, 423));
+    QCOMPARE(window.objectName(), QStringLiteral("Principal_Deco"));
+    QVERIFY(!window.windowIcon().isNull());
+    QCOMPARE(window.windowIcon().pixmap(32, 32).size(), QSize(32, 32));
+}
+
+void TestWindowStartup::captionsFit_data() {
+    QTest::addColumn<QString>("name");
+    for (const char* name :
+         {"Label1", "Label2", "Label3", "Lab_Tamaño", "Lab_Ruta", "Lab_Filename", "Opt_Descargar0",
+          "Opt_Descargar1", "Opt_Descargar2", "Opt_Descargar3", "Opt_Descargar4"})
+        QTest::newRow(name) << QString::fromUtf8(name);
+}
+
+void TestWindowStartup::captionsFit() {
+    QFETCH(QString, name);
+    FakeCommControl port;
+    RecordingWindow window(port);
+    QWidget* widget = control(window, name);
+    QVERIFY2(widget->sizeHint().width() <= widget->width(),
+             qPrintable(QStringLiteral("%1 needs %2 px, has %3")
+                            .arg(shownText(widget))
+                            .arg(widget->sizeHint().width())
+                            .arg(widget->width())));
+}
+
+void TestWindowStartup::tabOrder() {
+    FakeCommControl port;
+    RecordingWindow window(port);
+    const QList<QWidget*> expected{window.Text1,
+                                   window.Com_Puerto,
+                                   window.Opt_Descargar[0],
+                                   window.Opt_Descargar[1],
+                                   window.Opt_Descargar[2],
+                                   window.Opt_Descargar[3],
+                                   window.Opt_Descargar[4],
+                                   window.Txt_Start_Block,
+                                   window.Txt_Blocks,
+                                   window.Txt_Path,
+                                   window.Txt_Filename,
+                                   window.Cmd_Salir};
+    QList<QWidget*> chain;
+    QWidget* widget = window.Text1;
+    do {
+        if (widget->focusPolicy() & Qt::TabFocus)
+            chain << widget;
+        widget = widget->nextInFocusChain();
+    } while (widget != window.Text1 && chain.size() <= expected.size());
+    QCOMPARE(chain, expected);
+}
+
+void TestWindowStartup::blockBoxesTakeFourCharacters_data() {
+    QTest::addColumn<QString>("box");
+    QTest::newRow("first block") << QStringLiteral("Txt_Start_Block");
+    QTest::newRow("block count") << QStringLiteral("Txt_Blocks");
+}
+
+void TestWindowStartup::blockBoxesTakeFourCharacters() {
+    QFETCH(QString, box);
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.Opt_Descargar[4]->click();
+    auto* edit = window.findChild<QLineEdit*>(box);
+    QVERIFY(edit->isEnabled());
+    QCOMPARE(edit->maxLength(), 4);
+    edit->clear();
+    QTest::keyClicks(edit, QStringLiteral("12345"));
+    QCOMPARE(edit->text(), QStringLiteral("1234"));
+}
+
+void TestWindowStartup::logAppendIsLinear() {
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.show();
+    constexpr int appends = 100000;
+    const std::clock_t start = std::clock();
+    for (int i = 0; i < appends; ++i)
+        window.appendLog(QStringLiteral("o"));
+    const QString expected = QStringLiteral("Puerto COM cerrado.\n") + QString(appends, u'o');
+    QTRY_COMPARE(window.Text1->toPlainText().size(), expected.size());
+    const double seconds = double(std::clock() - start) / CLOCKS_PER_SEC;
+    QVERIFY2(seconds < 1.0, qPrintable(QStringLiteral("%1 s of CPU").arg(seconds)));
+    QCOMPARE(window.logText().size(), qsizetype(21 + appends));
+    QCOMPARE(window.Text1->toPlainText(), expected);
+}
+
+void TestWindowStartup::logWidgetShowsLineBreaks() {
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.appendLog(QStringLiteral("oo\r"));
+    window.appendLog(QStringLiteral("\nRecibiendo info...\r\n"));
+    QCOMPARE(window.logText(),
+             QStringLiteral("Puerto COM cerrado.\r\noo\r\nRecibiendo info...\r\n"));
+    QTRY_COMPARE(window.Text1->toPlainText(),
+                 QStringLiteral("Puerto COM cerrado.\noo\nRecibiendo info...\n"));
+}
+
+QTEST_MAIN(TestWindowStartup)
+#include "tst_window_startup.moc"

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The command line of loader-sim; simHelpText() describes every field.
+struct SimOptions {
+    enum class Mode { Ack, RespFile };
+
+    bool help = false;
+    Mode mode = Mode::Ack;
+    std::uint64_t seed = 1;
+    std::string imagePath;
+    std::string writeImagePath;
+    bool noPty = false;
+    std::string linkPath;
+    std::string responsesDir;
+    std::string respLine = "1920";
+    unsigned baud = 0;
+    long long sessions = 1;
+    long long badSumBlock = 0;
+    long long surplusBlock = 0;
+    long long shortBlock = 0;
+    long long vanishBlock = 0;
+    bool wrongTotal = false;
+    long long lingerMs = 1500;
+    long long noiseLines = 0;
+    long long longLine = 0;
+    bool silent = false;
+    std::string recordPath;
+    bool quiet = false;
+    double timeoutSeconds = 0;
+};
+
+// Throws SimError(Usage) for an unknown option or a bad value.
+SimOptions parseSimOptions(int argc, char** argv);
+
+std::string simHelpText();
