@@ -99,13 +99,17 @@ void PtyLink::send(std::string_view bytes) {
     // never receives a byte earlier than a real line could deliver it.
     const auto piece = static_cast<std::size_t>(
         std::clamp<long long>(std::chrono::nanoseconds(paceSlice) / m_byteTime, 1, 256));
+    // The pieces of one send follow each other on the line without a gap: each is due one piece
+    // time after the previous one was due, not after the (slightly late) wake-up that sent it,
+    // so wake-up latency does not add up over a frame.
+    auto start = std::max(Clock::now(), m_lineFreeAt);
     while (!bytes.empty()) {
         const std::string_view now = bytes.substr(0, piece);
-        const auto start = std::max(Clock::now(), m_lineFreeAt);
         const auto finish = start + m_byteTime * static_cast<long long>(now.size());
         sleepUntil(finish);
         writeAll(now);
         m_lineFreeAt = finish;
+        start = finish;
         bytes.remove_prefix(now.size());
     }
 }
