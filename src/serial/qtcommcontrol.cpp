@@ -73,11 +73,11 @@ QtCommControl::QtCommControl(QObject* parent) : CommControl(parent) {
 }
 
 QString QtCommControl::deviceName() const {
-    return m_port.isOpen() ? m_openDevice : systemLocation(deviceForCommPort(CommPort()));
+    return m_port.isOpen() ? m_openDevice : targetPath();
 }
 
 void QtCommControl::openDevice() {
-    const QString path = systemLocation(deviceForCommPort(CommPort()));
+    const QString path = targetPath();
     checkDevice(path);
     m_port.setPortName(path);
     if (!m_port.open(QIODevice::ReadWrite))
@@ -177,5 +177,10 @@ QString QtCommControl::openFailure(const QString& path) const {
 }
 
 QString QtCommControl::portLabel() const {
-    return QStringLiteral("COM%1").arg(CommPort());
+    return m_devicePath.isEmpty() ? QStringLiteral("COM%1").arg(CommPort())
+                                  : QStringLiteral("Serial port");
+}
+
+QString QtCommControl::targetPath() const {
+    return systemLocation(m_devicePath.isEmpty() ? deviceForCommPort(CommPort()) : m_devicePath);
 }

@@ -1,0 +1,205 @@
+#include "clioptions.h"
+
+#include "numeric.h"
+#include "presets.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+#include <cmath>
+
+namespace {
+
+constexpr int BlockTextMaxLength = 4; // what the window's block boxes take
+constexpr double LongestTimeoutSeconds = 86400.0;
+constexpr int FreePresetIndex = 4;
+
+const char* const Description =
+    "Dumps a decoder's flash through its boot loader on a serial port, like the decodump window.\n"
+    "\n"
+    "The port is armed at once: the break-in byte goes out every 500 ms until the loader\n"
+    "answers, so the decoder may be powered on after the program started.\n"
+    "\n"
+    "Exit status: 0 dump complete and checked; 1 the total or some block sums did not match;\n"
+    "2 usage error; 3 port or file error; 4 timeout or device lost; 130 interrupted.";
+
+const DumpPreset* presetNamed(const QString& name) {
+    for (const DumpPreset& preset : DumpPresets) {
+        if (!preset.blocksEditable && name == QLatin1String(preset.cliName))
+            return &preset;
+    }
+    return nullptr;
+}
+
+QString presetNames() {
+    QStringList names;
+    for (const DumpPreset& preset : DumpPresets) {
+        if (!preset.blocksEditable)
+            names.append(QLatin1String(preset.cliName));
+    }
+    return names.join(QLatin1Char('|'));
+}
+
+bool isBlockText(const QString& text) {
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,%1}$").arg(BlockTextMaxLength));
+    return digits.match(text).hasMatch();
+}
+
+CliOptions usageError(const QString& message) {
+    CliOptions options;
+    options.action = CliOptions::Action::UsageError;
+    options.error = message;
+    return options;
+}
+
+} // namespace
+
+int CliOptions::commPortNumber() const {
+    static const QRegularExpression com(QStringLiteral("^COM([1-4])$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = com.match(port);
+    return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
+CliOptions CliOptions::parse(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(Description));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version({QStringLiteral("V"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit."));
+    const QCommandLineOption listPorts(QStringLiteral("list-ports"),
+                                       QStringLiteral("List the serial devices found and exit."));
+    const QCommandLineOption port(
+        {QStringLiteral("p"), QStringLiteral("port")},
+        QStringLiteral("Serial device to talk to the loader on (a path such as /dev/ttyUSB0, or "
+                       "COM1 to COM4 as the window maps them)."),
+        QStringLiteral("DEVICE"));
+    const QCommandLineOption preset(
+        QStringLiteral("preset"),
+        QStringLiteral("What to read: %1 (default %2).")
+            .arg(presetNames(), QLatin1String(DumpPresets.at(DefaultPresetIndex).cliName)),
+        QStringLiteral("NAME"));
+    const QCommandLineOption start(QStringLiteral("start"),
+                                   QStringLiteral("First block of a free range (default 0000)."),
+                                   QStringLiteral("N"));
+    const QCommandLineOption count(QStringLiteral("count"),
+                                   QStringLiteral("Number of blocks of a free range."),
+                                   QStringLiteral("N"));
+    const QCommandLineOption output(
+        {QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral("Dump file (default: the preset's file name in the current folder)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption responses(
+        QStringLiteral("responses"),
+        QStringLiteral("Folder of Respuesta4.TXT and Respuesta5.TXT (default: Respuestas beside "
+                       "the program)."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption timeout(
+        QStringLiteral("timeout"),
+        QStringLiteral("Seconds to wait for each frame (default %1); when given, also the limit "
+                       "on waiting for the loader to start.")
+            .arg(DefaultTimeoutSeconds),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption resume(
+        QStringLiteral("resume"),
+        QStringLiteral("Keep the whole records already in the dump file and ask only for the "
+                       "rest."));
+    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
+                                   QStringLiteral("No log lines and no progress; only problems "
+                                                  "and the summary."));
+    parser.addOptions({port, preset, start, count, output, responses, timeout, resume, quiet,
+                       listPorts, help, version});
+
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("unexpected argument '%1'")
+                              .arg(parser.positionalArguments().constFirst()));
+
+    CliOptions options;
+    if (parser.isSet(help)) {
+        options.action = Action::Help;
+        options.helpText = parser.helpText();
+        return options;
+    }
+    if (parser.isSet(version)) {
+        options.action = Action::Version;
+        return options;
+    }
+    if (parser.isSet(listPorts)) {
+        options.action = Action::ListPorts;
+        return options;
+    }
+
+    options.port = parser.value(port);
+    if (options.port.isEmpty())
+        return usageError(QStringLiteral("--port DEVICE is required"));
+
+    const bool freeRange = parser.isSet(start) || parser.isSet(count);
+    if (freeRange && parser.isSet(preset))
+        return usageError(QStringLiteral("--preset cannot be combined with --start/--count"));
+
+    QString fileName;
+    if (freeRange) {
+        const DumpPreset& free = DumpPresets.at(FreePresetIndex);
+        if (!parser.isSet(count))
+            return usageError(QStringLiteral("--start needs --count"));
+        options.firstBlockText =
+            parser.isSet(start) ? parser.value(start) : QString::fromUtf8(free.firstBlock);
+        options.blockCountText = parser.value(count);
+        if (!isBlockText(options.firstBlockText))
+            return usageError(QStringLiteral("--start takes a block number of 1 to %1 digits, not "
+                                             "'%2'")
+                                  .arg(BlockTextMaxLength)
+                                  .arg(options.firstBlockText));
+        if (!isBlockText(options.blockCountText) || numericValue(options.blockCountText) == 0.0)
+            return usageError(QStringLiteral("--count takes a number of blocks from 1 to 9999 (1 "
+                                             "to %1 digits), not '%2'")
+                                  .arg(BlockTextMaxLength)
+                                  .arg(options.blockCountText));
+        fileName = QString::fromUtf8(free.fileName);
+    } else {
+        const QString name = parser.isSet(preset)
+                                 ? parser.value(preset)
+                                 : QLatin1String(DumpPresets.at(DefaultPresetIndex).cliName);
+        const DumpPreset* chosen = presetNamed(name);
+        if (!chosen)
+            return usageError(
+                QStringLiteral("unknown preset '%1' (use %2)").arg(name, presetNames()));
+        options.firstBlockText = QString::fromUtf8(chosen->firstBlock);
+        options.blockCountText = QString::fromUtf8(chosen->blockCount);
+        fileName = QString::fromUtf8(chosen->fileName);
+    }
+
+    options.outputPath = parser.isSet(output) ? parser.value(output) : fileName;
+    if (options.outputPath.isEmpty() || options.outputPath.endsWith(QLatin1Char('/')))
+        return usageError(
+            QStringLiteral("--output needs a file name, not '%1'").arg(options.outputPath));
+
+    if (parser.isSet(responses)) {
+        options.responsesFolder = parser.value(responses);
+        if (options.responsesFolder.isEmpty())
+            return usageError(QStringLiteral("--responses needs a folder"));
+    }
+
+    if (parser.isSet(timeout)) {
+        bool ok = false;
+        const double seconds = parser.value(timeout).toDouble(&ok);
+        if (!ok || !std::isfinite(seconds) || seconds <= 0.0 || seconds > LongestTimeoutSeconds)
+            return usageError(QStringLiteral("--timeout takes a number of seconds above 0 and up "
+                                             "to %1, not '%2'")
+                                  .arg(LongestTimeoutSeconds)
+                                  .arg(parser.value(timeout)));
+        options.frameTimeoutMs = static_cast<int>(std::lround(seconds * 1000.0));
+        if (options.frameTimeoutMs == 0)
+            options.frameTimeoutMs = 1;
+        options.startTimeoutMs = options.frameTimeoutMs;
+    }
+
+    options.resume = parser.isSet(resume);
+    options.quiet = parser.isSet(quiet);
+    options.action = Action::Dump;
+    return options;
+}

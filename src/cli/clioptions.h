@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The command line of decodump-cli, parsed and checked. The block texts are kept exactly as the
+// window's boxes would hold them, so the dialogue answers the loader with the same bytes.
+class CliOptions {
+public:
+    enum class Action { Dump, ListPorts, Help, Version, UsageError };
+
+    static constexpr int DefaultTimeoutSeconds = 10;
+
+    static CliOptions parse(const QStringList& arguments);
+
+    Action action = Action::UsageError;
+    QString error;    // for UsageError
+    QString helpText; // for Help
+
+    QString port;            // a device path, or COM1 to COM4
+    QString firstBlockText;  // e.g. "1920"
+    QString blockCountText;  // e.g. "0128"
+    QString outputPath;      // as given, or the preset's file name in the current folder
+    QString responsesFolder; // empty: the dialogue's default beside the program
+    // Limit on waiting for the loader to start a transfer: only when --timeout was given.
+    std::optional<int> startTimeoutMs;
+    // Limit on waiting for each frame and for the total byte.
+    int frameTimeoutMs = DefaultTimeoutSeconds * 1000;
+    bool resume = false;
+    bool quiet = false;
+
+    // The COM number the port stands for (1..4), or 0 for a device path.
+    int commPortNumber() const;
+};

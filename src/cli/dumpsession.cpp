@@ -1,0 +1,305 @@
+#include "dumpsession.h"
+
+#include "commcontrol.h"
+#include "console.h"
+#include "exitstatus.h"
+#include "signalwatcher.h"
+
+#include <QStringList>
+
+namespace {
+
+constexpr int TickerIntervalMs = 500;
+
+QString hexByte(int value) {
+    return QStringLiteral("0x%1").arg(value, 2, 16, QLatin1Char('0'));
+}
+
+QString blockList(const QList<int>& blocks) {
+    QStringList numbers;
+    for (const int block : blocks)
+        numbers.append(QString::number(block));
+    return numbers.join(QStringLiteral(", "));
+}
+
+QString seconds(int ms) {
+    return QString::number(ms / 1000.0, 'g', 4) + QStringLiteral(" s");
+}
+
+} // namespace
+
+DumpSession::DumpSession(const CliOptions& options, const DumpJob& job, Console& console,
+                         QObject* parent)
+    : QObject(parent), m_options(options), m_job(job), m_console(console),
+      m_log([this](const QString& line) { m_console.printLine(line); }), m_progress(console),
+      m_dialogue(m_port, *this) {
+    m_dialogue.setResponsesFolder(m_job.responsesFolder);
+    m_dialogue.setResumeRecords(m_job.resumedRecords);
+    m_ticker.setInterval(TickerIntervalMs);
+    m_watchdog.setSingleShot(true);
+    connect(&m_ticker, &QTimer::timeout, &m_dialogue, &Dialogue::Timer1_Timer);
+    connect(&m_watchdog, &QTimer::timeout, this, &DumpSession::onWatchdog);
+}
+
+DumpSession::~DumpSession() {
+    m_ticker.stop();
+    m_watchdog.stop();
+}
+
+bool DumpSession::start() {
+    const int commPort = m_options.commPortNumber();
+    if (commPort > 0)
+        m_port.setCommPort(commPort);
+    else
+        m_port.setDevicePath(m_options.port);
+
+    const int last = m_job.requestedFirst + m_job.requestedCount - 1;
+    if (m_job.resumedRecords > 0) {
+        const QString cut =
+            m_job.cutBytes > 0
+                ? QStringLiteral(" (a partial record of %1 bytes was cut)").arg(m_job.cutBytes)
+                : QString();
+        // All at once: a path may itself hold a %.
+        logLine(QStringLiteral("Resuming %1: it holds %2 of %3 records%4; asking for blocks %5 "
+                               "to %6")
+                    .arg(m_job.dumpPath(), QString::number(m_job.resumedRecords),
+                         QString::number(m_job.requestedCount), cut,
+                         QString::number(m_job.requestedFirst + m_job.resumedRecords),
+                         QString::number(last)));
+    } else {
+        logLine(QStringLiteral("Reading blocks %1 to %2 (%3 blocks) into %4")
+                    .arg(QString::number(m_job.requestedFirst), QString::number(last),
+                         QString::number(m_job.requestedCount), m_job.dumpPath()));
+    }
+
+    try {
+        m_port.setPortOpen(true);
+    } catch (const PortOpenError& failure) {
+        printProblem(QStringLiteral("error: cannot open %1\r\n%2")
+                         .arg(m_options.port, QString::fromUtf8(failure.what())));
+        return false;
+    }
+    const QString device = m_port.deviceName();
+    logLine(commPort > 0 ? QStringLiteral("En espera COM%1 (%2)").arg(commPort).arg(device)
+                         : QStringLiteral("En espera %1").arg(device));
+    m_ticker.start();
+    m_dialogue.portArmed();
+    if (m_options.startTimeoutMs)
+        m_watchdog.start(*m_options.startTimeoutMs);
+    return true;
+}
+
+void DumpSession::interrupt(int signalNumber) {
+    if (m_exitStatus)
+        return;
+    m_stopReason = StopReason::Interrupted;
+    stopProgress();
+    printProblem(QStringLiteral("interrupted by %1: closing the port")
+                     .arg(QLatin1String(SignalWatcher::nameOf(signalNumber))));
+    // With a transfer running, closing the port ends it and the dialogue reports the end.
+    selectNoPort();
+    endWith(ExitInterrupted);
+}
+
+void DumpSession::appendLog(const QString& piece) {
+    if (!m_options.quiet)
+        m_log.append(piece);
+}
+
+void DumpSession::logLine(const QString& line) {
+    appendLog(QStringLiteral("\r\n") + line + QStringLiteral("\r\n"));
+}
+
+void DumpSession::setProgress(const QString& caption) {
+    if (caption == u".") {
+        m_transferStarted = true;
+        m_blocksDone = 0;
+        m_transferClock.start();
+    } else if (!m_options.quiet && !m_progress.running() && m_blocksDone == 0) {
+        // The first block's request: the log has announced the transfer by now.
+        m_progress.start(m_job.blockCount());
+    }
+    restartWatchdog();
+}
+
+void DumpSession::blockReceived(int index, int count, bool) {
+    m_blocksDone = index;
+    m_transferMs = m_transferClock.elapsed();
+    m_progress.blockDone(index);
+    if (index >= count)
+        stopProgress();
+    restartWatchdog();
+}
+
+void DumpSession::showMessage(const QString& text, int icon) {
+    if (icon == IconCritical)
+        stopProgress(); // the dialogue ends here; the last progress stays above the message
+    const QString prefix = icon == IconCritical      ? QStringLiteral("error: ")
+                           : icon == IconExclamation ? QStringLiteral("warning: ")
+                                                     : QString();
+    printProblem(prefix + text);
+}
+
+void DumpSession::printProblem(const QString& text) {
+    m_log.flush();
+    const QStringList lines = text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        m_console.printLine(i == 0 ? lines.at(i) : QStringLiteral("  ") + lines.at(i));
+}
+
+void DumpSession::stopTicker() {
+    m_ticker.stop();
+}
+
+void DumpSession::selectNoPort() {
+    m_watchdog.stop();
+    if (m_port.PortOpen())
+        m_port.setPortOpen(false);
+    m_ticker.stop();
+    logLine(QStringLiteral("Puerto COM cerrado."));
+}
+
+void DumpSession::dialogueEnded(const TransferSummary& summary) {
+    m_watchdog.stop();
+    if (m_transferStarted && m_transferClock.isValid())
+        m_transferMs = m_transferClock.elapsed();
+    stopProgress();
+    m_summary = summary;
+    endWith(statusFor(summary));
+}
+
+void DumpSession::stopProgress() {
+    m_progress.finish();
+}
+
+void DumpSession::restartWatchdog() {
+    if (m_transferStarted && !m_exitStatus)
+        m_watchdog.start(m_options.frameTimeoutMs);
+}
+
+void DumpSession::onWatchdog() {
+    if (m_exitStatus)
+        return;
+    m_stopReason = StopReason::Timeout;
+    stopProgress();
+    const int count = m_job.blockCount();
+    QString waitingFor;
+    if (!m_transferStarted)
+        waitingFor = QStringLiteral("the loader to start a transfer");
+    else if (m_blocksDone < count)
+        waitingFor = QStringLiteral("block %1 of %2 (block number %3)")
+                         .arg(m_blocksDone + 1)
+                         .arg(count)
+                         .arg(m_job.requestedFirst + m_job.resumedRecords + m_blocksDone);
+    else
+        waitingFor = QStringLiteral("the loader's total");
+    const int limit =
+        m_transferStarted ? m_options.frameTimeoutMs : m_options.startTimeoutMs.value_or(0);
+    printProblem(
+        QStringLiteral("error: timeout: waited %1 for %2").arg(seconds(limit), waitingFor));
+    // A running transfer ends when its port closes, keeping the records it wrote.
+    selectNoPort();
+    endWith(ExitTimeoutOrLost);
+}
+
+int DumpSession::statusFor(const TransferSummary& summary) const {
+    switch (summary.outcome) {
+    case TransferSummary::Outcome::Completed:
+        return summary.clean() ? ExitComplete : ExitIncomplete;
+    case TransferSummary::Outcome::PortClosed:
+        return m_stopReason == StopReason::Interrupted ? ExitInterrupted : ExitTimeoutOrLost;
+    case TransferSummary::Outcome::DeviceLost:
+        return ExitTimeoutOrLost;
+    case TransferSummary::Outcome::FileError:
+        return ExitPortOrFile;
+    case TransferSummary::Outcome::RangeError:
+        return ExitUsage;
+    }
+    return ExitPortOrFile;
+}
+
+void DumpSession::endWith(int exitStatus) {
+    if (m_exitStatus)
+        return;
+    m_exitStatus = exitStatus;
+    m_watchdog.stop();
+    // The dialogue may still be inside the call that ended it: report from the event loop.
+    QTimer::singleShot(0, this, &DumpSession::conclude);
+}
+
+void DumpSession::conclude() {
+    m_log.flush();
+    stopProgress();
+    if (m_summary && m_transferStarted)
+        printSummary(*m_summary);
+    else if (*m_exitStatus != ExitComplete)
+        m_console.printLine(QStringLiteral("No transfer had started; nothing was written."));
+    Q_EMIT finished(*m_exitStatus);
+}
+
+void DumpSession::printSummary(const TransferSummary& summary) {
+    const int kept = summary.resumedRecords + summary.blocksWritten;
+    QString line = QStringLiteral("Summary: %1 of %2 blocks written to %3")
+                       .arg(QString::number(summary.blocksWritten), QString::number(summary.count),
+                            summary.dumpPath);
+    if (summary.resumedRecords > 0)
+        line += QStringLiteral(" after the %1 records kept from before (%2 of %3 in the file)")
+                    .arg(summary.resumedRecords)
+                    .arg(kept)
+                    .arg(m_job.requestedCount);
+    line += QStringLiteral(", ");
+    line += summary.badSumBlocks.isEmpty()
+                ? QStringLiteral("no bad sums")
+                : QStringLiteral("%1 with a bad sum (%2 %3)")
+                      .arg(summary.badSumBlocks.size())
+                      .arg(summary.badSumBlocks.size() == 1 ? QStringLiteral("block")
+                                                            : QStringLiteral("blocks"))
+                      .arg(blockList(summary.badSumBlocks));
+    if (summary.totalReceived) {
+        line +=
+            QStringLiteral("; total loader %1, computed %2 (%3)")
+                .arg(hexByte(summary.loaderTotal), hexByte(summary.computedTotal),
+                     summary.totalMatched() ? QStringLiteral("match") : QStringLiteral("MISMATCH"));
+        if (summary.resumedRecords > 0)
+            line += QStringLiteral(" over the blocks of this run only");
+    } else {
+        line += QStringLiteral("; no total received");
+    }
+    const double secs = m_transferMs / 1000.0;
+    line += QStringLiteral("; %1 s").arg(secs, 0, 'f', secs < 10.0 ? 2 : 1);
+    if (m_transferMs > 0)
+        line += QStringLiteral(", %1 KB/s").arg(summary.blocksWritten / secs, 0, 'f', 1);
+    m_console.printLine(line);
+
+    const QString outcome = outcomeText(summary);
+    if (!outcome.isEmpty())
+        m_console.printLine(outcome);
+}
+
+QString DumpSession::outcomeText(const TransferSummary& summary) const {
+    const int kept = summary.resumedRecords + summary.blocksWritten;
+    const QString keeps =
+        QStringLiteral("%1 keeps %2 of %3 records; --resume asks for the rest")
+            .arg(summary.dumpPath, QString::number(kept), QString::number(m_job.requestedCount));
+    switch (*m_exitStatus) {
+    case ExitComplete:
+        return {};
+    case ExitIncomplete: {
+        QStringList what;
+        if (!summary.totalMatched())
+            what.append(QStringLiteral("the loader's total did not match"));
+        if (!summary.badSumBlocks.isEmpty())
+            what.append(QStringLiteral("%1 %2 failed %3 sum")
+                            .arg(summary.badSumBlocks.size() == 1 ? QStringLiteral("block")
+                                                                  : QStringLiteral("blocks"))
+                            .arg(blockList(summary.badSumBlocks))
+                            .arg(summary.badSumBlocks.size() == 1 ? QStringLiteral("its")
+                                                                  : QStringLiteral("their")));
+        return QStringLiteral("Dump not verified: %1.").arg(what.join(QStringLiteral(" and ")));
+    }
+    case ExitInterrupted:
+        return QStringLiteral("Interrupted: ") + keeps;
+    default:
+        return QStringLiteral("Stopped: ") + keeps;
+    }
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "clioptions.h"
+#include "dialogue.h"
+#include "dumpjob.h"
+#include "logprinter.h"
+#include "operatorside.h"
+#include "progressdisplay.h"
+#include "qtcommcontrol.h"
+#include "transfersummary.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <optional>
+
+class Console;
+
+// The operator's side of the dialogue on a terminal: arms the port as picking a COM entry in the
+// window does, prints the log and the messages, shows the progress, and ends the run with an
+// exit status once the dialogue has ended, the loader fell silent or a signal came.
+class DumpSession : public QObject, public OperatorSide {
+    Q_OBJECT
+public:
+    DumpSession(const CliOptions& options, const DumpJob& job, Console& console,
+                QObject* parent = nullptr);
+    ~DumpSession() override;
+
+    // Opens the port and arms the dialogue. False, with the reason printed, when the port could
+    // not be opened.
+    bool start();
+    // Closes the port: a running transfer ends there and keeps the records it wrote.
+    void interrupt(int signalNumber);
+
+    // OperatorSide
+    void appendLog(const QString& piece) override;
+    QString startBlockText() const override { return m_job.firstBlockText; }
+    QString blockCountText() const override { return m_job.blockCountText; }
+    QString folderText() const override { return m_job.folderText; }
+    QString fileNameText() const override { return m_job.fileName; }
+    void setProgress(const QString& caption) override;
+    void showMessage(const QString& text, int icon) override;
+    void stopTicker() override;
+    void selectNoPort() override;
+    void enablePortList() override {}
+    void blockReceived(int index, int count, bool sumOk) override;
+    void dialogueEnded(const TransferSummary& summary) override;
+
+Q_SIGNALS:
+    void finished(int exitStatus);
+
+private:
+    enum class StopReason { None, Timeout, Interrupted };
+
+    void logLine(const QString& line);
+    void printProblem(const QString& text);
+    void stopProgress();
+    void restartWatchdog();
+    void onWatchdog();
+    int statusFor(const TransferSummary& summary) const;
+    void endWith(int exitStatus);
+    void conclude();
+    void printSummary(const TransferSummary& summary);
+    QString outcomeText(const TransferSummary& summary) const;
+
+    CliOptions m_options;
+    DumpJob m_job;
+    Console& m_console;
+    LogPrinter m_log;
+    ProgressDisplay m_progress;
+    QtCommControl m_port;
+    Dialogue m_dialogue;
+    QTimer m_ticker;
+    QTimer m_watchdog;
+    QElapsedTimer m_transferClock;
+    qint64 m_transferMs = 0;
+    bool m_transferStarted = false;
+    int m_blocksDone = 0;
+    StopReason m_stopReason = StopReason::None;
+    std::optional<TransferSummary> m_summary;
+    std::optional<int> m_exitStatus;
+};

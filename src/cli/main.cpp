@@ -1,0 +1,60 @@
+#include "clioptions.h"
+#include "console.h"
+#include "dumpjob.h"
+#include "dumpsession.h"
+#include "exitstatus.h"
+#include "portlisting.h"
+#include "signalwatcher.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("decodump-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(DECODUMP_VERSION));
+
+    QTextStream out(stdout);
+    Console console;
+    const CliOptions options = CliOptions::parse(QCoreApplication::arguments());
+    switch (options.action) {
+    case CliOptions::Action::Help:
+        out << options.helpText;
+        return ExitComplete;
+    case CliOptions::Action::Version:
+        out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion()
+            << '\n';
+        return ExitComplete;
+    case CliOptions::Action::ListPorts:
+        PortListing::print(out);
+        return ExitComplete;
+    case CliOptions::Action::UsageError:
+        console.printLine(
+            QStringLiteral("decodump-cli: %1\nTry 'decodump-cli --help'.").arg(options.error));
+        return ExitUsage;
+    case CliOptions::Action::Dump:
+        break;
+    }
+
+    const DumpJob job = DumpJob::prepare(options);
+    if (!job.ok()) {
+        console.printLine(QStringLiteral("error: ") + job.problem);
+        return ExitPortOrFile;
+    }
+    if (job.alreadyComplete) {
+        console.printLine(QStringLiteral("%1 already holds all %2 records; nothing to do.")
+                              .arg(job.dumpPath(), QString::number(job.requestedCount)));
+        return ExitComplete;
+    }
+
+    SignalWatcher signalWatcher;
+    DumpSession session(options, job, console);
+    QObject::connect(&signalWatcher, &SignalWatcher::signalled, &session, &DumpSession::interrupt);
+    QObject::connect(&session, &DumpSession::finished, &app,
+                     [](int exitStatus) { QCoreApplication::exit(exitStatus); });
+    if (!session.start())
+        return ExitPortOrFile;
+    return QCoreApplication::exec();
+}

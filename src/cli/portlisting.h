@@ -1,0 +1,9 @@
+#pragma once
+
+class QTextStream;
+
+// The serial devices the system reports, and the devices behind COM1 to COM4.
+class PortListing {
+public:
+    static void print(QTextStream& out);
+};
