@@ -1,0 +1,64 @@
+#include "fuzzoperator.h"
+
+#include "commcontrol.h"
+#include "fuzzcheck.h"
+#include "numeric.h"
+#include "transfersummary.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+FuzzOperator::FuzzOperator(CommControl& port, const QString& startBlock, const QString& blockCount,
+                           const QString& folder, const QString& fileName)
+    : m_port(port), m_startBlock(startBlock), m_blockCount(blockCount), m_folder(folder),
+      m_fileName(fileName) {}
+
+void FuzzOperator::appendLog(const QString& piece) {
+    m_log += piece;
+}
+
+void FuzzOperator::setProgress(const QString& caption) {
+    if (caption == QStringLiteral(".")) {
+        m_nextBlockIndex = 1;
+        return;
+    }
+    const std::optional<qint32> count = wholeNumber(numericValue(m_blockCount));
+    fuzzCheck(count.has_value(), "a block is asked for only with a whole block count");
+    fuzzCheck(caption == fourDigitForm(m_nextBlockIndex) + QLatin1Char('/') + fourDigitForm(*count),
+              "the caption names the block about to arrive and the count");
+}
+
+void FuzzOperator::showMessage(const QString& text, int icon) {
+    fuzzCheck(!text.isEmpty(), "a message has a text");
+    fuzzCheck(icon == IconCritical || icon == IconExclamation || icon == IconInformation,
+              "a message has one of the three icons");
+    if (m_whileMessageOpen)
+        m_whileMessageOpen();
+}
+
+void FuzzOperator::selectNoPort() {
+    m_port.setPortOpen(false);
+    m_tickerRunning = false;
+    m_log += (m_log.isEmpty() ? QString() : QStringLiteral("\r\n")) +
+             QStringLiteral("Puerto COM cerrado.\r\n");
+}
+
+void FuzzOperator::blockReceived(int index, int count, bool) {
+    fuzzCheck(index == m_nextBlockIndex, "blocks arrive in order, each once");
+    fuzzCheck(index >= 1 && index <= count, "a block's index lies within the count");
+    ++m_nextBlockIndex;
+}
+
+void FuzzOperator::dialogueEnded(const TransferSummary& summary) {
+    fuzzCheck(!m_port.PortOpen(), "the port is closed when the dialogue has ended");
+    fuzzCheck(summary.blocksWritten <= std::max(summary.count, 0),
+              "no more blocks are written than were asked for");
+    if (summary.outcome != TransferSummary::Outcome::Completed)
+        return;
+    fuzzCheck(summary.totalReceived, "a completed transfer received the loader's total");
+    fuzzCheck(summary.blocksWritten == std::max(summary.count, 0),
+              "a completed transfer wrote every block");
+    fuzzCheck(QFileInfo(summary.dumpPath).size() == qint64(summary.blocksWritten) * 1024,
+              "the dump file holds exactly the blocks written");
+}
