@@ -65,6 +65,9 @@ void ProgressDisplay::finish() {
         return;
     m_finishedMs = m_clock.elapsed();
     m_running = false;
+    // Redraws are throttled, so the line on the screen may lag behind the last block.
+    if (m_console.isTerminal())
+        m_console.setStatus(statusText(true));
     m_console.keepStatus();
 }
 

@@ -366,10 +366,14 @@ void Dialogue::reportDeviceLost(const QString& description) {
     stopTransfer();
     if (!running)
         m_summary = TransferSummary{};
+    // A device named directly (the command line's --port PATH) has no COM number to show.
+    const QString port = m_port.hasExplicitDevice()
+                             ? m_port.deviceName()
+                             : QStringLiteral("el COM") + plainDecimal(m_port.CommPort()) +
+                                   QStringLiteral(" (") + m_port.deviceName() + QLatin1Char(')');
     failAndDisarm(TransferSummary::Outcome::DeviceLost,
-                  QStringLiteral("Se ha perdido la conexión con el COM") +
-                      plainDecimal(m_port.CommPort()) + QStringLiteral(" (") + m_port.deviceName() +
-                      QStringLiteral(").\r\n\r\n") + description);
+                  QStringLiteral("Se ha perdido la conexión con ") + port +
+                      QStringLiteral(".\r\n\r\n") + description);
 }
 
 void Dialogue::send(const QByteArray& text) {
