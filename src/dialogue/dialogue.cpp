@@ -306,9 +306,11 @@ void Dialogue::finishTotal() {
                 : QStringLiteral("El total no coincide (recibido %1, calculado %2)")
                       .arg(m_summary.loaderTotal)
                       .arg(m_summary.computedTotal);
-        m_op.showMessage(QStringLiteral("Descarga finalizada.\r\n%1; %2 bloques con suma errónea.")
+        const qsizetype bad = m_summary.badSumBlocks.size();
+        m_op.showMessage(QStringLiteral("Descarga finalizada.\r\n%1; %2 %3 con suma errónea.")
                              .arg(total)
-                             .arg(m_summary.badSumBlocks.size()),
+                             .arg(bad)
+                             .arg(bad == 1 ? QStringLiteral("bloque") : QStringLiteral("bloques")),
                          OperatorSide::IconExclamation);
     }
     m_op.selectNoPort();

@@ -23,6 +23,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
 
@@ -38,6 +39,10 @@ constexpr int BlockBoxMaxLength = 4;
 constexpr int NoPort = 0;
 constexpr int PortCount = 4;
 constexpr int MinimumPixelSize = 9;
+// Laying out a paragraph of the log widget costs its whole length, so a run of markers that
+// grows by one insertion per turn would cost the square of its length: once the last paragraph
+// is this long, the widget continues in a new one.
+constexpr int LongestLogParagraph = 1024;
 
 QRect fromTwips(int left, int top, int width, int height) {
     constexpr int t = Principal_Deco::TwipsPerPixel;
@@ -358,6 +363,8 @@ void Principal_Deco::flushLogToWidget() {
     const bool followingEnd = bar->value() == bar->maximum();
     QTextCursor end(Text1->document());
     end.movePosition(QTextCursor::End);
+    if (end.block().length() > LongestLogParagraph)
+        end.insertBlock();
     end.insertText(m_logPending);
     m_logPending.clear();
     if (followingEnd)

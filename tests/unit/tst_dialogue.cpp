@@ -458,7 +458,7 @@ private Q_SLOTS:
         // The bad block's bytes count in the total, so the total still matches.
         QCOMPARE(m_port->writes().last(), QByteArray("DOWN_SUCCESS\r"));
         QCOMPARE(m_op->messages[1].text,
-                 QStringLiteral("Descarga finalizada.\r\nEl total coincide; 1 bloques con suma "
+                 QStringLiteral("Descarga finalizada.\r\nEl total coincide; 1 bloque con suma "
                                 "errónea."));
         QCOMPARE(m_op->messages[1].icon, OperatorSide::IconExclamation);
         QCOMPARE(m_op->ended.last().badSumBlocks, QList<int>{101});

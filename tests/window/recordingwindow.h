@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 // The window with its message boxes recorded instead of shown: each one counts as answered
 // with OK at once. Also notes what the window looked like while the message was up.
 class RecordingWindow : public Principal_Deco {
@@ -22,4 +24,7 @@ public:
     void showMessage(const QString& text, int icon) override;
 
     QList<Message> messages;
+    // What the operator does while a message is up (after it has been recorded), e.g. closing
+    // the window before answering it.
+    std::function<void(const Message&)> whileOpen;
 };

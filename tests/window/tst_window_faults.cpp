@@ -1,0 +1,533 @@
+#include "eventwait.h"
+#include "loadersimprocess.h"
+#include "portlist.h"
+#include "qtcommcontrol.h"
+#include "recordingwindow.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+// How the first dump of a row is set up beyond the loader's own faults.
+enum class Setup {
+    Plain,
+    FolderIsFile,      // the folder text names an existing ordinary file
+    FolderInProc,      // the folder text names /proc, where no file can be created
+    FolderWithSpaces,  // spaces and non-ASCII letters in the folder name
+    NoResponsesFolder, // the Respuestas folder does not exist
+    MissingResponse4,  // Respuestas exists without Respuesta4.TXT
+    MissingResponse5,  // Respuestas exists without Respuesta5.TXT
+};
+
+// When the operator closes the window during the first dump.
+enum class CloseWhen {
+    Never,
+    ShortFrameIn,     // the log is as expected and the short frame waits in the port
+    TwoTicksLater,    // the log is as expected and two break-in ticks have gone by since
+    InsideCrcMessage, // while "CRC No Ok!!!" is up
+};
+
+// How the first dump ends.
+enum class Ending {
+    Total,        // the total exchange took place; the end message follows the sum messages
+    Closed,       // the window was closed; no message beyond the sum messages
+    DeviceLost,   // the loader went away
+    CannotCreate, // the dump file could not be created
+    CannotRead,   // the Respuestas folder is missing
+};
+
+constexpr quint64 Seed = 11;
+constexpr int FirstBlock = 100;
+constexpr int Count = 12;
+constexpr int LibrePreset = 4;
+constexpr int BlockSize = 1024;
+constexpr int FrameSize = 1032;
+constexpr int ShortFrameBytes = 500;
+constexpr int TransferTimeoutMs = 30000;
+
+const QString FileName = QStringLiteral("FREE_DATA.bin");
+const QString Closed = QStringLiteral("\r\nPuerto COM cerrado.\r\n");
+const QString StartLog = QStringLiteral("Puerto COM cerrado.\r\n");
+const QString ArmedLog = StartLog + QStringLiteral("\r\nEn espera COM1\r\n");
+const QString Crc = QStringLiteral("CRC No Ok!!!");
+const QString Info = QStringLiteral("Recibiendo info...\r\n");
+const QString AckLines = QStringLiteral("ooooooo"); // the seven lines of an ack-mode handshake
+const QString Receiving = QStringLiteral("\r\nRECIBIENDO DATOS\r\n");
+const QString Fin = QStringLiteral("FIN DE LA DESCARGA\r\n");
+const QString Firmware = QStringLiteral("Solicitando firmware...\r\n");
+
+struct Expected {
+    QString text;
+    int icon = 0;
+    bool portOpen = true;
+};
+
+// What the window must make of the loader's bytes. Frames are told apart by count alone, so a
+// surplus byte shifts every later frame by one, and a byte left over after the last frame is
+// taken as the loader's total.
+struct Reception {
+    QByteArray records;      // all Count records
+    QList<bool> sumMismatch; // per record
+    Expected end;            // the end message
+};
+
+int faultBlock(const QStringList& arguments, const QString& option) {
+    const qsizetype at = arguments.indexOf(option);
+    return at < 0 ? 0 : arguments.at(at + 1).toInt();
+}
+
+int byteSum(QByteArrayView bytes) {
+    int sum = 0;
+    for (const char byte : bytes)
+        sum += static_cast<quint8>(byte);
+    return sum;
+}
+
+Reception expectedReception(const QByteArray& image, const QStringList& simArguments) {
+    const int badSum = faultBlock(simArguments, QStringLiteral("--fault-bad-sum"));
+    const int surplus = faultBlock(simArguments, QStringLiteral("--fault-surplus"));
+    QByteArray stream;
+    int loaderSum = 0;
+    for (int k = 1; k <= Count; ++k) {
+        QByteArray frame = image.mid(qsizetype(FirstBlock + k - 1) * BlockSize, BlockSize);
+        const int sum = byteSum(frame);
+        loaderSum += sum;
+        frame.append(static_cast<char>(k == badSum ? sum + 1 : sum));
+        frame.append("\xF1\xF2\xF3\xF4\xF5\xF6\xF7", 7);
+        stream += frame;
+        if (k == surplus)
+            stream += '\xA5';
+    }
+    const int loaderTotal =
+        (loaderSum + (simArguments.contains(QStringLiteral("--fault-wrong-total")) ? 1 : 0)) % 256;
+
+    Reception reception;
+    int total = 0;
+    for (int k = 1; k <= Count; ++k) {
+        const QByteArray record = stream.mid(qsizetype(k - 1) * FrameSize, BlockSize);
+        const int sum = byteSum(record);
+        reception.records += record;
+        reception.sumMismatch.append(
+            sum % 256 != static_cast<quint8>(stream.at((k - 1) * FrameSize + BlockSize)));
+        total += sum;
+    }
+    total %= 256;
+    const int received = stream.size() > qsizetype(Count) * FrameSize
+                             ? static_cast<quint8>(stream.at(qsizetype(Count) * FrameSize))
+                             : loaderTotal;
+    const qsizetype bad = reception.sumMismatch.count(true);
+    if (received == total && bad == 0) {
+        reception.end = {QStringLiteral("Descarga finalizada."), 64};
+        return reception;
+    }
+    const QString totalText =
+        received == total ? QStringLiteral("El total coincide")
+                          : QStringLiteral("El total no coincide (recibido %1, calculado %2)")
+                                .arg(received)
+                                .arg(total);
+    reception.end = {QStringLiteral("Descarga finalizada.\r\n%1; %2 %3 con suma errónea.")
+                         .arg(totalText)
+                         .arg(bad)
+                         .arg(bad == 1 ? QStringLiteral("bloque") : QStringLiteral("bloques")),
+                     48};
+    return reception;
+}
+
+// The descriptions the serial adapter gives a device that went away, by what the system
+// reported first.
+QStringList lostDescriptions(const QString& device) {
+    QStringList all;
+    for (const char* what : {"it disappeared", "reading from it failed", "writing to it failed"})
+        all << QStringLiteral("COM1: the device %1 went away (%2). The port has been closed; "
+                              "reconnect the adapter and pick the port again.")
+                   .arg(device, QLatin1String(what));
+    all << QStringLiteral("COM1: the device %1 refused the data to send. The port has been "
+                          "closed; check the adapter and pick the port again.")
+               .arg(device);
+    return all;
+}
+
+QString samplesFolder() {
+    return QFileInfo(LoaderSimProcess::program()).absolutePath() + QStringLiteral("/Respuestas");
+}
+
+QByteArray withoutBreakIns(QByteArray bytes) {
+    bytes.removeIf([](char byte) { return byte == 31; });
+    return bytes;
+}
+
+QByteArray fileContent(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void prepare(RecordingWindow& window, const QString& folder, const QString& responses) {
+    window.dialogue().setResponsesFolder(responses);
+    window.Opt_Descargar.at(LibrePreset)->click();
+    window.Txt_Start_Block->setText(QString::number(FirstBlock));
+    window.Txt_Blocks->setText(QString::number(Count));
+    window.Txt_Path->setText(folder);
+    window.show();
+}
+
+QList<QWidget*> lockSet(Principal_Deco& window) {
+    return {window.Fra_Tipo, window.Txt_Start_Block, window.Txt_Blocks,
+            window.Txt_Path, window.Txt_Filename,    window.Cmd_Salir};
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Setup)
+Q_DECLARE_METATYPE(CloseWhen)
+Q_DECLARE_METATYPE(Ending)
+
+// Faults of the loader, the line and the operator's entries, through the window, the real serial
+// adapter and the simulated loader on a pseudo-terminal: what the operator is told, the port
+// left closed, the dump holding exactly what was received, and a next dump that works.
+class TestWindowFaults : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanup();
+    void fault_data();
+    void fault();
+
+private:
+    void followingDumpSucceeds(RecordingWindow& window, QtCommControl& port, const QString& mode,
+                               const QString& folder);
+
+    QByteArray m_image;
+};
+
+void TestWindowFaults::initTestCase() {
+    if (LoaderSimProcess::program().isEmpty())
+        QSKIP("loader-sim is not built");
+    m_image = LoaderSimProcess::imageForSeed(Seed);
+    QVERIFY(!m_image.isEmpty());
+}
+
+void TestWindowFaults::cleanup() {
+    qunsetenv("DECODUMP_COM1");
+}
+
+void TestWindowFaults::fault_data() {
+    QTest::addColumn<QStringList>("simArguments");
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<CloseWhen>("closeWhen");
+    QTest::addColumn<Ending>("ending");
+    // The log between "En espera COM1" and the final "Puerto COM cerrado.".
+    QTest::addColumn<QString>("dialogueLog");
+    // Records the dump file must hold; -1: no dump file at all.
+    QTest::addColumn<int>("records");
+    // Exit status of loader-sim; -1: still running (stuck by design), stopped by the test.
+    QTest::addColumn<int>("simExit");
+    // Everything the tool sent, break-in bytes left out (<Respuesta4>: the sample file 4).
+    QTest::addColumn<QString>("toolSent");
+
+    const QString ackDone = Info + AckLines + Receiving + Fin;
+    const QString ackCut = Info + AckLines + Receiving;
+    const QString confirmed = QStringLiteral(".*REQUEST_TOTALCRC\rDOWN_SUCCESS\r");
+    const QStringList respfile{"--mode", "respfile"};
+
+    QTest::newRow("wrong sum in block 4")
+        << QStringList{"--fault-bad-sum", "4"} << Setup::Plain << CloseWhen::Never << Ending::Total
+        << ackDone << Count << 0 << confirmed;
+    QTest::newRow("surplus byte after block 5")
+        << QStringList{"--fault-surplus", "5"} << Setup::Plain << CloseWhen::Never << Ending::Total
+        << ackDone << Count << 0
+        << QStringLiteral(".*1024DOWN_SUCCESS:111\rREQUEST_TOTALCRC\r(DOWN_SUCCESS\r)?");
+    QTest::newRow("short frame 6, then silence; operator closes")
+        << QStringList{"--fault-short", "6"} << Setup::Plain << CloseWhen::ShortFrameIn
+        << Ending::Closed << ackCut << 5 << -1
+        << QStringLiteral(".*1024DOWN_SUCCESS:104\rREQUEST_1024DOWN:105\r");
+    QTest::newRow("device vanishes after block 7")
+        << QStringList{"--fault-vanish", "7"} << Setup::Plain << CloseWhen::Never
+        << Ending::DeviceLost << ackCut << 7 << 0
+        << QStringLiteral(
+               ".*REQUEST_1024DOWN:106\r1024DOWN_SUCCESS:106\r(REQUEST_1024DOWN:107\r)?");
+    QTest::newRow("wrong total") << QStringList{"--fault-wrong-total"} << Setup::Plain
+                                 << CloseWhen::Never << Ending::Total << ackDone << Count << 0
+                                 << QStringLiteral(".*1024DOWN_SUCCESS:111\rREQUEST_TOTALCRC\r");
+    QTest::newRow("40 noise lines")
+        << QStringList{"--noise", "40"} << Setup::Plain << CloseWhen::Never << Ending::Total
+        << Info + QString(47, u'o') + Receiving + Fin << Count << 0 << confirmed;
+    QTest::newRow("1 MiB without LF")
+        << QStringList{"--long-line", "1048576"} << Setup::Plain << CloseWhen::Never
+        << Ending::Total << ackDone << Count << 0 << confirmed;
+    QTest::newRow("1 MiB without LF, then noise lines")
+        << QStringList{"--long-line", "1048576", "--noise", "5"} << Setup::Plain << CloseWhen::Never
+        << Ending::Total << Info + QString(12, u'o') + Receiving + Fin << Count << 0 << confirmed;
+    QTest::newRow("silent loader; operator closes")
+        << QStringList{"--silent"} << Setup::Plain << CloseWhen::TwoTicksLater << Ending::Closed
+        << QString() << -1 << -1 << QString();
+    QTest::newRow("folder text names a file")
+        << QStringList() << Setup::FolderIsFile << CloseWhen::Never << Ending::CannotCreate
+        << ackCut << -1 << 1 << QStringLiteral(".*REQUEST_DOWNLOAD\r");
+    QTest::newRow("folder under /proc")
+        << QStringList() << Setup::FolderInProc << CloseWhen::Never << Ending::CannotCreate
+        << ackCut << -1 << 1 << QStringLiteral(".*REQUEST_DOWNLOAD\r");
+    QTest::newRow("Respuestas folder missing")
+        << respfile << Setup::NoResponsesFolder << CloseWhen::Never << Ending::CannotRead
+        << Info + QStringLiteral("o") << -1 << 1 << QString();
+    QTest::newRow("Respuesta4.TXT missing; operator closes")
+        << respfile << Setup::MissingResponse4 << CloseWhen::TwoTicksLater << Ending::Closed
+        << Info + QStringLiteral("o") + Firmware << -1 << 1 << QString();
+    QTest::newRow("Respuesta5.TXT missing")
+        << respfile << Setup::MissingResponse5 << CloseWhen::Never << Ending::DeviceLost
+        << Info + QStringLiteral("o") + Firmware + QStringLiteral("o") + Receiving << 0 << 1
+        << QStringLiteral("<Respuesta4>REQUEST_1024DOWN:100\r");
+    QTest::newRow("folder with spaces and non-ASCII letters")
+        << QStringList() << Setup::FolderWithSpaces << CloseWhen::Never << Ending::Total << ackDone
+        << Count << 0 << confirmed;
+    QTest::newRow("wrong sum in block 4; operator closes while the message is up")
+        << QStringList{"--fault-bad-sum", "4"} << Setup::Plain << CloseWhen::InsideCrcMessage
+        << Ending::Closed << ackCut << 4 << 1 << QStringLiteral(".*REQUEST_1024DOWN:103\r");
+}
+
+void TestWindowFaults::fault() {
+    QFETCH(QStringList, simArguments);
+    QFETCH(Setup, setup);
+    QFETCH(CloseWhen, closeWhen);
+    QFETCH(Ending, ending);
+    QFETCH(QString, dialogueLog);
+    QFETCH(int, records);
+    QFETCH(int, simExit);
+    QFETCH(QString, toolSent);
+    const QString mode = simArguments.contains(QStringLiteral("respfile"))
+                             ? QStringLiteral("respfile")
+                             : QStringLiteral("ack");
+
+    QTemporaryDir out;
+    QVERIFY(out.isValid());
+    QString folder = out.path();
+    QString responses = samplesFolder();
+    const QByteArray fileBytes = "an ordinary file, not a folder";
+    switch (setup) {
+    case Setup::Plain:
+        break;
+    case Setup::FolderIsFile: {
+        folder = out.filePath(QStringLiteral("plain.file"));
+        QFile file(folder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(fileBytes);
+        break;
+    }
+    case Setup::FolderInProc:
+        folder = QStringLiteral("/proc");
+        break;
+    case Setup::FolderWithSpaces:
+        folder = out.filePath(QStringLiteral("Descarga con espacios ñ á"));
+        QVERIFY(QDir().mkdir(folder));
+        break;
+    case Setup::NoResponsesFolder:
+        responses = out.filePath(QStringLiteral("Respuestas"));
+        break;
+    case Setup::MissingResponse4:
+    case Setup::MissingResponse5: {
+        responses = out.filePath(QStringLiteral("Respuestas"));
+        QVERIFY(QDir().mkdir(responses));
+        const int present = setup == Setup::MissingResponse4 ? 5 : 4;
+        const QString name = QStringLiteral("/Respuesta%1.TXT").arg(present);
+        QVERIFY(QFile::copy(samplesFolder() + name, responses + name));
+        break;
+    }
+    }
+
+    LoaderSimProcess sim;
+    const QString record = sim.scratchPath(QStringLiteral("record.bin"));
+    QVERIFY(
+        sim.start(simArguments + QStringList{"--seed", QString::number(Seed), "--record", record}));
+    qputenv("DECODUMP_COM1", sim.devicePath().toLocal8Bit());
+
+    QtCommControl port;
+    auto window = std::make_unique<RecordingWindow>(port);
+    prepare(*window, folder, responses);
+    if (closeWhen == CloseWhen::InsideCrcMessage) {
+        window->whileOpen = [&window](const RecordingWindow::Message& message) {
+            if (message.text == Crc)
+                window->close();
+        };
+    }
+
+    window->Com_Puerto->setCurrentIndex(1);
+    QVERIFY2(port.PortOpen(),
+             window->messages.isEmpty() ? "" : qPrintable(window->messages.last().text));
+    const QString dumpPath = window->Txt_Path->text() + FileName;
+    const QString logBeforeClose = ArmedLog + dialogueLog;
+    switch (closeWhen) {
+    case CloseWhen::Never:
+    case CloseWhen::InsideCrcMessage:
+        QVERIFY2(waitFor([&] { return !port.PortOpen(); }, TransferTimeoutMs),
+                 qPrintable(window->logText().right(200)));
+        break;
+    case CloseWhen::ShortFrameIn:
+        QVERIFY2(waitFor(
+                     [&] {
+                         return window->logText() == logBeforeClose &&
+                                port.InBufferCount() == ShortFrameBytes;
+                     },
+                     TransferTimeoutMs),
+                 qPrintable(window->logText().right(200)));
+        QVERIFY(window->close());
+        break;
+    case CloseWhen::TwoTicksLater: {
+        QVERIFY2(waitFor([&] { return window->logText() == logBeforeClose; }, TransferTimeoutMs),
+                 qPrintable(window->logText().right(200)));
+        QSignalSpy ticks(window->Timer1, &QTimer::timeout);
+        QVERIFY(waitFor([&] { return ticks.count() >= 2; }, 5000));
+        QCOMPARE(window->logText(), logBeforeClose);
+        QVERIFY(port.PortOpen());
+        QVERIFY(window->close());
+        break;
+    }
+    }
+    const bool closedByOperator = closeWhen != CloseWhen::Never;
+
+    // What the operator was told.
+    const Reception reception = expectedReception(m_image, simArguments);
+    QList<Expected> expected;
+    const int kept = qMax(records, 0);
+    for (int k = 0; k < kept; ++k) {
+        if (reception.sumMismatch.at(k))
+            expected.append({Crc, 48});
+    }
+    switch (ending) {
+    case Ending::Total:
+        expected.append(reception.end);
+        break;
+    case Ending::Closed:
+        break;
+    case Ending::DeviceLost:
+        // Which failure the system reports first for a vanished pseudo-terminal may vary; the
+        // text is checked against the adapter's descriptions below.
+        expected.append({QStringLiteral("Se ha perdido la conexión con el COM1 (%1).\r\n\r\n")
+                             .arg(sim.devicePath()),
+                         16, false});
+        break;
+    case Ending::CannotCreate: {
+        QFile probe(dumpPath);
+        QVERIFY(!probe.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
+        expected.append({QStringLiteral("No se puede crear el archivo ") + dumpPath +
+                             QStringLiteral("\r\n\r\n") + probe.errorString(),
+                         16});
+        break;
+    }
+    case Ending::CannotRead:
+        expected.append({QStringLiteral("No se puede leer el archivo de respuesta ") + responses +
+                             QStringLiteral("/Respuesta4.TXT\r\n\r\nLa carpeta ") + responses +
+                             QStringLiteral(" no existe."),
+                         16});
+        break;
+    }
+    QCOMPARE(window->messages.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        const RecordingWindow::Message& shown = window->messages.at(i);
+        if (ending == Ending::DeviceLost && i == expected.size() - 1) {
+            QVERIFY2(shown.text.startsWith(expected.at(i).text), qPrintable(shown.text));
+            QVERIFY2(lostDescriptions(sim.devicePath())
+                         .contains(shown.text.mid(expected.at(i).text.size())),
+                     qPrintable(shown.text));
+        } else {
+            QCOMPARE(shown.text, expected.at(i).text);
+        }
+        QCOMPARE(shown.icon, expected.at(i).icon);
+        QCOMPARE(shown.portOpen, expected.at(i).portOpen);
+    }
+
+    // The port closed and the window disarmed; a closed window has gone.
+    QCOMPARE(window->logText(), logBeforeClose + Closed);
+    QVERIFY(!port.PortOpen());
+    QVERIFY(!window->Timer1->isActive());
+    QCOMPARE(window->Com_Puerto->currentIndex(), 0);
+    QCOMPARE(window->isVisible(), !closedByOperator);
+    if (!closedByOperator)
+        QVERIFY(window->Com_Puerto->isEnabled());
+    for (QWidget* control : lockSet(*window))
+        QVERIFY2(control->isEnabled(), qPrintable(control->objectName()));
+
+    // The dump holds exactly the records received.
+    if (records < 0) {
+        QVERIFY2(!QFileInfo::exists(dumpPath), qPrintable(dumpPath));
+    } else {
+        QVERIFY2(QFileInfo::exists(dumpPath), qPrintable(dumpPath));
+        QCOMPARE(fileContent(dumpPath), reception.records.left(qsizetype(records) * BlockSize));
+    }
+    switch (setup) {
+    case Setup::FolderIsFile:
+        QCOMPARE(fileContent(folder), fileBytes);
+        break;
+    case Setup::MissingResponse4:
+    case Setup::MissingResponse5: {
+        // Created empty by the sender, and nothing sent in its place.
+        const QFileInfo created(
+            responses +
+            QStringLiteral("/Respuesta%1.TXT").arg(setup == Setup::MissingResponse4 ? 4 : 5));
+        QVERIFY(created.exists());
+        QCOMPARE(created.size(), 0);
+        break;
+    }
+    default:
+        break;
+    }
+
+    // The loader's view: the exchange as the protocol has it, or cut off where the tool stopped.
+    if (simExit >= 0)
+        QVERIFY2(sim.waitForExit() == simExit, sim.log().right(2000).constData());
+    else
+        QCOMPARE(sim.waitForExit(0), -1);
+    toolSent.replace(QStringLiteral("<Respuesta4>"), QRegularExpression::escape(QString::fromLatin1(
+                                                         LoaderSimProcess::sampleResponse(4))));
+    const QRegularExpression sentPattern(QRegularExpression::anchoredPattern(toolSent),
+                                         QRegularExpression::DotMatchesEverythingOption);
+    const QString sent = QString::fromLatin1(withoutBreakIns(fileContent(record)));
+    QVERIFY2(sentPattern.match(sent).hasMatch(), qPrintable(sent.right(200)));
+
+    // The next dump in the same run works: in the same window, or in a new one on the same port
+    // once the operator has closed the old one.
+    if (closedByOperator) {
+        window.reset();
+        window = std::make_unique<RecordingWindow>(port);
+        prepare(*window, out.path(), samplesFolder());
+    } else {
+        window->Txt_Path->setText(out.path());
+        window->dialogue().setResponsesFolder(samplesFolder());
+    }
+    followingDumpSucceeds(*window, port, mode, out.path());
+}
+
+void TestWindowFaults::followingDumpSucceeds(RecordingWindow& window, QtCommControl& port,
+                                             const QString& mode, const QString& folder) {
+    LoaderSimProcess sim;
+    QVERIFY(sim.start({"--mode", mode, "--seed", QString::number(Seed)}));
+    qputenv("DECODUMP_COM1", sim.devicePath().toLocal8Bit());
+    const qsizetype before = window.messages.size();
+    window.Com_Puerto->setCurrentIndex(1);
+    QVERIFY2(port.PortOpen(),
+             window.messages.size() == before ? "" : qPrintable(window.messages.last().text));
+    QVERIFY(waitFor([&] { return window.messages.size() > before; }, TransferTimeoutMs));
+    QCOMPARE(window.messages.size(), before + 1);
+    QCOMPARE(window.messages.last().text, QStringLiteral("Descarga finalizada."));
+    QCOMPARE(window.messages.last().icon, 64);
+    QVERIFY(!port.PortOpen());
+    QVERIFY(window.Com_Puerto->isEnabled());
+    QCOMPARE(fileContent(QDir(folder).filePath(FileName)),
+             m_image.mid(qsizetype(FirstBlock) * BlockSize, qsizetype(Count) * BlockSize));
+    QCOMPARE(sim.waitForExit(), 0);
+}
+
+QTEST_MAIN(TestWindowFaults)
+#include "tst_window_faults.moc"
