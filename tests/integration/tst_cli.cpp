@@ -1,6 +1,7 @@
 #include "loadersimprocess.h"
 #include "portlist.h"
 #include "principal_deco.h"
+#include "processstats.h"
 #include "qtcommcontrol.h"
 
 #include <QDir>
@@ -23,10 +24,6 @@ constexpr int FirstBlock = 2000;
 constexpr int Count = 16;
 constexpr char BreakIn = 31;
 constexpr int RunTimeoutMs = 30000;
-
-QString cliProgram() {
-    return qEnvironmentVariable("DECODUMP_BIN") + QStringLiteral("/decodump-cli");
-}
 
 struct CliRun {
     int status = -1;

@@ -1,5 +1,6 @@
 #include "eventwait.h"
 #include "loadersimprocess.h"
+#include "processstats.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -43,10 +44,6 @@ constexpr int ShortFrameBytes = 500;
 const QStringList CrashTexts{
     "AddressSanitizer", "LeakSanitizer",      "runtime error:", "terminate called",
     "Aborted",          "Segmentation fault", "ASSERT"};
-
-QString cliProgram() {
-    return qEnvironmentVariable("DECODUMP_BIN") + QStringLiteral("/decodump-cli");
-}
 
 QByteArray readFile(const QString& path) {
     QFile file(path);

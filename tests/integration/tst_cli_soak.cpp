@@ -5,6 +5,7 @@
 #include "eventwait.h"
 #include "exitstatus.h"
 #include "loadersimprocess.h"
+#include "processstats.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -27,22 +28,6 @@ constexpr qint64 RssSlackKb = 2048;
 QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-qsizetype openFds() {
-    return QDir(QStringLiteral("/proc/self/fd"))
-        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
-        .size();
-}
-
-// Resident set size in kB; -1 when /proc does not tell.
-qint64 residentKb() {
-    // Files of /proc report no size: read to the end rather than up to atEnd().
-    for (const QByteArray& line : readFile(QStringLiteral("/proc/self/status")).split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').constFirst().toLongLong();
-    }
-    return -1;
 }
 
 } // namespace
@@ -125,7 +110,7 @@ void TestCliSoak::consecutiveDumps() {
                                 .arg(i + 1)
                                 .arg(first)
                                 .arg(first + count - 1)));
-        fds.append(openFds());
+        fds.append(openFileDescriptors());
         rss.append(residentKb());
     }
     const qint64 elapsedMs = clock.elapsed();

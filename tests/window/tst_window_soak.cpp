@@ -2,6 +2,7 @@
 #include "fakecommcontrol.h"
 #include "loadersimprocess.h"
 #include "portlist.h"
+#include "processstats.h"
 #include "qtcommcontrol.h"
 #include "recordingwindow.h"
 
@@ -36,28 +37,6 @@ constexpr int SoakTickMs = 100;
 constexpr int Lines = 100000;
 constexpr double CpuBudgetSeconds = 1.0;
 constexpr qint64 ResponsiveMs = 100;
-
-int openFileDescriptors() {
-    const auto entries = std::filesystem::directory_iterator("/proc/self/fd");
-    return static_cast<int>(std::distance(begin(entries), end(entries)));
-}
-
-qint64 residentKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-double processCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 } // namespace
 

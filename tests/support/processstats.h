@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QtGlobal>
+
+#include <ctime>
+#include <filesystem>
+#include <iterator>
+
+// What the soak tests watch in their own process, and where the programs under test live.
+
+inline int openFileDescriptors() {
+    const auto entries = std::filesystem::directory_iterator("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(entries), end(entries)));
+}
+
+// Resident set size in kB; -1 when /proc does not tell.
+inline qint64 residentKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    // Files of /proc report no size: read to the end rather than up to atEnd().
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+inline double processCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// decodump-cli in the build's bin folder.
+inline QString cliProgram() {
+    return qEnvironmentVariable("DECODUMP_BIN") + QStringLiteral("/decodump-cli");
+}
