@@ -1,10 +1,10 @@
 // Prints how fast a dump runs over a pseudo-terminal against loader-sim, and what it costs:
 //   (a) the whole 2048-block flash, unpaced: wall time, CPU time, MB/s;
 //   (b) 64 blocks paced at 115200 baud: wall time against the line-rate limit, CPU share.
-#include "dialogue.h"
 #include "eventwait.h"
 #include "fakeoperator.h"
 #include "loadersimprocess.h"
+#include "portsession.h"
 #include "qtcommcontrol.h"
 
 #include <QCoreApplication>
@@ -26,27 +26,21 @@ double cpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-// Times the transfer itself: from its first caption to the end of the dialogue.
-class TimingOperator : public FakeOperator {
-public:
-    using FakeOperator::FakeOperator;
+// Times the transfer itself: from its start to the end of the dialogue.
+struct Timing {
     QElapsedTimer clock;
     qint64 startNs = -1;
     qint64 endNs = -1;
     double startCpu = 0;
     double endCpu = 0;
 
-    void setProgress(const QString& caption) override {
-        if (startNs < 0) {
-            startNs = clock.nsecsElapsed();
-            startCpu = cpuSeconds();
-        }
-        FakeOperator::setProgress(caption);
+    void started() {
+        startNs = clock.nsecsElapsed();
+        startCpu = cpuSeconds();
     }
-    void dialogueEnded(const TransferSummary& summary) override {
+    void ended() {
         endNs = clock.nsecsElapsed();
         endCpu = cpuSeconds();
-        FakeOperator::dialogueEnded(summary);
     }
 };
 
@@ -67,31 +61,34 @@ Run dump(const QStringList& simArguments, const QString& first, const QString& c
     qputenv("DECODUMP_COM1", sim.devicePath().toLocal8Bit());
     QTemporaryDir dir;
     QtCommControl port;
-    TimingOperator op(port);
+    FakeOperator op;
     op.folder = dir.path() + QLatin1Char('/');
     op.startBlock = first;
     op.blockCount = count;
-    Dialogue dialogue(port, op);
-    dialogue.setResponsesFolder(QCoreApplication::applicationDirPath() +
-                                QStringLiteral("/../bin/Respuestas"));
-    QTimer ticker;
-    op.ticker = &ticker;
-    ticker.setInterval(500);
-    QObject::connect(&ticker, &QTimer::timeout, &dialogue, &Dialogue::Timer1_Timer);
+    PortSession session(port, op);
+    op.follow(session);
+    session.dialogue().setResponsesFolder(QCoreApplication::applicationDirPath() +
+                                          QStringLiteral("/../bin/Respuestas"));
+    Timing timing;
+    QObject::connect(&session, &PortSession::transferStarted, &session,
+                     [&timing] { timing.started(); });
+    QObject::connect(&session, &PortSession::dialogueEnded, &session,
+                     [&timing] { timing.ended(); });
 
-    op.clock.start();
+    timing.clock.start();
     port.setCommPort(1);
-    port.setPortOpen(true);
-    ticker.start();
-    dialogue.portArmed();
+    if (session.arm(QStringLiteral("COM1"))) {
+        std::fprintf(stderr, "cannot open %s\n", qPrintable(sim.devicePath()));
+        return run;
+    }
     if (!waitFor([&] { return !op.ended.isEmpty(); }, 120000) || !op.ended.first().clean() ||
         op.ended.first().blocksWritten != blocks) {
         std::fprintf(stderr, "the dump did not complete cleanly\n%s\n", sim.log().constData());
         return run;
     }
     run.ok = true;
-    run.wall = double(op.endNs - op.startNs) / 1e9;
-    run.cpu = op.endCpu - op.startCpu;
+    run.wall = double(timing.endNs - timing.startNs) / 1e9;
+    run.cpu = timing.endCpu - timing.startCpu;
     // What the tool sends per block: request and acknowledgement; then the total exchange.
     for (int n = first.toInt(); n < first.toInt() + blocks; ++n)
         run.toolBytes += 2 * (18 + QByteArray::number(n).size()) - 1 + 1;
@@ -105,17 +102,18 @@ Run dump(const QStringList& simArguments, const QString& first, const QString& c
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (LoaderSimProcess::program().isEmpty())
-        qputenv("LOADER_SIM", (QCoreApplication::applicationDirPath() +
-                               QStringLiteral("/../bin/loader-sim"))
-                                  .toLocal8Bit());
+        qputenv("LOADER_SIM",
+                (QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/loader-sim"))
+                    .toLocal8Bit());
 
     const Run full = dump({QStringLiteral("--seed"), QStringLiteral("3")}, QStringLiteral("0000"),
                           QStringLiteral("2048"), 2048);
     if (!full.ok)
         return 1;
     const double megabytes = 2048.0 * 1024 / (1024 * 1024);
-    std::printf("(a) 2048 blocks unpaced: wall %.3f s, CPU %.3f s, %.1f MB/s (target: wall < 1 s)\n",
-                full.wall, full.cpu, megabytes / full.wall);
+    std::printf(
+        "(a) 2048 blocks unpaced: wall %.3f s, CPU %.3f s, %.1f MB/s (target: wall < 1 s)\n",
+        full.wall, full.cpu, megabytes / full.wall);
 
     const int baud = 115200;
     const Run paced = dump({QStringLiteral("--seed"), QStringLiteral("3"), QStringLiteral("--baud"),

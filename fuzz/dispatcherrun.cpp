@@ -37,10 +37,11 @@ DispatcherRun::DispatcherRun(DispatcherInput& input, const QString& responsesFol
                              const QString& dumpFolder)
     : m_input(input), m_operator(m_port, input.startBlock(), input.blockCount(),
                                  dumpFolderFor(input, dumpFolder), DumpFileName),
-      m_dialogue(m_port, m_operator) {
-    m_dialogue.setResponsesFolder(input.has(DispatcherInput::NoResponses)
-                                      ? responsesFolder + QStringLiteral("/missing")
-                                      : responsesFolder);
+      m_session(m_port, m_operator) {
+    m_operator.follow(m_session);
+    m_session.dialogue().setResponsesFolder(input.has(DispatcherInput::NoResponses)
+                                                ? responsesFolder + QStringLiteral("/missing")
+                                                : responsesFolder);
     m_operator.setWhileMessageOpen([this] { whileMessageOpen(); });
 }
 
@@ -55,9 +56,10 @@ void DispatcherRun::run() {
         }
         deliverNext();
         checkState();
-        if (m_input.has(DispatcherInput::Ticks) && m_operator.tickerRunning()) {
-            m_dialogue.Timer1_Timer();
-            fuzzCheck(!m_dialogue.Descarga_Armada, "a tick clears Descarga_Armada");
+        if (m_input.has(DispatcherInput::Ticks) && m_session.tickerRunning()) {
+            m_session.dialogue().Timer1_Timer();
+            fuzzCheck(!m_session.dialogue().state().Descarga_Armada,
+                      "a tick clears Descarga_Armada");
         }
     }
     checkSent();
@@ -65,9 +67,7 @@ void DispatcherRun::run() {
 
 void DispatcherRun::arm() {
     m_port.setCommPort(1);
-    m_port.setPortOpen(true);
-    m_operator.tickerStarted();
-    m_dialogue.portArmed();
+    fuzzCheck(!m_session.arm(QStringLiteral("COM1")), "the fake port opens");
     ++m_arms;
 }
 
@@ -86,7 +86,7 @@ void DispatcherRun::closePort() {
     if (m_input.has(DispatcherInput::Vanish))
         m_port.vanish(QStringLiteral("device removed"));
     else
-        m_operator.selectNoPort();
+        m_session.disarm();
 }
 
 void DispatcherRun::whileMessageOpen() {
@@ -102,11 +102,13 @@ void DispatcherRun::whileMessageOpen() {
 }
 
 void DispatcherRun::checkState() const {
-    fuzzCheck(!m_dialogue.Linea_Rx.contains('\r') && !m_dialogue.Linea_Rx.contains('\n'),
+    const Dialogue& dialogue = m_session.dialogue();
+    fuzzCheck(!dialogue.state().Linea_Rx.contains('\r') &&
+                  !dialogue.state().Linea_Rx.contains('\n'),
               "Linea_Rx never holds CR or LF");
-    fuzzCheck(m_port.PortOpen() || !m_dialogue.transferRunning(),
+    fuzzCheck(m_port.PortOpen() || !dialogue.transferRunning(),
               "no transfer runs on a closed port");
-    fuzzCheck(!m_dialogue.transferRunning() || m_port.RThreshold() == 0,
+    fuzzCheck(!dialogue.transferRunning() || m_port.RThreshold() == 0,
               "no receive events reach the dispatcher while a transfer runs");
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "dialogue.h"
 #include "dispatcherinput.h"
 #include "fakecommcontrol.h"
 #include "fuzzoperator.h"
+#include "portsession.h"
 
 #include <QByteArray>
 #include <QString>
@@ -35,7 +35,7 @@ private:
     DispatcherInput& m_input;
     FakeCommControl m_port;
     FuzzOperator m_operator;
-    Dialogue m_dialogue;
+    PortSession m_session;
     qsizetype m_pos = 0;
     int m_arms = 0;
     bool m_closeDone = false;

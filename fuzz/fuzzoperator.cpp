@@ -3,6 +3,7 @@
 #include "commcontrol.h"
 #include "fuzzcheck.h"
 #include "numeric.h"
+#include "portsession.h"
 #include "transfersummary.h"
 
 #include <QFileInfo>
@@ -14,8 +15,20 @@ FuzzOperator::FuzzOperator(CommControl& port, const QString& startBlock, const Q
     : m_port(port), m_startBlock(startBlock), m_blockCount(blockCount), m_folder(folder),
       m_fileName(fileName) {}
 
+void FuzzOperator::follow(PortSession& session) {
+    m_session = &session;
+    QObject::connect(&session, &PortSession::blockReceived, &session,
+                     [this](int index, int count) { blockReceived(index, count); });
+    QObject::connect(&session, &PortSession::dialogueEnded, &session,
+                     [this](const TransferSummary& summary) { dialogueEnded(summary); });
+}
+
 void FuzzOperator::appendLog(const QString& piece) {
     m_log += piece;
+}
+
+void FuzzOperator::appendLogLine(const QString& text) {
+    m_log += (m_log.isEmpty() ? QString() : QStringLiteral("\r\n")) + text + QStringLiteral("\r\n");
 }
 
 void FuzzOperator::setProgress(const QString& caption) {
@@ -29,22 +42,20 @@ void FuzzOperator::setProgress(const QString& caption) {
               "the caption names the block about to arrive and the count");
 }
 
-void FuzzOperator::showMessage(const QString& text, int icon) {
+void FuzzOperator::showMessage(const QString& text, MessageIcon icon) {
     fuzzCheck(!text.isEmpty(), "a message has a text");
-    fuzzCheck(icon == IconCritical || icon == IconExclamation || icon == IconInformation,
+    fuzzCheck(icon == MessageIcon::Critical || icon == MessageIcon::Exclamation ||
+                  icon == MessageIcon::Information,
               "a message has one of the three icons");
     if (m_whileMessageOpen)
         m_whileMessageOpen();
 }
 
 void FuzzOperator::selectNoPort() {
-    m_port.setPortOpen(false);
-    m_tickerRunning = false;
-    m_log += (m_log.isEmpty() ? QString() : QStringLiteral("\r\n")) +
-             QStringLiteral("Puerto COM cerrado.\r\n");
+    m_session->disarm();
 }
 
-void FuzzOperator::blockReceived(int index, int count, bool) {
+void FuzzOperator::blockReceived(int index, int count) {
     fuzzCheck(index == m_nextBlockIndex, "blocks arrive in order, each once");
     fuzzCheck(index >= 1 && index <= count, "a block's index lies within the count");
     ++m_nextBlockIndex;

@@ -1,7 +1,9 @@
 #include "clioptions.h"
 
+#include "dumppresets.h"
 #include "numeric.h"
-#include "presets.h"
+#include "portnaming.h"
+#include "portsession.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -12,16 +14,21 @@ namespace {
 
 constexpr int BlockTextMaxLength = 4; // what the window's block boxes take
 constexpr double LongestTimeoutSeconds = 86400.0;
-constexpr int FreePresetIndex = 4;
 
-const char* const Description =
-    "Dumps a decoder's flash through its boot loader on a serial port, like the decodump window.\n"
-    "\n"
-    "The port is armed at once: the break-in byte goes out every 500 ms until the loader\n"
-    "answers, so the decoder may be powered on after the program started.\n"
-    "\n"
-    "Exit status: 0 dump complete and checked; 1 the total or some block sums did not match;\n"
-    "2 usage error; 3 port or file error; 4 timeout or device lost; 130 interrupted.";
+QString description() {
+    return QStringLiteral(
+               "Dumps a decoder's flash through its boot loader on a serial port, like the "
+               "decodump window.\n"
+               "\n"
+               "The port is armed at once: the break-in byte goes out every %1 ms until the "
+               "loader\n"
+               "answers, so the decoder may be powered on after the program started.\n"
+               "\n"
+               "Exit status: 0 dump complete and checked; 1 the total or some block sums did not "
+               "match;\n"
+               "2 usage error; 3 port or file error; 4 timeout or device lost; 130 interrupted.")
+        .arg(PortSession::BreakInIntervalMs);
+}
 
 const DumpPreset* presetNamed(const QString& name) {
     for (const DumpPreset& preset : DumpPresets) {
@@ -55,15 +62,16 @@ CliOptions usageError(const QString& message) {
 } // namespace
 
 int CliOptions::commPortNumber() const {
-    static const QRegularExpression com(QStringLiteral("^COM([1-4])$"),
+    static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]*)$"),
                                         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = com.match(port);
-    return match.hasMatch() ? match.captured(1).toInt() : 0;
+    const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
+    return number <= ComPortCount ? number : 0;
 }
 
 CliOptions CliOptions::parse(const QStringList& arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(Description));
+    parser.setApplicationDescription(description());
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));

@@ -1,9 +1,6 @@
 #include "console.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include "terminal.h"
 
 namespace {
 
@@ -12,7 +9,7 @@ const char* const EraseLine = "\r\033[K";
 
 } // namespace
 
-Console::Console(int fd) : m_fd(fd), m_terminal(::isatty(fd) == 1) {}
+Console::Console(int fd) : m_fd(fd), m_terminal(::isTerminal(fd)) {}
 
 void Console::printLine(const QString& line) {
     // One write per change, so the terminal never shows the status half redrawn.
@@ -40,23 +37,11 @@ QString Console::erasure() const {
 }
 
 int Console::columns() const {
-    winsize size{};
-    if (::ioctl(m_fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 1)
-        return size.ws_col;
-    return FallbackColumns;
+    const int columns = terminalColumns(m_fd);
+    return columns > 1 ? columns : FallbackColumns;
 }
 
 void Console::write(const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(m_fd, data, static_cast<size_t>(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return; // nowhere to report a failing standard error
-        data += written;
-        left -= written;
-    }
+    // A failing standard error has nowhere to be reported.
+    writeAll(m_fd, text.toUtf8());
 }

@@ -1,9 +1,10 @@
 #include "dumpjob.h"
 
 #include "clioptions.h"
+#include "dialogue.h"
 #include "numeric.h"
+#include "programfolders.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 
@@ -54,15 +55,15 @@ bool DumpJob::planResume() {
     if (!file.exists())
         return true;
     const qint64 size = file.size();
-    const qint64 records = size / RecordSize;
+    const qint64 records = size / Dialogue::BlockSize;
     if (records >= requestedCount) {
         alreadyComplete = true;
         resumedRecords = requestedCount;
         return true;
     }
     resumedRecords = static_cast<int>(records);
-    cutBytes = size - records * RecordSize;
-    if (cutBytes > 0 && !file.resize(records * RecordSize)) {
+    cutBytes = size - records * Dialogue::BlockSize;
+    if (cutBytes > 0 && !file.resize(records * Dialogue::BlockSize)) {
         problem = QStringLiteral("cannot cut the partial record at the end of %1: %2")
                       .arg(dumpPath(), file.errorString());
         return false;
@@ -92,9 +93,8 @@ bool DumpJob::checkWritable() {
 }
 
 bool DumpJob::checkResponses(const QString& given) {
-    responsesFolder = given.isEmpty()
-                          ? QCoreApplication::applicationDirPath() + QStringLiteral("/Respuestas")
-                          : QFileInfo(given).absoluteFilePath();
+    responsesFolder =
+        given.isEmpty() ? defaultResponsesFolder() : QFileInfo(given).absoluteFilePath();
     if (QFileInfo(responsesFolder).isDir())
         return true;
     problem =

@@ -9,8 +9,6 @@ class CliOptions;
 // dump file does not hold yet.
 class DumpJob {
 public:
-    static constexpr int RecordSize = 1024;
-
     // Checks the output and response folders and plans a resume. On failure problem names the
     // path and the reason (exit status 3).
     static DumpJob prepare(const CliOptions& options);

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int TickerIntervalMs = 500;
-
 QString hexByte(int value) {
     return QStringLiteral("0x%1").arg(value, 2, 16, QLatin1Char('0'));
 }
@@ -32,17 +30,18 @@ DumpSession::DumpSession(const CliOptions& options, const DumpJob& job, Console&
                          QObject* parent)
     : QObject(parent), m_options(options), m_job(job), m_console(console),
       m_log([this](const QString& line) { m_console.printLine(line); }), m_progress(console),
-      m_dialogue(m_port, *this) {
-    m_dialogue.setResponsesFolder(m_job.responsesFolder);
-    m_dialogue.setResumeRecords(m_job.resumedRecords);
-    m_ticker.setInterval(TickerIntervalMs);
+      m_session(m_port, *this) {
+    m_session.dialogue().setResponsesFolder(m_job.responsesFolder);
+    m_session.dialogue().setResumeRecords(m_job.resumedRecords);
     m_watchdog.setSingleShot(true);
-    connect(&m_ticker, &QTimer::timeout, &m_dialogue, &Dialogue::Timer1_Timer);
     connect(&m_watchdog, &QTimer::timeout, this, &DumpSession::onWatchdog);
+    connect(&m_session, &PortSession::transferStarted, this, &DumpSession::onTransferStarted);
+    connect(&m_session, &PortSession::blockRequested, this, &DumpSession::onBlockRequested);
+    connect(&m_session, &PortSession::blockReceived, this, &DumpSession::onBlockReceived);
+    connect(&m_session, &PortSession::dialogueEnded, this, &DumpSession::onDialogueEnded);
 }
 
 DumpSession::~DumpSession() {
-    m_ticker.stop();
     m_watchdog.stop();
 }
 
@@ -60,30 +59,26 @@ bool DumpSession::start() {
                 ? QStringLiteral(" (a partial record of %1 bytes was cut)").arg(m_job.cutBytes)
                 : QString();
         // All at once: a path may itself hold a %.
-        logLine(QStringLiteral("Resuming %1: it holds %2 of %3 records%4; asking for blocks %5 "
-                               "to %6")
-                    .arg(m_job.dumpPath(), QString::number(m_job.resumedRecords),
-                         QString::number(m_job.requestedCount), cut,
-                         QString::number(m_job.requestedFirst + m_job.resumedRecords),
-                         QString::number(last)));
+        appendLogLine(
+            QStringLiteral("Resuming %1: it holds %2 of %3 records%4; asking for blocks %5 "
+                           "to %6")
+                .arg(m_job.dumpPath(), QString::number(m_job.resumedRecords),
+                     QString::number(m_job.requestedCount), cut,
+                     QString::number(m_job.requestedFirst + m_job.resumedRecords),
+                     QString::number(last)));
     } else {
-        logLine(QStringLiteral("Reading blocks %1 to %2 (%3 blocks) into %4")
-                    .arg(QString::number(m_job.requestedFirst), QString::number(last),
-                         QString::number(m_job.requestedCount), m_job.dumpPath()));
+        appendLogLine(QStringLiteral("Reading blocks %1 to %2 (%3 blocks) into %4")
+                          .arg(QString::number(m_job.requestedFirst), QString::number(last),
+                               QString::number(m_job.requestedCount), m_job.dumpPath()));
     }
 
-    try {
-        m_port.setPortOpen(true);
-    } catch (const PortOpenError& failure) {
-        printProblem(QStringLiteral("error: cannot open %1\r\n%2")
-                         .arg(m_options.port, QString::fromUtf8(failure.what())));
+    const QString device = m_port.deviceName();
+    const QString portName =
+        commPort > 0 ? QStringLiteral("COM%1 (%2)").arg(commPort).arg(device) : device;
+    if (const std::optional<QString> failure = m_session.arm(portName)) {
+        printProblem(QStringLiteral("error: cannot open %1\r\n%2").arg(m_options.port, *failure));
         return false;
     }
-    const QString device = m_port.deviceName();
-    logLine(commPort > 0 ? QStringLiteral("En espera COM%1 (%2)").arg(commPort).arg(device)
-                         : QStringLiteral("En espera %1").arg(device));
-    m_ticker.start();
-    m_dialogue.portArmed();
     if (m_options.startTimeoutMs)
         m_watchdog.start(*m_options.startTimeoutMs);
     return true;
@@ -106,23 +101,29 @@ void DumpSession::appendLog(const QString& piece) {
         m_log.append(piece);
 }
 
-void DumpSession::logLine(const QString& line) {
-    appendLog(QStringLiteral("\r\n") + line + QStringLiteral("\r\n"));
+void DumpSession::appendLogLine(const QString& text) {
+    appendLog(QStringLiteral("\r\n") + text + QStringLiteral("\r\n"));
 }
 
-void DumpSession::setProgress(const QString& caption) {
-    if (caption == u".") {
-        m_transferStarted = true;
-        m_blocksDone = 0;
-        m_transferClock.start();
-    } else if (!m_options.quiet && !m_progress.running() && m_blocksDone == 0) {
-        // The first block's request: the log has announced the transfer by now.
-        m_progress.start(m_job.blockCount());
-    }
+void DumpSession::setProgress(const QString&) {
+    // The progress line shows more than the caption; it follows the block requests instead.
+}
+
+void DumpSession::onTransferStarted() {
+    m_transferStarted = true;
+    m_blocksDone = 0;
+    m_transferClock.start();
     restartWatchdog();
 }
 
-void DumpSession::blockReceived(int index, int count, bool) {
+void DumpSession::onBlockRequested(int index, int count) {
+    // The log has announced the transfer by now.
+    if (!m_options.quiet && !m_progress.running() && index == 1)
+        m_progress.start(count);
+    restartWatchdog();
+}
+
+void DumpSession::onBlockReceived(int index, int count) {
     m_blocksDone = index;
     m_transferMs = m_transferClock.elapsed();
     m_progress.blockDone(index);
@@ -131,12 +132,12 @@ void DumpSession::blockReceived(int index, int count, bool) {
     restartWatchdog();
 }
 
-void DumpSession::showMessage(const QString& text, int icon) {
-    if (icon == IconCritical)
+void DumpSession::showMessage(const QString& text, MessageIcon icon) {
+    if (icon == MessageIcon::Critical)
         stopProgress(); // the dialogue ends here; the last progress stays above the message
-    const QString prefix = icon == IconCritical      ? QStringLiteral("error: ")
-                           : icon == IconExclamation ? QStringLiteral("warning: ")
-                                                     : QString();
+    const QString prefix = icon == MessageIcon::Critical      ? QStringLiteral("error: ")
+                           : icon == MessageIcon::Exclamation ? QStringLiteral("warning: ")
+                                                              : QString();
     printProblem(prefix + text);
 }
 
@@ -147,19 +148,12 @@ void DumpSession::printProblem(const QString& text) {
         m_console.printLine(i == 0 ? lines.at(i) : QStringLiteral("  ") + lines.at(i));
 }
 
-void DumpSession::stopTicker() {
-    m_ticker.stop();
-}
-
 void DumpSession::selectNoPort() {
     m_watchdog.stop();
-    if (m_port.PortOpen())
-        m_port.setPortOpen(false);
-    m_ticker.stop();
-    logLine(QStringLiteral("Puerto COM cerrado."));
+    m_session.disarm();
 }
 
-void DumpSession::dialogueEnded(const TransferSummary& summary) {
+void DumpSession::onDialogueEnded(const TransferSummary& summary) {
     m_watchdog.stop();
     if (m_transferStarted && m_transferClock.isValid())
         m_transferMs = m_transferClock.elapsed();

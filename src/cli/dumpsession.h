@@ -1,10 +1,10 @@
 #pragma once
 
 #include "clioptions.h"
-#include "dialogue.h"
 #include "dumpjob.h"
 #include "logprinter.h"
 #include "operatorside.h"
+#include "portsession.h"
 #include "progressdisplay.h"
 #include "qtcommcontrol.h"
 #include "transfersummary.h"
@@ -35,17 +35,15 @@ public:
 
     // OperatorSide
     void appendLog(const QString& piece) override;
+    void appendLogLine(const QString& text) override;
     QString startBlockText() const override { return m_job.firstBlockText; }
     QString blockCountText() const override { return m_job.blockCountText; }
     QString folderText() const override { return m_job.folderText; }
     QString fileNameText() const override { return m_job.fileName; }
     void setProgress(const QString& caption) override;
-    void showMessage(const QString& text, int icon) override;
-    void stopTicker() override;
+    void showMessage(const QString& text, MessageIcon icon) override;
     void selectNoPort() override;
     void enablePortList() override {}
-    void blockReceived(int index, int count, bool sumOk) override;
-    void dialogueEnded(const TransferSummary& summary) override;
 
 Q_SIGNALS:
     void finished(int exitStatus);
@@ -53,7 +51,10 @@ Q_SIGNALS:
 private:
     enum class StopReason { None, Timeout, Interrupted };
 
-    void logLine(const QString& line);
+    void onTransferStarted();
+    void onBlockRequested(int index, int count);
+    void onBlockReceived(int index, int count);
+    void onDialogueEnded(const TransferSummary& summary);
     void printProblem(const QString& text);
     void stopProgress();
     void restartWatchdog();
@@ -70,8 +71,7 @@ private:
     LogPrinter m_log;
     ProgressDisplay m_progress;
     QtCommControl m_port;
-    Dialogue m_dialogue;
-    QTimer m_ticker;
+    PortSession m_session;
     QTimer m_watchdog;
     QElapsedTimer m_transferClock;
     qint64 m_transferMs = 0;

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr int ComPortCount = 4;
-
 QString usbIds(const QSerialPortInfo& info) {
     if (!info.hasVendorIdentifier() || !info.hasProductIdentifier())
         return {};

@@ -63,16 +63,11 @@ void ProgressDisplay::blockDone(int index) {
 void ProgressDisplay::finish() {
     if (!m_running)
         return;
-    m_finishedMs = m_clock.elapsed();
     m_running = false;
     // Redraws are throttled, so the line on the screen may lag behind the last block.
     if (m_console.isTerminal())
         m_console.setStatus(statusText(true));
     m_console.keepStatus();
-}
-
-qint64 ProgressDisplay::elapsedMs() const {
-    return m_running ? m_clock.elapsed() : m_finishedMs;
 }
 
 double ProgressDisplay::currentRate(qint64 now) const {

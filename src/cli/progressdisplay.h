@@ -21,7 +21,6 @@ public:
     void finish();
 
     bool running() const { return m_running; }
-    qint64 elapsedMs() const;
 
 private:
     QString statusText(bool withBar) const;
@@ -35,6 +34,5 @@ private:
     int m_done = 0;
     qint64 m_lastDrawMs = 0;
     int m_lastTenth = 0;
-    qint64 m_finishedMs = 0;
     std::deque<std::pair<qint64, int>> m_recent; // (ms since start, blocks done)
 };

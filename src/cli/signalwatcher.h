@@ -4,9 +4,11 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT and SIGTERM into a Qt signal on the event loop: the handler only writes the
-// signal's number into a socket pair, and a notifier on the other end reads it.
-// One instance at a time.
+// Turns the operator's stop requests (Ctrl-C, SIGTERM; on Windows the console's Ctrl-C,
+// Ctrl-Break and close) into a Qt signal on the event loop. One instance at a time.
+// signalwatcher_unix.cpp: the handler only writes the signal's number into a socket pair, and a
+// notifier on the other end reads it. signalwatcher_win.cpp: a console control handler, which
+// Windows runs on a thread of its own, queues the signal to the watcher's thread.
 class SignalWatcher : public QObject {
     Q_OBJECT
 public:

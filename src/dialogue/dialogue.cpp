@@ -1,11 +1,13 @@
 #include "dialogue.h"
 
 #include "commcontrol.h"
+#include "dialoguelog.h"
 #include "numeric.h"
+#include "programfolders.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 
 namespace {
 
@@ -17,9 +19,9 @@ QString fileProblem(const QFile& file) {
 
 } // namespace
 
-Dialogue::Dialogue(CommControl& port, OperatorSide& operatorSide, QObject* parent)
-    : QObject(parent), m_port(port), m_op(operatorSide),
-      m_responsesFolder(QCoreApplication::applicationDirPath() + QStringLiteral("/Respuestas")) {
+Dialogue::Dialogue(CommControl& port, OperatorSide& operatorSide, QTimer& ticker, QObject* parent)
+    : QObject(parent), m_port(port), m_op(operatorSide), Timer1(ticker),
+      m_responsesFolder(defaultResponsesFolder()) {
     connect(&m_port, &CommControl::OnComm, this, &Dialogue::Serie1_OnComm);
     connect(&m_port, &CommControl::inputArrived, this, &Dialogue::advance);
     connect(&m_port, &CommControl::closed, this, &Dialogue::onPortClosed);
@@ -32,14 +34,14 @@ void Dialogue::Serie1_OnComm() {
     if (m_port.CommEvent() != CommControl::comEvReceive)
         return;
     const QByteArray received = m_port.Input();
-    if (!Info_Mostrada) {
+    if (!m_shared.Info_Mostrada) {
         m_op.appendLog(QStringLiteral("Recibiendo info...\r\n"));
-        Info_Mostrada = true;
+        m_shared.Info_Mostrada = true;
     }
     if (received == CR)
         return;
     if (received != "\n") {
-        Linea_Rx += received;
+        m_shared.Linea_Rx += received;
         return;
     }
     m_op.appendLog(QStringLiteral("o"));
@@ -47,7 +49,10 @@ void Dialogue::Serie1_OnComm() {
 }
 
 void Dialogue::dispatch() {
+    QByteArray& Linea_Rx = m_shared.Linea_Rx;
+    bool& Descarga_Armada = m_shared.Descarga_Armada;
     const QByteArray line = Linea_Rx;
+    qCDebug(lcDialogue) << "line" << line;
 
     if (line == "ack") {
         Linea_Rx.clear();
@@ -67,7 +72,7 @@ void Dialogue::dispatch() {
         return;
     }
     if (line.endsWith("BL_FLASH_END")) {
-        m_op.stopTicker();
+        Timer1.stop();
         send("KDATA");
         Linea_Rx.clear();
         return;
@@ -90,15 +95,15 @@ void Dialogue::dispatch() {
     }
     if (line == "0000") {
         Linea_Rx.clear();
-        Num_Respuesta = 4;
-        if (Envia_Parrafada(Num_Respuesta))
+        m_shared.Num_Respuesta = 4;
+        if (Envia_Parrafada(m_shared.Num_Respuesta))
             m_op.appendLog(QStringLiteral("Solicitando firmware...\r\n"));
         return;
     }
     if (line.size() == 4 && numericValue(line) > 0) {
         Linea_Rx.clear();
-        Num_Respuesta = 5;
-        if (Envia_Parrafada(Num_Respuesta))
+        m_shared.Num_Respuesta = 5;
+        if (Envia_Parrafada(m_shared.Num_Respuesta))
             Recibe_Bloques();
         return;
     }
@@ -106,7 +111,7 @@ void Dialogue::dispatch() {
 }
 
 QString Dialogue::responseFilePath(qint32 n) const {
-    return m_responsesFolder + QStringLiteral("/Respuesta") + plainDecimal(n) +
+    return m_responsesFolder + QStringLiteral("/Respuesta") + QString::number(n) +
            QStringLiteral(".TXT");
 }
 
@@ -145,13 +150,12 @@ bool Dialogue::Envia_Parrafada(qint32 n) {
 void Dialogue::Timer1_Timer() {
     if (m_port.PortOpen())
         send(QByteArray(1, BreakIn));
-    Descarga_Armada = false;
+    m_shared.Descarga_Armada = false;
 }
 
-void Dialogue::portArmed() {
-    Suma_Total = 0;
-    m_port.setRThreshold(1);
-    m_port.setInputLen(1);
+void Dialogue::portArmed(const QString& portName) {
+    m_portName = portName;
+    m_shared.Suma_Total = 0;
 }
 
 QString Dialogue::dumpPath() const {
@@ -159,6 +163,8 @@ QString Dialogue::dumpPath() const {
 }
 
 void Dialogue::Recibe_Bloques() {
+    qCDebug(lcDialogue) << "transfer starts";
+    Q_EMIT transferStarted();
     m_op.setProgress(QStringLiteral("."));
     m_op.appendLog(QStringLiteral("\r\nRECIBIENDO DATOS\r\n"));
     m_port.setRThreshold(0);
@@ -195,15 +201,16 @@ void Dialogue::Recibe_Bloques() {
                           m_op.blockCountText() + QStringLiteral("\"."));
         return;
     }
-    m_first = *first;
-    m_count = *count;
-    m_last = static_cast<qint32>(last);
-    m_block = m_first;
-    m_summary.firstBlock = m_first;
-    m_summary.count = m_count;
+    m_firstBlock = *first;
+    m_blockCount = *count;
+    m_lastBlock = static_cast<qint32>(last);
+    m_currentBlock = m_firstBlock;
+    m_summary.firstBlock = m_firstBlock;
+    m_summary.count = m_blockCount;
+    qCDebug(lcDialogue) << "blocks" << m_firstBlock << "to" << m_lastBlock;
 
-    m_state = State::Blocks;
-    if (m_block > m_last)
+    m_transfer = Transfer::Blocks;
+    if (m_currentBlock > m_lastBlock)
         beginEnd();
     else
         requestBlock();
@@ -211,23 +218,27 @@ void Dialogue::Recibe_Bloques() {
 }
 
 void Dialogue::requestBlock() {
-    send("REQUEST_1024DOWN:" + QByteArray::number(m_block) + CR);
-    m_op.setProgress(fourDigitForm(m_block - m_first + 1) + QLatin1Char('/') +
-                     fourDigitForm(m_count));
+    const qint32 index = m_currentBlock - m_firstBlock + 1;
+    send("REQUEST_1024DOWN:" + QByteArray::number(m_currentBlock) + CR);
+    m_op.setProgress(fourDigitForm(index) + QLatin1Char('/') + fourDigitForm(m_blockCount));
+    Q_EMIT blockRequested(index, m_blockCount);
 }
 
 void Dialogue::advance() {
-    if (m_advancing || m_state == State::Idle)
+    if (m_advancing || m_transfer == Transfer::Idle)
         return;
     m_advancing = true;
-    while (m_state == State::Blocks && m_port.InBufferCount() >= FrameSize)
+    while (m_transfer == Transfer::Blocks && m_port.InBufferCount() >= FrameSize)
         takeFrame();
-    if (m_state == State::Total && m_port.InBufferCount() > 0)
+    if (m_transfer == Transfer::Total && m_port.InBufferCount() > 0)
         finishTotal();
     m_advancing = false;
 }
 
 void Dialogue::takeFrame() {
+    auto& Bloque = m_shared.Bloque;
+    quint8& Suma_Bloque = m_shared.Suma_Bloque;
+    qint32& Suma_Total = m_shared.Suma_Total;
     const QByteArray frame = m_port.Input();
     int blockSum = 0;
     for (int j = 0; j < BlockSize; ++j) {
@@ -238,11 +249,12 @@ void Dialogue::takeFrame() {
     }
     Suma_Bloque = static_cast<quint8>(frame[BlockSize]);
 
-    const qint32 index = m_block - m_first + 1;
+    const qint32 index = m_currentBlock - m_firstBlock + 1;
     const bool sumOk = blockSum % 256 == Suma_Bloque;
+    qCDebug(lcDialogue) << "block" << m_currentBlock << (sumOk ? "sum ok" : "bad sum");
     if (!sumOk) {
-        m_summary.badSumBlocks.append(m_block);
-        m_op.showMessage(QStringLiteral("CRC No Ok!!!"), OperatorSide::IconExclamation);
+        m_summary.badSumBlocks.append(m_currentBlock);
+        m_op.showMessage(QStringLiteral("CRC No Ok!!!"), MessageIcon::Exclamation);
     }
 
     // Written even when the port went away while the message was open: a received block is
@@ -258,7 +270,7 @@ void Dialogue::takeFrame() {
         return;
     }
     ++m_summary.blocksWritten;
-    m_op.blockReceived(index, m_count, sumOk);
+    Q_EMIT blockReceived(index, m_blockCount, sumOk);
 
     if (m_lossPending) {
         reportDeviceLost(m_lossDescription);
@@ -269,12 +281,12 @@ void Dialogue::takeFrame() {
         return;
     }
 
-    send("1024DOWN_SUCCESS:" + QByteArray::number(m_block) + CR);
-    if (m_block == m_last) {
+    send("1024DOWN_SUCCESS:" + QByteArray::number(m_currentBlock) + CR);
+    if (m_currentBlock == m_lastBlock) {
         beginEnd();
         return;
     }
-    ++m_block;
+    ++m_currentBlock;
     requestBlock();
 }
 
@@ -282,23 +294,24 @@ void Dialogue::beginEnd() {
     m_port.setRThreshold(0);
     m_port.setInputLen(1);
     send("REQUEST_TOTALCRC" + CR);
-    Suma_Total %= 256;
+    m_shared.Suma_Total %= 256;
     Num_Fichero.close();
-    m_state = State::Total;
+    m_transfer = Transfer::Total;
 }
 
 void Dialogue::finishTotal() {
     const auto total = static_cast<quint8>(m_port.Input().at(0));
     m_summary.totalReceived = true;
     m_summary.loaderTotal = total;
-    m_summary.computedTotal = Suma_Total;
-    if (total == Suma_Total)
+    m_summary.computedTotal = m_shared.Suma_Total;
+    qCDebug(lcDialogue) << "total: loader" << total << "computed" << m_shared.Suma_Total;
+    if (total == m_shared.Suma_Total)
         send("DOWN_SUCCESS" + CR);
-    m_state = State::Idle;
+    m_transfer = Transfer::Idle;
 
     m_op.appendLog(QStringLiteral("FIN DE LA DESCARGA\r\n"));
     if (m_summary.totalMatched() && m_summary.badSumBlocks.isEmpty()) {
-        m_op.showMessage(QStringLiteral("Descarga finalizada."), OperatorSide::IconInformation);
+        m_op.showMessage(QStringLiteral("Descarga finalizada."), MessageIcon::Information);
     } else {
         const QString total =
             m_summary.totalMatched()
@@ -311,17 +324,17 @@ void Dialogue::finishTotal() {
                              .arg(total)
                              .arg(bad)
                              .arg(bad == 1 ? QStringLiteral("bloque") : QStringLiteral("bloques")),
-                         OperatorSide::IconExclamation);
+                         MessageIcon::Exclamation);
     }
     m_op.selectNoPort();
     m_op.enablePortList();
-    m_op.dialogueEnded(m_summary);
+    Q_EMIT ended(m_summary);
 }
 
 void Dialogue::stopTransfer() {
     if (Num_Fichero.isOpen())
         Num_Fichero.close();
-    m_state = State::Idle;
+    m_transfer = Transfer::Idle;
     m_portGone = false;
     m_lossPending = false;
 }
@@ -330,22 +343,24 @@ void Dialogue::failAndDisarm(TransferSummary::Outcome outcome, const QString& me
     stopTransfer();
     m_summary.outcome = outcome;
     m_summary.error = message;
-    m_op.stopTicker();
-    m_op.showMessage(message, OperatorSide::IconCritical);
+    qCDebug(lcDialogue) << "dialogue fails:" << message;
+    Timer1.stop();
+    m_op.showMessage(message, MessageIcon::Critical);
     m_op.selectNoPort();
     m_op.enablePortList();
-    m_op.dialogueEnded(m_summary);
+    Q_EMIT ended(m_summary);
 }
 
 void Dialogue::endCutShort() {
     stopTransfer();
     m_summary.outcome = TransferSummary::Outcome::PortClosed;
     m_summary.error = QStringLiteral("Puerto cerrado durante la descarga.");
-    m_op.dialogueEnded(m_summary);
+    qCDebug(lcDialogue) << "transfer cut short";
+    Q_EMIT ended(m_summary);
 }
 
 void Dialogue::onPortClosed() {
-    if (m_state == State::Idle)
+    if (m_transfer == Transfer::Idle)
         return;
     if (m_advancing) {
         m_portGone = true; // the transfer is inside a message box; it ends once that closes
@@ -355,7 +370,7 @@ void Dialogue::onPortClosed() {
 }
 
 void Dialogue::onDeviceLost(const QString& description) {
-    if (m_advancing && m_state != State::Idle) {
+    if (m_advancing && m_transfer != Transfer::Idle) {
         m_lossPending = true;
         m_lossDescription = description;
         return;
@@ -364,17 +379,12 @@ void Dialogue::onDeviceLost(const QString& description) {
 }
 
 void Dialogue::reportDeviceLost(const QString& description) {
-    const bool running = m_state != State::Idle;
+    const bool running = m_transfer != Transfer::Idle;
     stopTransfer();
     if (!running)
         m_summary = TransferSummary{};
-    // A device named directly (the command line's --port PATH) has no COM number to show.
-    const QString port = m_port.hasExplicitDevice()
-                             ? m_port.deviceName()
-                             : QStringLiteral("el COM") + plainDecimal(m_port.CommPort()) +
-                                   QStringLiteral(" (") + m_port.deviceName() + QLatin1Char(')');
     failAndDisarm(TransferSummary::Outcome::DeviceLost,
-                  QStringLiteral("Se ha perdido la conexión con ") + port +
+                  QStringLiteral("Se ha perdido la conexión con ") + m_portName +
                       QStringLiteral(".\r\n\r\n") + description);
 }
 

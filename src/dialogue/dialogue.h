@@ -11,11 +11,12 @@
 #include <array>
 
 class CommControl;
+class QTimer;
 
 // The boot-loader dialogue: assembles received characters into lines, answers them from the
 // keyword table, replays response files, runs the block transfer and the break-in tick.
 // Holds the window state that these share. Knows no widget: the operator side is reached only
-// through OperatorSide.
+// through OperatorSide. Armed and disarmed by a PortSession, which owns it.
 //
 // The block transfer is event-driven: Recibe_Bloques sets it up and returns, and each arrival
 // of bytes on the port advances it. The receive threshold stays 0 while it runs, so no received
@@ -27,19 +28,21 @@ public:
     static constexpr int FrameSize = 1032;
     static constexpr char BreakIn = 31;
 
-    Dialogue(CommControl& port, OperatorSide& operatorSide, QObject* parent = nullptr);
-    ~Dialogue() override;
+    // The window state shared by the dialogue's handlers.
+    struct State {
+        QByteArray Linea_Rx;
+        bool Descarga_Armada = false;
+        bool Info_Mostrada = false;
+        qint32 Num_Respuesta = 0;
+        std::array<quint8, BlockSize> Bloque{};
+        quint8 Suma_Bloque = 0;
+        qint32 Suma_Total = 0;
+    };
 
-    // Window state shared by the dialogue's handlers.
-    QByteArray Linea_Rx;
-    bool Descarga_Armada = false;
-    bool Info_Mostrada = false;
-    qint32 Num_Respuesta = 0;
-    QFile Fichero_Respuesta;
-    QFile Num_Fichero;
-    std::array<quint8, BlockSize> Bloque{};
-    quint8 Suma_Bloque = 0;
-    qint32 Suma_Total = 0;
+    // ticker: the break-in ticker, which the dialogue stops once the loader has answered.
+    Dialogue(CommControl& port, OperatorSide& operatorSide, QTimer& ticker,
+             QObject* parent = nullptr);
+    ~Dialogue() override;
 
     // Receive handler of the port; connected to CommControl::OnComm by the constructor.
     void Serie1_OnComm();
@@ -51,26 +54,34 @@ public:
     // Break-in tick: one byte 31 to the port, and the block count no longer counts as sent.
     void Timer1_Timer();
 
-    // Called by whoever arms the port, right after it opened: a fresh total, and the receive
-    // settings of the line phase (the previous transfer left the threshold at 0).
-    void portArmed();
+    // The port has just been armed as portName: a fresh total, and the name for messages.
+    void portArmed(const QString& portName);
 
-    bool transferRunning() const { return m_state != State::Idle; }
+    const State& state() const { return m_shared; }
+    bool transferRunning() const { return m_transfer != Transfer::Idle; }
+    // Whether the response file or the dump file is open.
+    bool fileOpen() const { return Fichero_Respuesta.isOpen() || Num_Fichero.isOpen(); }
 
     // Folder of Respuesta<n>.TXT; defaults to <program folder>/Respuestas.
-    QString responsesFolder() const { return m_responsesFolder; }
     void setResponsesFolder(const QString& folder) { m_responsesFolder = folder; }
-    QString responseFilePath(qint32 n) const;
 
     // Resuming: the dump file already holds this many records of the range, so the transfer
     // keeps them and writes its blocks after them. 0 (the default) starts a fresh file.
     void setResumeRecords(int records) { m_resumeRecords = records; }
-    int resumeRecords() const { return m_resumeRecords; }
 
-    const TransferSummary& lastSummary() const { return m_summary; }
+Q_SIGNALS:
+    // The loader handed over to the block transfer; raised before anything of it is done.
+    void transferStarted();
+    // Block `index` of `count` has been asked for.
+    void blockRequested(int index, int count);
+    // Block `index` of `count` is in the dump file.
+    void blockReceived(int index, int count, bool sumOk);
+    // The dialogue ended by itself: the total exchange finished, or a transfer was cut short,
+    // or the device went away, or a file failed. Raised last, after the disarm.
+    void ended(const TransferSummary& summary);
 
 private:
-    enum class State { Idle, Blocks, Total };
+    enum class Transfer { Idle, Blocks, Total };
 
     void dispatch();
     void advance();
@@ -85,21 +96,27 @@ private:
     void onDeviceLost(const QString& description);
     void reportDeviceLost(const QString& description);
     void send(const QByteArray& text);
+    QString responseFilePath(qint32 n) const;
     QString dumpPath() const;
 
     CommControl& m_port;
     OperatorSide& m_op;
+    QTimer& Timer1;
+    State m_shared;
+    QFile Fichero_Respuesta;
+    QFile Num_Fichero;
     QString m_responsesFolder;
+    QString m_portName;
     int m_resumeRecords = 0;
 
-    State m_state = State::Idle;
+    Transfer m_transfer = Transfer::Idle;
     bool m_advancing = false;
     bool m_portGone = false;    // closed while the transfer was inside a message box
     bool m_lossPending = false; // device lost while the transfer was inside a message box
     QString m_lossDescription;
-    qint32 m_first = 0; // F
-    qint32 m_last = 0;  // L
-    qint32 m_count = 0; // C
-    qint32 m_block = 0; // n
+    qint32 m_firstBlock = 0;
+    qint32 m_lastBlock = 0;
+    qint32 m_blockCount = 0;
+    qint32 m_currentBlock = 0;
     TransferSummary m_summary;
 };

@@ -104,7 +104,3 @@ QString fourDigitForm(double value) {
         digits.prepend(QString(4 - digits.size(), QLatin1Char('0')));
     return rounded < 0 ? QLatin1Char('-') + digits : digits;
 }
-
-QString plainDecimal(qint64 value) {
-    return QString::number(value);
-}

@@ -19,6 +19,3 @@ std::optional<qint32> wholeNumber(double value);
 // The value as a whole number (halves to even) with at least four digits, zeros in front,
 // a minus sign in front of those when negative: 64 -> "0064", -5 -> "-0005".
 QString fourDigitForm(double value);
-
-// The whole number in decimal without leading zeros.
-QString plainDecimal(qint64 value);

@@ -2,21 +2,20 @@
 
 #include <QString>
 
-struct TransferSummary;
+// Message box icon codes.
+enum class MessageIcon { Critical = 16, Exclamation = 48, Information = 64 };
 
-// Everything the dialogue needs from the operator's side. The window, the command line and the
-// tests each implement it, so all of them drive the same dialogue code.
+// Everything the dialogue needs from the operator's side: the entries, the log, the progress
+// caption, message boxes and the port list. The window, the command line and the tests each
+// implement it, so all of them drive the same dialogue code.
 class OperatorSide {
 public:
-    // Message box icon codes.
-    static constexpr int IconCritical = 16;
-    static constexpr int IconExclamation = 48;
-    static constexpr int IconInformation = 64;
-
     virtual ~OperatorSide() = default;
 
     // Appends the piece to the log as it stands (CR LF included).
     virtual void appendLog(const QString& piece) = 0;
+    // Appends the text as a line of its own: CR LF before it unless the log is empty, CR LF after.
+    virtual void appendLogLine(const QString& text) = 0;
 
     virtual QString startBlockText() const = 0;
     virtual QString blockCountText() const = 0;
@@ -27,17 +26,10 @@ public:
     virtual void setProgress(const QString& caption) = 0;
 
     // A modal message: returns when the operator has closed it. Lines are separated by CR LF.
-    virtual void showMessage(const QString& text, int icon) = 0;
+    virtual void showMessage(const QString& text, MessageIcon icon) = 0;
 
-    virtual void stopTicker() = 0;
-    // Selects port entry 0, "(ninguno)": runs the port-selection handler at once, which closes
-    // the port, stops the ticker, logs and unlocks the entry controls.
+    // Selects port entry 0, "(ninguno)": disarms at once (closes the port, stops the ticker,
+    // logs) and unlocks the entry controls.
     virtual void selectNoPort() = 0;
     virtual void enablePortList() = 0;
-
-    // Progress and outcome for front ends that want more than the caption; no-ops by default.
-    virtual void blockReceived(int /*index*/, int /*count*/, bool /*sumOk*/) {}
-    // The dialogue ended by itself: the total exchange finished, or a transfer was cut short,
-    // or the device went away, or a file failed. Called last, after the disarm.
-    virtual void dialogueEnded(const TransferSummary& /*summary*/) {}
 };

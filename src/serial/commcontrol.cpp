@@ -1,5 +1,7 @@
 #include "commcontrol.h"
 
+#include "portlog.h"
+
 CommControl::CommControl(QObject* parent) : QObject(parent) {}
 
 CommControl::~CommControl() = default;
@@ -11,17 +13,20 @@ void CommControl::setPortOpen(bool open) {
         clearInput();
         openDevice();
         m_open = true;
+        qCDebug(lcPort) << "opened" << deviceName();
         return;
     }
     m_open = false;
     closeDevice();
     clearInput();
+    qCDebug(lcPort) << "closed";
     Q_EMIT closed();
 }
 
 void CommControl::setOutput(const QByteArray& text) {
     if (!m_open || text.isEmpty())
         return;
+    qCDebug(lcPort) << "tx" << text.toHex(' ');
     writeDevice(text);
 }
 
@@ -43,6 +48,7 @@ QByteArray CommControl::Input() {
 void CommControl::deliver(const QByteArray& bytes) {
     if (!m_open || bytes.isEmpty())
         return;
+    qCDebug(lcPort) << "rx" << bytes.size() << "bytes:" << bytes.left(64).toHex(' ');
     m_rx.append(bytes);
     ++m_arrivals;
     // A handler that lets the event loop run (a modal message box) may see more bytes arrive;
@@ -76,6 +82,7 @@ void CommControl::lose(const QString& description) {
     m_open = false;
     closeDevice();
     clearInput();
+    qCDebug(lcPort) << "device lost:" << description;
     m_commEvent = comEvDeviceLost;
     Q_EMIT deviceLost(description);
     Q_EMIT closed();

@@ -52,8 +52,6 @@ public:
 
     // The device the current CommPort stands for (a path on Linux).
     virtual QString deviceName() const = 0;
-    // True when the device was named directly rather than through CommPort.
-    virtual bool hasExplicitDevice() const { return false; }
 
 Q_SIGNALS:
     void OnComm();

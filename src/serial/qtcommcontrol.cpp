@@ -1,37 +1,12 @@
 #include "qtcommcontrol.h"
 
+#include "deviceaccess.h"
 #include "portnaming.h"
-
-#include <QFile>
-#include <QFileInfo>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace {
 
 // How long closing waits for queued output to leave, per chunk, before giving up on it.
 constexpr int drainTimeoutMs = 100;
-
-// The path QSerialPort opens for a name: a bare name such as ttyUSB0 lives in /dev.
-QString systemLocation(const QString& name) {
-#ifdef Q_OS_UNIX
-    if (!name.startsWith(QLatin1Char('/')) && !name.startsWith(QLatin1String("./")) &&
-        !name.startsWith(QLatin1String("../")))
-        return QLatin1String("/dev/") + name;
-#endif
-    return name;
-}
-
-bool mayReadAndWrite(const QString& path) {
-#ifdef Q_OS_UNIX
-    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
-#else
-    Q_UNUSED(path);
-    return true;
-#endif
-}
 
 QString missingText(const QString& port, const QString& path) {
     return QStringLiteral("%1: the device %2 does not exist. Connect the serial adapter or pick "
@@ -151,14 +126,10 @@ void QtCommControl::handleError(QSerialPort::SerialPortError error) {
 }
 
 void QtCommControl::checkDevice(const QString& path) const {
-#ifdef Q_OS_UNIX
-    if (!QFileInfo::exists(path))
+    if (!deviceExists(path))
         throw PortOpenError(missingText(portLabel(), path).toStdString());
     if (!mayReadAndWrite(path))
         throw PortOpenError(permissionText(portLabel(), path).toStdString());
-#else
-    Q_UNUSED(path);
-#endif
 }
 
 QString QtCommControl::openFailure(const QString& path) const {

@@ -13,7 +13,6 @@ public:
     explicit QtCommControl(QObject* parent = nullptr);
 
     QString deviceName() const override;
-    bool hasExplicitDevice() const override { return !m_devicePath.isEmpty(); }
     // When not empty, this device is opened instead of the one CommPort stands for.
     void setDevicePath(const QString& path) { m_devicePath = path; }
 

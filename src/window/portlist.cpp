@@ -1,8 +1,6 @@
 #include "portlist.h"
 
-PortList::PortList(QWidget* parent) : QComboBox(parent) {
-    setEditable(false);
-}
+PortList::PortList(QWidget* parent) : QComboBox(parent) {}
 
 void PortList::showPopup() {
     Q_EMIT aboutToShowPopup();

@@ -1,11 +1,11 @@
 #include "principal_deco.h"
 
 #include "commcontrol.h"
+#include "dumppresets.h"
 #include "numeric.h"
 #include "portlist.h"
 #include "portnaming.h"
-#include "presets.h"
-#include "qtcommcontrol.h"
+#include "programfolders.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -29,15 +29,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <exception>
 #include <optional>
 
 namespace {
 
-constexpr int TickerIntervalMs = 500;
 constexpr int BlockBoxMaxLength = 4;
 constexpr int NoPort = 0;
-constexpr int PortCount = 4;
 constexpr int MinimumPixelSize = 9;
 // Laying out a paragraph of the log widget costs its whole length, so a run of markers that
 // grows by one insertion per turn would cost the square of its length: once the last paragraph
@@ -71,37 +68,28 @@ QString trimSpaces(const QString& text) {
 QString sizeText(double value) {
     constexpr double int64Limit = 9223372036854775808.0; // 2^63
     if (value == std::trunc(value) && std::fabs(value) < int64Limit)
-        return plainDecimal(static_cast<qint64>(value));
+        return QString::number(static_cast<qint64>(value));
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     return locale.toString(value, 'f', QLocale::FloatingPointShortest);
 }
 
-QMessageBox::Icon boxIcon(int icon) {
+QMessageBox::Icon boxIcon(MessageIcon icon) {
     switch (icon) {
-    case OperatorSide::IconCritical:
+    case MessageIcon::Critical:
         return QMessageBox::Critical;
-    case OperatorSide::IconExclamation:
+    case MessageIcon::Exclamation:
         return QMessageBox::Warning;
-    case OperatorSide::IconInformation:
+    case MessageIcon::Information:
         return QMessageBox::Information;
-    default:
-        return QMessageBox::NoIcon;
     }
+    return QMessageBox::NoIcon;
 }
 
 } // namespace
 
-Principal_Deco::Principal_Deco(QWidget* parent)
-    : Principal_Deco(std::make_unique<QtCommControl>(), nullptr, parent) {}
-
 Principal_Deco::Principal_Deco(CommControl& port, QWidget* parent)
-    : Principal_Deco(nullptr, &port, parent) {}
-
-Principal_Deco::Principal_Deco(std::unique_ptr<CommControl> ownedPort, CommControl* port,
-                               QWidget* parent)
-    : QWidget(parent), Serie1(port ? *port : *ownedPort), m_ownedPort(std::move(ownedPort)),
-      m_dialogue(Serie1, *this) {
+    : QWidget(parent), Serie1(port), m_session(port, *this, this) {
     createControls();
     Form_Load();
 }
@@ -125,10 +113,6 @@ void Principal_Deco::createControls() {
     Cmd_Salir = place(new QPushButton(QStringLiteral("Salir"), this), "Cmd_Salir",
                       fromTwips(5220, 1800, 1155, 435));
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(TickerIntervalMs);
-
     Txt_Filename = place(new QLineEdit(this), "Txt_Filename", fromTwips(900, 5910, 2535, 315));
     Txt_Path = place(new QLineEdit(this), "Txt_Path", fromTwips(900, 5550, 5475, 315));
     Txt_Blocks = place(new QLineEdit(QStringLiteral("0000"), this), "Txt_Blocks",
@@ -142,13 +126,14 @@ void Principal_Deco::createControls() {
 
     Fra_Tipo = place(new QGroupBox(QStringLiteral("Descargar ..."), this), "Fra_Tipo",
                      fromTwips(120, 480, 2775, 1755));
-    m_presetGroup = new QButtonGroup(this);
+    // The control array: the group's id of each button is its index.
+    Opt_Descargar = new QButtonGroup(this);
+    Opt_Descargar->setObjectName(QStringLiteral("Opt_Descargar"));
     static constexpr std::array<int, 5> optionTops{270, 540, 810, 1080, 1380};
     for (int index = static_cast<int>(DumpPresets.size()) - 1; index >= 0; --index) {
         auto* option = new QRadioButton(QString::fromUtf8(DumpPresets.at(index).caption), Fra_Tipo);
         place(option, "Opt_Descargar", fromTwips(120, optionTops.at(index), 1755, 255));
-        m_presetGroup->addButton(option, index);
-        Opt_Descargar.at(index) = option;
+        Opt_Descargar->addButton(option, index);
     }
 
     Com_Puerto = place(new PortList(this), "Com_Puerto", fromTwips(2160, 90, 1395, 315));
@@ -185,11 +170,10 @@ void Principal_Deco::createControls() {
     m_logFlush->setInterval(0);
 
     connect(m_logFlush, &QTimer::timeout, this, &Principal_Deco::flushLogToWidget);
-    connect(Timer1, &QTimer::timeout, &m_dialogue, &Dialogue::Timer1_Timer);
     connect(Cmd_Salir, &QPushButton::clicked, this, &Principal_Deco::Cmd_Salir_Click);
     connect(Com_Puerto, &QComboBox::currentIndexChanged, this, &Principal_Deco::Com_Puerto_Click);
     connect(Com_Puerto, &PortList::aboutToShowPopup, this, &Principal_Deco::refreshPortTooltips);
-    connect(m_presetGroup, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+    connect(Opt_Descargar, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (checked)
             Opt_Descargar_Click(id);
     });
@@ -198,10 +182,9 @@ void Principal_Deco::createControls() {
 
 void Principal_Deco::fitCaptions() {
     // Where the face found is wider than Windows' own, the type shrinks until every caption fits.
-    const std::array<QWidget*, 11> captioned{Label1,           Label2,           Label3,
-                                             Lab_Tamaño,       Lab_Ruta,         Lab_Filename,
-                                             Opt_Descargar[0], Opt_Descargar[1], Opt_Descargar[2],
-                                             Opt_Descargar[3], Opt_Descargar[4]};
+    QList<QWidget*> captioned{Label1, Label2, Label3, Lab_Tamaño, Lab_Ruta, Lab_Filename};
+    for (QAbstractButton* option : Opt_Descargar->buttons())
+        captioned.append(option);
     const auto tooWide = [](const QWidget* control) {
         return control->sizeHint().width() > control->width();
     };
@@ -217,11 +200,11 @@ void Principal_Deco::arrangeTabOrder() {
     // Focus-taking controls by tab index; labels and the frame take no focus.
     const std::array<QWidget*, 12> order{Text1,
                                          Com_Puerto,
-                                         Opt_Descargar[0],
-                                         Opt_Descargar[1],
-                                         Opt_Descargar[2],
-                                         Opt_Descargar[3],
-                                         Opt_Descargar[4],
+                                         Opt_Descargar->button(0),
+                                         Opt_Descargar->button(1),
+                                         Opt_Descargar->button(2),
+                                         Opt_Descargar->button(3),
+                                         Opt_Descargar->button(4),
                                          Txt_Start_Block,
                                          Txt_Blocks,
                                          Txt_Path,
@@ -232,22 +215,21 @@ void Principal_Deco::arrangeTabOrder() {
 }
 
 void Principal_Deco::Form_Load() {
-    Txt_Path->setText(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) +
-                      QDir::separator() + QStringLiteral("Descarga"));
+    Txt_Path->setText(QDir::toNativeSeparators(defaultOutputFolder()));
 
     {
         // Adding the first entry to an empty list would select it on its own; the list starts
         // with no selection so that selecting "(ninguno)" below is a change.
         const QSignalBlocker quiet(Com_Puerto);
         Com_Puerto->addItem(QStringLiteral("(ninguno)"));
-        for (int port = 1; port <= PortCount; ++port)
-            Com_Puerto->addItem(QStringLiteral("COM") + plainDecimal(port));
+        for (int port = 1; port <= ComPortCount; ++port)
+            Com_Puerto->addItem(QStringLiteral("COM") + QString::number(port));
         Com_Puerto->setCurrentIndex(-1);
     }
     refreshPortTooltips();
 
     Com_Puerto->setCurrentIndex(NoPort);
-    Opt_Descargar.at(DefaultPresetIndex)->setChecked(true);
+    Opt_Descargar->button(DefaultPresetIndex)->setChecked(true);
 }
 
 void Principal_Deco::Form_Unload() {
@@ -264,13 +246,11 @@ void Principal_Deco::Cmd_Salir_Click() {
 }
 
 void Principal_Deco::Com_Puerto_Click() {
-    if (Serie1.PortOpen())
-        Serie1.setPortOpen(false);
+    m_session.closePort();
 
     const int port = Com_Puerto->currentIndex();
     if (port == NoPort) {
-        Timer1->stop();
-        appendSeparatedLine(QStringLiteral("Puerto COM cerrado."));
+        m_session.disarm();
     } else if (!armSelectedPort(port)) {
         return;
     }
@@ -291,28 +271,21 @@ bool Principal_Deco::armSelectedPort(int port) {
         return refuse(QStringLiteral("Debe indicar un nombre de archivo válido."));
 
     Serie1.setCommPort(port);
-    std::optional<QString> openFailure;
-    try {
-        Serie1.setPortOpen(true);
-    } catch (const std::exception& failure) {
-        openFailure = QString::fromUtf8(failure.what());
-    }
+    const std::optional<QString> openFailure =
+        m_session.arm(QStringLiteral("COM") + QString::number(Serie1.CommPort()));
     if (openFailure) {
-        showMessage(QStringLiteral("No se puede abrir el COM") + plainDecimal(port) +
+        showMessage(QStringLiteral("No se puede abrir el COM") + QString::number(port) +
                         QStringLiteral("\r\n\r\n") + *openFailure,
-                    IconCritical);
+                    MessageIcon::Critical);
         Com_Puerto->setCurrentIndex(NoPort);
         return true;
     }
-    appendSeparatedLine(QStringLiteral("En espera COM") + plainDecimal(Serie1.CommPort()));
-    Timer1->start();
-    m_dialogue.portArmed();
     Com_Puerto->setEnabled(false);
     return true;
 }
 
 bool Principal_Deco::refuse(const QString& message) {
-    showMessage(message, IconCritical);
+    showMessage(message, MessageIcon::Critical);
     Com_Puerto->setCurrentIndex(NoPort);
     return false;
 }
@@ -340,11 +313,15 @@ void Principal_Deco::Txt_Blocks_Change() {
 }
 
 void Principal_Deco::refreshPortTooltips() {
-    for (int port = 1; port <= PortCount; ++port)
+    for (int port = 1; port <= ComPortCount; ++port)
         Com_Puerto->setItemData(port, deviceForCommPort(port), Qt::ToolTipRole);
 }
 
-void Principal_Deco::appendSeparatedLine(const QString& text) {
+void Principal_Deco::setResponsesFolder(const QString& folder) {
+    m_session.dialogue().setResponsesFolder(folder);
+}
+
+void Principal_Deco::appendLogLine(const QString& text) {
     const QString lineEnd = QStringLiteral("\r\n");
     appendLog(m_log.isEmpty() ? text + lineEnd : lineEnd + text + lineEnd);
 }
@@ -392,16 +369,12 @@ void Principal_Deco::setProgress(const QString& caption) {
     Lab_Progreso->setVisible(true);
 }
 
-void Principal_Deco::showMessage(const QString& text, int icon) {
+void Principal_Deco::showMessage(const QString& text, MessageIcon icon) {
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QMessageBox box(boxIcon(icon), QString::fromUtf8(ApplicationTitle), shown, QMessageBox::Ok,
                     this);
     box.exec();
-}
-
-void Principal_Deco::stopTicker() {
-    Timer1->stop();
 }
 
 void Principal_Deco::selectNoPort() {

@@ -1,13 +1,12 @@
 #pragma once
 
-#include "dialogue.h"
 #include "operatorside.h"
+#include "portsession.h"
 
 #include <QString>
 #include <QWidget>
 
 #include <array>
-#include <memory>
 
 class CommControl;
 class PortList;
@@ -21,9 +20,10 @@ class QPushButton;
 class QRadioButton;
 class QTimer;
 
-// The operator window. Its controls carry the names the rest of the tool knows them by; their
-// handlers are thin and hand the loader's side of the work to the Dialogue it owns.
-// Construction creates the controls and runs Form_Load, so a new window is ready to show.
+// The operator window. Its controls carry the names the rest of the tool knows them by (also as
+// object names); their handlers are thin and hand the loader's side of the work to the port
+// session it owns. Construction creates the controls and runs Form_Load, so a new window is
+// ready to show.
 class Principal_Deco : public QWidget, public OperatorSide {
     Q_OBJECT
 public:
@@ -31,16 +31,15 @@ public:
     static constexpr const char* ApplicationTitle = "decodump";
     static constexpr int TwipsPerPixel = 15;
 
-    // Talks through the real serial ports.
-    explicit Principal_Deco(QWidget* parent = nullptr);
-    // Talks through the given port, which must outlive the window (tests pass a fake).
+    // Talks through the given port, which must outlive the window.
     explicit Principal_Deco(CommControl& port, QWidget* parent = nullptr);
     ~Principal_Deco() override;
 
     // The log exactly as appended, CR LF included.
     QString logText() const { return m_log; }
 
-    Dialogue& dialogue() { return m_dialogue; }
+    // Folder of the response files; defaults to Respuestas beside the program.
+    void setResponsesFolder(const QString& folder);
 
     // Handlers.
     void Form_Load();
@@ -52,25 +51,39 @@ public:
 
     // OperatorSide
     void appendLog(const QString& piece) override;
+    void appendLogLine(const QString& text) override;
     QString startBlockText() const override;
     QString blockCountText() const override;
     QString folderText() const override;
     QString fileNameText() const override;
     void setProgress(const QString& caption) override;
-    void showMessage(const QString& text, int icon) override;
-    void stopTicker() override;
+    void showMessage(const QString& text, MessageIcon icon) override;
     void selectNoPort() override;
     void enablePortList() override;
 
-    // Controls, in the order the window creates them.
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void arrangeTabOrder();
+    void fitCaptions();
+    // Checks the entries and opens the selected port. False when a check refused them: the
+    // selection is then back at "(ninguno)" and the caller's run ends.
+    bool armSelectedPort(int port);
+    bool refuse(const QString& message);
+    void applyLockRule();
+    void refreshPortTooltips();
+    void flushLogToWidget();
+
+    // Controls, in the order the window creates them. The ticker Timer1 belongs to the session.
     QPushButton* Cmd_Salir = nullptr;
-    QTimer* Timer1 = nullptr;
     QLineEdit* Txt_Filename = nullptr;
     QLineEdit* Txt_Path = nullptr;
     QLineEdit* Txt_Blocks = nullptr;
     QLineEdit* Txt_Start_Block = nullptr;
     QGroupBox* Fra_Tipo = nullptr;
-    std::array<QRadioButton*, 5> Opt_Descargar{};
+    QButtonGroup* Opt_Descargar = nullptr;
     PortList* Com_Puerto = nullptr;
     CommControl& Serie1;
     QPlainTextEdit* Text1 = nullptr;
@@ -82,28 +95,8 @@ public:
     QLabel* Lab_Progreso = nullptr;
     QLabel* Label1 = nullptr;
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
-private:
-    Principal_Deco(std::unique_ptr<CommControl> ownedPort, CommControl* port, QWidget* parent);
-
-    void createControls();
-    void arrangeTabOrder();
-    void fitCaptions();
-    void appendSeparatedLine(const QString& text);
-    // Checks the entries and opens the selected port. False when a check refused them: the
-    // selection is then back at "(ninguno)" and the caller's run ends.
-    bool armSelectedPort(int port);
-    bool refuse(const QString& message);
-    void applyLockRule();
-    void refreshPortTooltips();
-    void flushLogToWidget();
-
-    std::unique_ptr<CommControl> m_ownedPort;
-    QButtonGroup* m_presetGroup = nullptr;
     QTimer* m_logFlush = nullptr;
     QString m_log;
     QString m_logPending;
-    Dialogue m_dialogue;
+    PortSession m_session;
 };

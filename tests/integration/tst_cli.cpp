@@ -1,8 +1,8 @@
 #include "loadersimprocess.h"
 #include "portlist.h"
-#include "principal_deco.h"
 #include "processstats.h"
 #include "qtcommcontrol.h"
+#include "recordingwindow.h"
 
 #include <QDir>
 #include <QFile>
@@ -86,14 +86,6 @@ QString readOnlyFolder(const QTemporaryDir& scratch) {
     const QString kernelFolder = QStringLiteral("/sys");
     return QFileInfo(kernelFolder).isDir() && !mayCreateIn(kernelFolder) ? kernelFolder : QString();
 }
-
-// The window with every message box answered at once.
-class WindowAnsweringOk : public Principal_Deco {
-public:
-    explicit WindowAnsweringOk(CommControl& port) : Principal_Deco(port) {}
-    void showMessage(const QString& text, int) override { messages.append(text); }
-    QStringList messages;
-};
 
 } // namespace
 
@@ -259,9 +251,9 @@ void TestCli::sameBytesAsWindow() {
     QVERIFY(windowSim.start(simArguments + QStringList{windowRecord}));
     qputenv("DECODUMP_COM1", windowSim.devicePath().toLocal8Bit());
     QtCommControl port;
-    WindowAnsweringOk window(port);
-    window.dialogue().setResponsesFolder(QFileInfo(LoaderSimProcess::program()).absolutePath() +
-                                         QStringLiteral("/Respuestas"));
+    RecordingWindow window(port);
+    window.setResponsesFolder(QFileInfo(LoaderSimProcess::program()).absolutePath() +
+                              QStringLiteral("/Respuestas"));
     window.Opt_Descargar.at(preset)->click();
     if (!firstBlock.isEmpty()) {
         window.Txt_Start_Block->setText(firstBlock);
@@ -272,7 +264,8 @@ void TestCli::sameBytesAsWindow() {
     window.Com_Puerto->setCurrentIndex(1);
     QTRY_VERIFY_WITH_TIMEOUT(!window.messages.isEmpty(), RunTimeoutMs);
     qunsetenv("DECODUMP_COM1");
-    QCOMPARE(window.messages, QStringList{QStringLiteral("Descarga finalizada.")});
+    QCOMPARE(window.messages.size(), 1);
+    QCOMPARE(window.messages.first().text, QStringLiteral("Descarga finalizada."));
     QCOMPARE(windowSim.waitForExit(), 0);
 
     LoaderSimProcess cliSim;

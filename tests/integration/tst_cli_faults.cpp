@@ -550,7 +550,8 @@ void TestCliFaults::fault() {
         if (terminal && reception.transferStarted)
             QVERIFY2(run.errors.contains(ProgressBar), qPrintable(run.errors));
         if (cliArguments.contains(QStringLiteral("--timeout")))
-            QVERIFY2(run.elapsedMs < TimeoutRunLimitMs, qPrintable(QString::number(run.elapsedMs)));
+            VERIFY_FIGURE(run.elapsedMs < TimeoutRunLimitMs,
+                          qPrintable(QString::number(run.elapsedMs)));
         if (reception.transferStarted)
             QVERIFY(readFile(dumpPath) == reception.dump);
         else

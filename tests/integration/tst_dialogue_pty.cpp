@@ -1,7 +1,7 @@
-#include "dialogue.h"
 #include "eventwait.h"
 #include "fakeoperator.h"
 #include "loadersimprocess.h"
+#include "portsession.h"
 #include "qtcommcontrol.h"
 
 #include <QDir>
@@ -18,24 +18,19 @@ class TestDialoguePty : public QObject {
     struct Rig {
         QTemporaryDir dir;
         QtCommControl port;
-        FakeOperator op{port};
-        Dialogue dialogue{port, op};
-        QTimer ticker;
+        FakeOperator op;
+        PortSession session{port, op};
 
         explicit Rig(const QString& device) {
             qputenv("DECODUMP_COM1", device.toLocal8Bit());
             op.folder = dir.path() + QLatin1Char('/');
-            op.ticker = &ticker;
-            ticker.setInterval(500);
-            QObject::connect(&ticker, &QTimer::timeout, &dialogue, &Dialogue::Timer1_Timer);
-            dialogue.setResponsesFolder(qEnvironmentVariable("DECODUMP_BIN") +
-                                        QStringLiteral("/Respuestas"));
+            op.follow(session);
+            session.dialogue().setResponsesFolder(qEnvironmentVariable("DECODUMP_BIN") +
+                                                  QStringLiteral("/Respuestas"));
         }
         void arm() {
             port.setCommPort(1);
-            port.setPortOpen(true);
-            ticker.start();
-            dialogue.portArmed();
+            QVERIFY(!session.arm(QStringLiteral("COM1")));
         }
         QByteArray dump() const {
             QFile file(op.folder + op.fileName);
@@ -59,8 +54,8 @@ private Q_SLOTS:
         const QByteArray image = LoaderSimProcess::imageForSeed(11);
         QCOMPARE(image.size(), 2048 * 1024);
         LoaderSimProcess sim;
-        QVERIFY(sim.start({QStringLiteral("--mode"), mode, QStringLiteral("--seed"),
-                           QStringLiteral("11")}));
+        QVERIFY(sim.start(
+            {QStringLiteral("--mode"), mode, QStringLiteral("--seed"), QStringLiteral("11")}));
         Rig rig(sim.devicePath());
         rig.op.startBlock = QStringLiteral("0000");
         rig.op.blockCount = QStringLiteral("2048");
@@ -72,7 +67,7 @@ private Q_SLOTS:
         QVERIFY(rig.dump() == image);
         QCOMPARE(rig.op.messages.last().text, QStringLiteral("Descarga finalizada."));
         QVERIFY(!rig.port.PortOpen());
-        QVERIFY(!rig.ticker.isActive());
+        QVERIFY(!rig.session.tickerRunning());
         QCOMPARE(sim.waitForExit(), 0);
     }
 
@@ -109,7 +104,7 @@ private Q_SLOTS:
         QVERIFY(rig.op.messages.first().text.contains(sim.devicePath()));
         QVERIFY(rig.dump() == image.left(5 * 1024));
         QVERIFY(!rig.port.PortOpen());
-        QVERIFY(!rig.ticker.isActive());
+        QVERIFY(!rig.session.tickerRunning());
     }
 };
 

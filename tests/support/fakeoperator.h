@@ -1,26 +1,34 @@
 #pragma once
 
-#include "commcontrol.h"
 #include "operatorside.h"
+#include "portsession.h"
 #include "transfersummary.h"
 
 #include <QList>
-#include <QPointer>
 #include <QStringList>
-#include <QTimer>
 
 #include <functional>
 
-// Operator side for unit tests: keeps the log, the captions and the messages, and disarms by
-// closing the port as the window's "(ninguno)" entry does.
+// Operator side for unit tests: keeps the log, the captions and the messages, and disarms
+// through the session as the window's "(ninguno)" entry does. Also records what the session
+// reports about blocks and the end of each dialogue.
 class FakeOperator : public OperatorSide {
 public:
     struct Message {
         QString text;
-        int icon;
+        MessageIcon icon;
     };
 
-    explicit FakeOperator(CommControl& port) : m_port(port) {}
+    FakeOperator() = default;
+
+    // The session this operator disarms and listens to.
+    void follow(PortSession& session) {
+        m_session = &session;
+        QObject::connect(&session, &PortSession::blockReceived, &session,
+                         [this](int index, int, bool) { blocks.append(index); });
+        QObject::connect(&session, &PortSession::dialogueEnded, &session,
+                         [this](const TransferSummary& summary) { ended.append(summary); });
+    }
 
     QString log;
     QString startBlock = QStringLiteral("1984");
@@ -30,7 +38,6 @@ public:
     bool progressVisible = false;
     QStringList captions;
     QList<Message> messages;
-    int tickerStops = 0;
     int disarms = 0;
     int portListEnabled = 0;
     QList<TransferSummary> ended;
@@ -39,6 +46,9 @@ public:
     std::function<void(const QString&)> whileMessageOpen;
 
     void appendLog(const QString& piece) override { log += piece; }
+    void appendLogLine(const QString& text) override {
+        log += (log.isEmpty() ? QString() : QStringLiteral("\r\n")) + text + QStringLiteral("\r\n");
+    }
     QString startBlockText() const override { return startBlock; }
     QString blockCountText() const override { return blockCount; }
     QString folderText() const override { return folder; }
@@ -47,30 +57,18 @@ public:
         progressVisible = true;
         captions.append(caption);
     }
-    void showMessage(const QString& text, int icon) override {
+    void showMessage(const QString& text, MessageIcon icon) override {
         messages.append({text, icon});
         if (whileMessageOpen)
             whileMessageOpen(text);
     }
-    // The break-in ticker, when the test runs one.
-    QPointer<QTimer> ticker;
-
-    void stopTicker() override {
-        ++tickerStops;
-        if (ticker)
-            ticker->stop();
-    }
     void selectNoPort() override {
         ++disarms;
-        m_port.setPortOpen(false);
-        stopTicker();
-        log += (log.isEmpty() ? QString() : QStringLiteral("\r\n")) +
-               QStringLiteral("Puerto COM cerrado.\r\n");
+        if (m_session)
+            m_session->disarm();
     }
     void enablePortList() override { ++portListEnabled; }
-    void blockReceived(int index, int, bool) override { blocks.append(index); }
-    void dialogueEnded(const TransferSummary& summary) override { ended.append(summary); }
 
 private:
-    CommControl& m_port;
+    PortSession* m_session = nullptr;
 };

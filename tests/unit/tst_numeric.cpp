@@ -95,12 +95,6 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         QCOMPARE(fourDigitForm(value), expected);
     }
-
-    void plain() {
-        QCOMPARE(plainDecimal(64), QStringLiteral("64"));
-        QCOMPARE(plainDecimal(-7), QStringLiteral("-7"));
-        QCOMPARE(plainDecimal(0), QStringLiteral("0"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestNumeric)

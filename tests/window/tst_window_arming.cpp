@@ -59,7 +59,7 @@ const QString StartLog = Closed + QStringLiteral("\r\n");
 // Start-up's line, then the separated line of a disarm.
 const QString LogAfterOneDisarm = StartLog + QStringLiteral("\r\n") + StartLog;
 
-QList<QWidget*> lockSet(Principal_Deco& window) {
+QList<QWidget*> lockSet(RecordingWindow& window) {
     return {window.Fra_Tipo, window.Txt_Start_Block, window.Txt_Blocks,
             window.Txt_Path, window.Txt_Filename,    window.Cmd_Salir};
 }
@@ -272,24 +272,34 @@ void TestWindowArming::arming() {
     FakeCommControl fake;
     RecordingWindow window(fake);
     window.Txt_Path->setText(m_dir.path());
-    Dialogue& dialogue = window.dialogue();
-    dialogue.Suma_Total = 1234;
-    dialogue.Linea_Rx = "REQ";
-    dialogue.Info_Mostrada = true;
-    dialogue.Descarga_Armada = true;
+    const Dialogue::State& state = window.findChild<PortSession*>()->dialogue().state();
+
+    // A first dialogue leaves its total behind; a second one a partial line and the block count
+    // sent, and the receive threshold of a transfer.
+    window.Opt_Descargar[4]->setChecked(true);
+    window.Txt_Blocks->setText(QStringLiteral("1"));
+    window.Com_Puerto->setCurrentIndex(port);
+    const QByteArray data = QByteArray(1023, '\0') + char(90);
+    fake.push("REQDATA_BLOCK\nack\n" + data + char(90) + QByteArray(7, '\0') + char(90));
+    QCOMPARE(window.messages.size(), 1);
+    QCOMPARE(state.Suma_Total, 90);
+    window.Com_Puerto->setCurrentIndex(port);
+    fake.push("REQDATA_BLOCK\nREQ");
+    window.Com_Puerto->setCurrentIndex(0);
     fake.setRThreshold(0);
 
     window.Com_Puerto->setCurrentIndex(port);
-    QVERIFY(window.messages.isEmpty());
+    QCOMPARE(window.messages.size(), 1);
     QVERIFY(fake.PortOpen());
     QCOMPARE(fake.CommPort(), port);
-    QCOMPARE(window.logText(), StartLog + QStringLiteral("\r\nEn espera COM%1\r\n").arg(port));
+    QVERIFY(window.logText().endsWith(
+        QStringLiteral("\r\nPuerto COM cerrado.\r\n\r\nEn espera COM%1\r\n").arg(port)));
     QVERIFY(window.Timer1->isActive());
-    QCOMPARE(dialogue.Suma_Total, 0);
+    QCOMPARE(state.Suma_Total, 0);
     QCOMPARE(fake.RThreshold(), 1);
-    QCOMPARE(dialogue.Linea_Rx, QByteArray("REQ"));
-    QVERIFY(dialogue.Info_Mostrada);
-    QVERIFY(dialogue.Descarga_Armada);
+    QCOMPARE(state.Linea_Rx, QByteArray("REQ"));
+    QVERIFY(state.Info_Mostrada);
+    QVERIFY(state.Descarga_Armada);
     for (QWidget* control : lockSet(window))
         QVERIFY2(!control->isEnabled(), qPrintable(control->objectName()));
     QVERIFY(!window.Com_Puerto->isEnabled());
@@ -423,7 +433,8 @@ void TestWindowArming::messageBoxShowsTitleAndIcon() {
         box->accept();
     });
     answer.start();
-    window.showMessage(QStringLiteral("No se puede abrir el COM2\r\n\r\nPermiso denegado"), code);
+    window.showMessage(QStringLiteral("No se puede abrir el COM2\r\n\r\nPermiso denegado"),
+                       static_cast<MessageIcon>(code));
     QCOMPARE(title, QStringLiteral("decodump"));
     QCOMPARE(text, QStringLiteral("No se puede abrir el COM2\n\nPermiso denegado"));
     QCOMPARE(shownIcon, icon);

@@ -66,8 +66,8 @@ void TestWindowDump::dump() {
 
     QtCommControl port;
     RecordingWindow window(port);
-    window.dialogue().setResponsesFolder(QFileInfo(LoaderSimProcess::program()).absolutePath() +
-                                         QStringLiteral("/Respuestas"));
+    window.setResponsesFolder(QFileInfo(LoaderSimProcess::program()).absolutePath() +
+                              QStringLiteral("/Respuestas"));
     if (!window.Opt_Descargar.at(preset)->isChecked())
         window.Opt_Descargar.at(preset)->click();
     window.Txt_Path->setText(out.path());

@@ -62,14 +62,14 @@ void addPresetColumns() {
 
 // Clicks the preset as the operator does; a click on the selected one would change nothing, so
 // another one is chosen first.
-void choosePreset(Principal_Deco& window, int index) {
+void choosePreset(RecordingWindow& window, int index) {
     if (window.Opt_Descargar.at(index)->isChecked())
         window.Opt_Descargar.at(index == 4 ? 0 : 4)->click();
     window.Opt_Descargar.at(index)->click();
     QVERIFY(window.Opt_Descargar.at(index)->isChecked());
 }
 
-void chooseFreeCount(Principal_Deco& window, const QString& count) {
+void chooseFreeCount(RecordingWindow& window, const QString& count) {
     choosePreset(window, 4);
     window.Txt_Blocks->setText(count);
 }

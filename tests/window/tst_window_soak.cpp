@@ -116,8 +116,8 @@ void TestWindowSoak::logGrowth() {
 
     QCOMPARE(window.logText(), expectedLog);
     QCOMPARE(withoutBreaks(window.Text1->toPlainText()), withoutBreaks(expectedLog));
-    QVERIFY2(cpu < CpuBudgetSeconds, qPrintable(QString::number(cpu)));
-    QVERIFY2(slowestProbeMs < ResponsiveMs, qPrintable(QString::number(slowestProbeMs)));
+    VERIFY_FIGURE(cpu < CpuBudgetSeconds, qPrintable(QString::number(cpu)));
+    VERIFY_FIGURE(slowestProbeMs < ResponsiveMs, qPrintable(QString::number(slowestProbeMs)));
     QVERIFY(port.PortOpen());
     QVERIFY(window.messages.isEmpty());
 }
@@ -183,7 +183,7 @@ void TestWindowSoak::soak() {
                             .arg(mostDescriptors)));
     QVERIFY(resident.at(9) > 0);
     const qint64 growthKb = resident.at(Dumps - 1) - resident.at(9);
-    QVERIFY2(growthKb <= RssSlackKb, qPrintable(QStringLiteral("%1 kB").arg(growthKb)));
+    VERIFY_FIGURE(growthKb <= RssSlackKb, qPrintable(QStringLiteral("%1 kB").arg(growthKb)));
 }
 
 QTEST_MAIN(TestWindowSoak)

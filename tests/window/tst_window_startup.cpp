@@ -44,7 +44,7 @@ QString defaultFolder() {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/Descarga");
 }
 
-QWidget* control(Principal_Deco& window, const QString& name) {
+QWidget* control(RecordingWindow& window, const QString& name) {
     if (name.startsWith(QStringLiteral("Opt_Descargar")))
         return window.Opt_Descargar.at(name.back().digitValue());
     return window.findChild<QWidget*>(name);

@@ -18,7 +18,6 @@ public:
     SimError(Kind kind, const std::string& message, int signalNumber = 0);
 
     Kind kind() const { return m_kind; }
-    int signalNumber() const { return m_signalNumber; }
     int exitStatus() const;
 
     // The same error with the circumstances appended, for callers that know what was going on;

@@ -1,13 +1,12 @@
 #pragma once
 
-#include <QString>
-
 #include <array>
 
-// The dump presets, by option index: what to read and the default file name.
+// What the operator can ask to read, by option index: the window shows the caption, the command
+// line takes the name; both fill the block texts and the default file name from here.
 struct DumpPreset {
     const char* caption;
-    const char* cliName; // name on the command line
+    const char* cliName;
     const char* firstBlock;
     const char* blockCount;
     const char* fileName;
@@ -23,3 +22,4 @@ inline constexpr std::array<DumpPreset, 5> DumpPresets{{
 }};
 
 inline constexpr int DefaultPresetIndex = 2;
+inline constexpr int FreePresetIndex = 4;

@@ -1,0 +1,40 @@
+#include "terminal.h"
+
+#include <io.h>
+#include <windows.h>
+
+#include <climits>
+
+namespace {
+
+HANDLE handleOf(int fd) {
+    return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+}
+
+} // namespace
+
+bool isTerminal(int fd) {
+    DWORD mode = 0;
+    return ::GetConsoleMode(handleOf(fd), &mode) != 0;
+}
+
+int terminalColumns(int fd) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!::GetConsoleScreenBufferInfo(handleOf(fd), &info))
+        return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+bool writeAll(int fd, const QByteArray& bytes) {
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const int chunk = left > INT_MAX ? INT_MAX : static_cast<int>(left);
+        const int written = ::_write(fd, data, static_cast<unsigned>(chunk));
+        if (written <= 0)
+            return false;
+        data += written;
+        left -= written;
+    }
+    return true;
+}

@@ -1,0 +1,3 @@
+#include "dialoguelog.h"
+
+Q_LOGGING_CATEGORY(lcDialogue, "decodump.dialogue", QtWarningMsg)

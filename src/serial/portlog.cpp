@@ -1,0 +1,3 @@
+#include "portlog.h"
+
+Q_LOGGING_CATEGORY(lcPort, "decodump.port", QtWarningMsg)
