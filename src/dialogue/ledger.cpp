@@ -87,7 +87,7 @@ QJsonObject runJson(const Ledger::Run& run) {
 QList<Ledger::BlockRange> Ledger::blocksToRead() const {
     QList<BlockRange> ranges;
     const auto add = [&](int first, int count) {
-        if (!ranges.isEmpty() && ranges.last().first + ranges.last().count == first)
+        if (!ranges.isEmpty() && qint64(ranges.last().first) + ranges.last().count == first)
             ranges.last().count += count;
         else
             ranges.append({first, count});

@@ -95,7 +95,7 @@ public:
     bool operator==(const Ledger&) const = default;
 
     int records() const { return static_cast<int>(blockDigests.size()); }
-    int lastBlock() const { return firstBlock + blockCount - 1; }
+    qint64 lastBlock() const { return qint64(firstBlock) + blockCount - 1; }
     // The blocks still to be read: those whose sum failed and those not in the file yet, as
     // contiguous ranges in ascending order.
     QList<BlockRange> blocksToRead() const;

@@ -76,6 +76,14 @@ bool isEscapedText(QStringView text) {
     return true;
 }
 
+// A text from the file as a message shows it: escaped, and cut when long.
+QString shown(const QString& text) {
+    constexpr qsizetype Longest = 40;
+    const QString escaped = Ledger::escapeBytes(text.left(Longest).toUtf8());
+    return QLatin1Char('"') + escaped +
+           (text.size() > Longest ? QStringLiteral("...\"") : QStringLiteral("\""));
+}
+
 QString rangeText(qint64 first, qint64 last) {
     return first > last ? QStringLiteral("none") : QStringLiteral("%1 to %2").arg(first).arg(last);
 }
@@ -246,8 +254,8 @@ bool LedgerReader::readRun(const QJsonValue& value, const QString& name, const L
         return false;
     const std::optional<Ledger::RunKind> knownKind = Ledger::runKindFromName(kind);
     if (!knownKind) {
-        return fail(QStringLiteral("%1 is \"%2\", not a kind of run (dump, resume, repair)")
-                        .arg(quoted(prefix + QStringLiteral("kind")), kind));
+        return fail(QStringLiteral("%1 is %2, not a kind of run (dump, resume, repair)")
+                        .arg(quoted(prefix + QStringLiteral("kind")), shown(kind)));
     }
     run.kind = *knownKind;
 
@@ -372,8 +380,8 @@ bool LedgerReader::time(const QJsonValue& value, const QString& name, QDateTime&
     const QDateTime parsed = QDateTime::fromString(timeText, Qt::ISODate);
     if (!parsed.isValid() || parsed.timeSpec() != Qt::UTC ||
         parsed.toString(Qt::ISODate) != timeText) {
-        return fail(QStringLiteral("%1 is \"%2\", expected a UTC time like 2024-05-01T12:34:56Z")
-                        .arg(quoted(name), timeText));
+        return fail(QStringLiteral("%1 is %2, expected a UTC time like 2024-05-01T12:34:56Z")
+                        .arg(quoted(name), shown(timeText)));
     }
     result = parsed;
     return true;
@@ -399,8 +407,8 @@ bool LedgerReader::usbId(const QJsonValue& value, const QString& name,
     if (!text(value, name, hex))
         return false;
     if (hex.size() != 4 || !isLowerHex(hex)) {
-        return fail(QStringLiteral("%1 is \"%2\", expected four lowercase hex digits")
-                        .arg(quoted(name), hex));
+        return fail(QStringLiteral("%1 is %2, expected four lowercase hex digits")
+                        .arg(quoted(name), shown(hex)));
     }
     result = static_cast<quint16>(hex.toUInt(nullptr, 16));
     return true;
@@ -482,7 +490,7 @@ bool LedgerReader::outcome(const QJsonValue& value, const QString& name, Ledger:
     const std::optional<Ledger::Outcome> known = Ledger::outcomeFromName(outcomeText);
     if (!known) {
         return fail(
-            QStringLiteral("%1 is \"%2\", not a known outcome").arg(quoted(name), outcomeText));
+            QStringLiteral("%1 is %2, not a known outcome").arg(quoted(name), shown(outcomeText)));
     }
     result = *known;
     return true;
