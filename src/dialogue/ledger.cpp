@@ -152,6 +152,12 @@ std::optional<Ledger> Ledger::load(const QString& ledgerPath, QString* error) {
             *error = ledgerPath + QStringLiteral(": cannot read the ledger: ") + file.errorString();
         return std::nullopt;
     }
+    if (file.size() > MaxFileSize) {
+        if (error)
+            *error =
+                ledgerPath + QStringLiteral(": %1 bytes, larger than any ledger").arg(file.size());
+        return std::nullopt;
+    }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         if (error)

@@ -19,6 +19,8 @@ public:
     static constexpr int Format = 1;
     static constexpr int RecordSize = 1024;
     static constexpr int DigestSize = 32; // SHA-256
+    // Far more than the ledger of any dump takes; a larger file is refused unread.
+    static constexpr qint64 MaxFileSize = 64 * 1024 * 1024;
 
     // How a run ended; the ledger's own outcome describes the file after its latest run.
     enum class Outcome {
@@ -106,7 +108,8 @@ public:
     // is refused: nothing is returned and *error names `fileName` and the problem.
     static std::optional<Ledger> parse(QByteArrayView bytes, const QString& fileName,
                                        QString* error);
-    // Reads the ledger file; a file that cannot be read is refused like a bad one.
+    // Reads the ledger file; a file that cannot be read, or is larger than MaxFileSize, is
+    // refused like a bad one.
     static std::optional<Ledger> load(const QString& ledgerPath, QString* error);
     // Writes a temporary file in the same folder and renames it over ledgerPath, so a reader
     // sees either the old ledger or the new one, never a part.

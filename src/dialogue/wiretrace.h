@@ -33,10 +33,8 @@ public:
     // The first failure, naming the file; empty while all went well.
     QString error() const { return m_error; }
 
-    // One event line as it is written, LF included.
-    static QByteArray eventLine(qint64 microseconds, Direction direction, QByteArrayView bytes);
-
 private:
+    static QByteArray eventLine(qint64 microseconds, Direction direction, QByteArrayView bytes);
     bool writeLine(const QByteArray& line);
 
     QFile m_file;
