@@ -85,7 +85,7 @@ public:
     int firstBlock = 0;
     int blockCount = 0;
     QList<int> badBlocks;           // ascending block numbers of records whose sum failed
-    QList<QByteArray> blockDigests; // SHA-256 of each record in the file, in order
+    QList<QByteArray> blockDigests; // "block_sha256", raw: one per record of the file, in order
     std::optional<Total> total;     // the latest run's
     Outcome outcome = Outcome::Interrupted;
     QByteArray sha256; // of the whole dump file when the ledger was written
