@@ -1,32 +1,42 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets in build-fuzz and runs each for SECONDS (default 60) on a copy of
-# its seed corpus. Prints how long each ran clean and how many inputs it executed; exits
+# its seed corpus; names after SECONDS run only those targets. Prints how long each ran clean and how many inputs it executed; exits
 # non-zero when a target crashed, naming the file that holds the crashing input.
 set -euo pipefail
 
+all_targets=(fuzz_dispatcher fuzz_numeric fuzz_ledger)
+
 usage() {
-  echo "usage: scripts/fuzz.sh [SECONDS]   (seconds per target, default 60)"
+  echo "usage: scripts/fuzz.sh [SECONDS [TARGET...]]   (seconds per target, default 60;"
+  echo "       targets: ${all_targets[*]}, default all)"
 }
 
 seconds=60
-if [ $# -gt 1 ]; then
-  usage >&2
-  exit 2
-fi
-if [ $# -eq 1 ]; then
+if [ $# -ge 1 ]; then
   case "$1" in
     -h|--help) usage; exit 0 ;;
     ''|*[!0-9]*) usage >&2; exit 2 ;;
   esac
   seconds=$1
+  shift
+fi
+targets=("${all_targets[@]}")
+if [ $# -ge 1 ]; then
+  for target in "$@"; do
+    case " ${all_targets[*]} " in
+      *" $target "*) ;;
+      *) echo "fuzz.sh: unknown target $target" >&2; usage >&2; exit 2 ;;
+    esac
+  done
+  targets=("$@")
 fi
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="$root/build-fuzz"
-targets=(fuzz_dispatcher fuzz_numeric)
 
-# Longest input per target: the dispatcher needs room for a few 1032-byte frames.
-declare -A max_len=([fuzz_dispatcher]=8192 [fuzz_numeric]=128)
+# Longest input per target: the dispatcher needs room for a few 1032-byte frames, the ledger for
+# a JSON text of a few records.
+declare -A max_len=([fuzz_dispatcher]=8192 [fuzz_numeric]=128 [fuzz_ledger]=8192)
 
 "$root/scripts/install-deps.sh" clang libclang-rt-14-dev
 

@@ -219,24 +219,28 @@ private Q_SLOTS:
         QTest::addColumn<bool>("totalMatches");
         QTest::addColumn<bool>("confirmAnyway");
         QTest::addColumn<int>("exitCode");
+        QTest::addColumn<int>("corrupted");
 
         QTest::newRow("no fault") << QStringList() << QList<int>() << 0 << 0 << true << true
-                                  << false << 0;
+                                  << false << 0 << 0;
         QTest::newRow("bad sum on block 2") << QStringList{"--fault-bad-sum", "2"} << QList<int>{2}
-                                            << 0 << 0 << true << true << false << 0;
+                                            << 0 << 0 << true << true << false << 0 << 0;
         QTest::newRow("wrong total") << QStringList{"--fault-wrong-total", "--linger", "300"}
-                                     << QList<int>() << 0 << 0 << true << false << false << 0;
+                                     << QList<int>() << 0 << 0 << true << false << false << 0 << 0;
         QTest::newRow("DOWN_SUCCESS despite a wrong total")
             << QStringList{"--fault-wrong-total", "--linger", "300"} << QList<int>() << 0 << 0
-            << true << false << true << 1;
+            << true << false << true << 1 << 0;
+        QTest::newRow("data of block 2 corrupted")
+            << QStringList{"--fault-corrupt", "2", "--linger", "300"} << QList<int>{2} << 0 << 0
+            << true << false << false << 0 << 2;
         // The surplus byte shifts every later frame; whether the tool's total then matches
         // depends on the data, and loader-sim must foresee it either way (exit 0).
         QTest::newRow("surplus after block 1")
             << QStringList{"--fault-surplus", "1"} << QList<int>() << 2 << 1 << false << false
-            << false << 0;
+            << false << 0 << 0;
         QTest::newRow("surplus after the last block")
             << QStringList{"--fault-surplus", "3"} << QList<int>() << 0 << 1 << false << false
-            << false << 0;
+            << false << 0 << 0;
     }
 
     void transferFaults() {
@@ -248,6 +252,7 @@ private Q_SLOTS:
         QFETCH(bool, totalMatches);
         QFETCH(bool, confirmAnyway);
         QFETCH(int, exitCode);
+        QFETCH(int, corrupted);
         constexpr qint64 first = 2045;
         constexpr qint64 blocks = 3;
 
@@ -270,6 +275,15 @@ private Q_SLOTS:
             const QByteArray block = expectedBlock(m_image, first + k - 1);
             if (shiftedFrom != 0 && k >= shiftedFrom) {
                 QCOMPARE(frame.mid(1, BlockSize - 1), block.first(BlockSize - 1));
+            } else if (k == corrupted) {
+                // One data byte altered, the sum byte still that of the true data.
+                int differing = 0;
+                for (qsizetype j = 0; j < BlockSize; ++j) {
+                    differing += frame[j] != block[j] ? 1 : 0;
+                }
+                QCOMPARE(differing, 1);
+                QCOMPARE(static_cast<unsigned char>(frame[BlockSize]), sumOf(block) & 0xFF);
+                QVERIFY(!frameSumMatches(frame));
             } else {
                 QCOMPARE(frame.first(BlockSize), block);
                 QCOMPARE(frameSumMatches(frame), !badSums.contains(k));
@@ -289,6 +303,7 @@ private Q_SLOTS:
         QTest::newRow("surplus") << "--fault-surplus";
         QTest::newRow("short") << "--fault-short";
         QTest::newRow("vanish") << "--fault-vanish";
+        QTest::newRow("corrupt") << "--fault-corrupt";
     }
 
     void faultNeverReached() {

@@ -17,6 +17,8 @@ constexpr unsigned char BreakIn = 31;
 constexpr std::string_view Fillers = "\xF1\xF2\xF3\xF4\xF5\xF6\xF7";
 constexpr unsigned char SurplusByte = 0xA5;
 constexpr std::size_t ShortFrameBytes = 500;
+// Inverting every bit of one byte always changes the sum modulo 256 (by an odd amount).
+constexpr std::size_t CorruptedByte = 512;
 
 // The tool writes each answer in one piece, so its digits arrive together.
 constexpr std::chrono::milliseconds moreDigitsWithin{30};
@@ -220,6 +222,11 @@ LoaderDialogue::Outcome LoaderDialogue::serveBlocks(std::optional<Announced> ann
             frame[FlashImage::BlockSize] = static_cast<char>(blockSum + 1);
             faults += "; wrong sum byte " + hexByte(blockSum + 1) + " (--fault-bad-sum)";
         }
+        if (served == m_options.corruptBlock) {
+            frame[CorruptedByte] = static_cast<char>(~frame[CorruptedByte]);
+            faults += "; data byte " + std::to_string(CorruptedByte) +
+                      " inverted, sum byte of the true data (--fault-corrupt)";
+        }
         if (served == m_options.shortBlock) {
             m_link.send(std::string_view(frame).substr(0, ShortFrameBytes));
             m_log.info(what + ": sent only the first " + std::to_string(ShortFrameBytes) +
@@ -297,8 +304,9 @@ void LoaderDialogue::checkRequestOrder(long long n, long long served,
 }
 
 void LoaderDialogue::checkFaultsReached(long long served) const {
-    const std::array<std::pair<const char*, long long>, 4> faults = {{
+    const std::array<std::pair<const char*, long long>, 5> faults = {{
         {"--fault-bad-sum", m_options.badSumBlock},
+        {"--fault-corrupt", m_options.corruptBlock},
         {"--fault-surplus", m_options.surplusBlock},
         {"--fault-short", m_options.shortBlock},
         {"--fault-vanish", m_options.vanishBlock},

@@ -7,13 +7,17 @@
 #include "simlog.h"
 #include "simoptions.h"
 #include "stopsignals.h"
+#include "tracereplay.h"
+#include "wiretracefile.h"
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
-int serve(const SimOptions& options, const FlashImage& image, const SimLog& log) {
+int serve(const SimOptions& options, const FlashImage& image,
+          const std::optional<WireTraceFile>& trace, const SimLog& log) {
     PtyLink link(log);
     link.open();
     if (!options.linkPath.empty()) {
@@ -25,8 +29,16 @@ int serve(const SimOptions& options, const FlashImage& image, const SimLog& log)
     if (!options.recordPath.empty()) {
         link.setRecordFile(options.recordPath);
     }
-    LoaderDialogue dialogue(link, image, options, log);
 
+    if (trace) {
+        std::printf("%s\n", link.slavePath().c_str());
+        std::fflush(stdout);
+        log.info("replaying " + options.replayPath + " on " + link.slavePath());
+        TraceReplay(link, *trace, options, log).play();
+        return 0;
+    }
+
+    LoaderDialogue dialogue(link, image, options, log);
     std::printf("%s\n", link.slavePath().c_str());
     std::fflush(stdout);
     log.info("serving " + link.slavePath() +
@@ -80,7 +92,11 @@ int main(int argc, char** argv) {
         if (options.noPty) {
             return 0;
         }
-        return serve(options, image, log);
+        std::optional<WireTraceFile> trace;
+        if (!options.replayPath.empty()) {
+            trace = WireTraceFile::read(options.replayPath);
+        }
+        return serve(options, image, trace, log);
     } catch (const SimError& error) {
         log.info((error.kind() == SimError::Kind::Stopped ? "" : "error: ") +
                  std::string(error.what()));

@@ -70,6 +70,9 @@ public:
     // Closes everything and removes the link, as a device that is unplugged.
     void vanish();
 
+    // Waits until `when`, reading what the tool sends meanwhile.
+    void sleepUntil(Clock::time_point when);
+
 private:
     using Deadline = std::optional<Clock::time_point>;
 
@@ -77,7 +80,6 @@ private:
     void readMaster();
     void readWatch();
     void writeAll(std::string_view bytes);
-    void sleepUntil(Clock::time_point when);
     Deadline idleDeadline() const;
     bool toolGone() const;
     bool awaitTrailingBytes();

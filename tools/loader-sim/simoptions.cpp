@@ -89,6 +89,10 @@ SimOptions parseSimOptions(int argc, char** argv) {
          [&](auto option, auto value) { o.shortBlock = wholeNumber(option, value, 1, maxCount); }},
         {"--fault-vanish",
          [&](auto option, auto value) { o.vanishBlock = wholeNumber(option, value, 1, maxCount); }},
+        {"--fault-corrupt",
+         [&](auto option, auto value) {
+             o.corruptBlock = wholeNumber(option, value, 1, maxCount);
+         }},
         {"--linger",
          [&](auto option, auto value) { o.lingerMs = wholeNumber(option, value, 0, 3'600'000); }},
         {"--noise",
@@ -96,6 +100,18 @@ SimOptions parseSimOptions(int argc, char** argv) {
         {"--long-line",
          [&](auto option, auto value) { o.longLine = wholeNumber(option, value, 0, 100'000'000); }},
         {"--record", [&](auto, auto value) { o.recordPath = value; }},
+        {"--replay", [&](auto, auto value) { o.replayPath = value; }},
+        {"--replay-pace",
+         [&](auto option, auto value) {
+             if (value == "recorded") {
+                 o.replayPace = SimOptions::Pace::Recorded;
+             } else if (value == "fast") {
+                 o.replayPace = SimOptions::Pace::Fast;
+             } else {
+                 usageError(std::string(option) + " is recorded or fast, not \"" +
+                            std::string(value) + "\"");
+             }
+         }},
         {"--timeout", [&](auto option, auto value) { o.timeoutSeconds = seconds(option, value); }},
     };
     const std::map<std::string_view, bool*> flags = {
@@ -132,6 +148,14 @@ SimOptions parseSimOptions(int argc, char** argv) {
             value = argv[++i];
         }
         setter->second(option, value);
+    }
+    const bool playsDialogue = o.mode != SimOptions::Mode::Ack || o.sessions != 1 || o.silent ||
+                               o.badSumBlock != 0 || o.surplusBlock != 0 || o.shortBlock != 0 ||
+                               o.vanishBlock != 0 || o.corruptBlock != 0 || o.wrongTotal ||
+                               o.noiseLines != 0 || o.longLine != 0;
+    if (!o.replayPath.empty() && playsDialogue) {
+        usageError("--replay plays only the trace: it does not combine with --mode, --sessions, "
+                   "--silent, --noise, --long-line or a fault");
     }
     return o;
 }
@@ -208,6 +232,10 @@ Faults (K counts the blocks of one transfer from 1)
                       receives until it is stopped or times out.
   --fault-vanish K    After block K has been acknowledged, close the pty and the
                       link and exit 0, as a device that goes away.
+  --fault-corrupt K   Block K's data goes out with byte 512 inverted, while its
+                      sum byte is that of the true data: the tool finds the sum
+                      wrong and keeps wrong data (its total will not match
+                      either, so no DOWN_SUCCESS is due).
   --fault-wrong-total The total byte is one more than the true total. The tool
                       then sends no DOWN_SUCCESS; the dialogue counts as complete
                       when none has come within --linger ms or when the tool
@@ -220,6 +248,22 @@ Faults (K counts the blocks of one transfer from 1)
   --silent            Send nothing at all; log what arrives until stopped.
   A fault whose block is never reached makes the dialogue fail (exit 1).
 
+Replay
+  --replay FILE       Play the loader's side of a wire trace that decodump
+                      recorded (--trace) instead of a dialogue: wait for the
+                      tool's first byte, then go through the events in order.
+                      Bytes from the loader ('<') are sent; bytes from the tool
+                      ('>') must arrive exactly as recorded, else the replay
+                      fails naming the event, what was expected and what came.
+                      Break-in bytes (31) from the tool are not compared: they
+                      are dropped from the trace and from what arrives. Once
+                      the trace is through, the tool must close the port.
+                      Image, mode and fault options do not apply.
+  --replay-pace P     recorded (default): the loader's bytes go out at their
+                      recorded time after the tool's first byte (never before
+                      the tool's bytes that precede them in the trace); fast:
+                      as soon as those tool bytes have arrived.
+
 Output
   --record FILE       Append every byte received, raw, to FILE.
   --quiet             Log only start, end, faults and errors on stderr.
@@ -227,9 +271,10 @@ Output
 
 Exit status
   0    the dialogues completed as the protocol says (with --fault-vanish: the
-       simulator vanished after block K as asked)
+       simulator vanished after block K as asked); with --replay: the tool
+       matched the whole trace and closed the port
   1    the tool sent something unexpected, or closed the port too early
-  2    bad command line
+  2    bad command line, or a malformed trace
   3    --timeout expired
   4    pseudo-terminal or file error
   128+signal  stopped by SIGTERM or SIGINT (the link is removed first)

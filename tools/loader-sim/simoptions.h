@@ -6,6 +6,7 @@
 // The command line of loader-sim; simHelpText() describes every field.
 struct SimOptions {
     enum class Mode { Ack, RespFile };
+    enum class Pace { Recorded, Fast };
 
     bool help = false;
     Mode mode = Mode::Ack;
@@ -22,12 +23,15 @@ struct SimOptions {
     long long surplusBlock = 0;
     long long shortBlock = 0;
     long long vanishBlock = 0;
+    long long corruptBlock = 0;
     bool wrongTotal = false;
     long long lingerMs = 1500;
     long long noiseLines = 0;
     long long longLine = 0;
     bool silent = false;
     std::string recordPath;
+    std::string replayPath;
+    Pace replayPace = Pace::Recorded;
     bool quiet = false;
     double timeoutSeconds = 0;
 };

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// SHA-256 digests of a file read in one streaming pass: of the whole file and, on request, of
+// each whole 1024-byte record (a trailing partial record gets none).
+class FileDigest {
+public:
+    enum class Records { Skip, Digest };
+
+    QByteArray sha256;
+    QList<QByteArray> recordDigests;
+    qint64 size = 0;
+
+    // Nothing, and *error naming the file and the reason, when it cannot be read. With
+    // missingIsEmpty a file that does not exist reads as an empty one.
+    static std::optional<FileDigest> scan(const QString& path, Records records, QString* error,
+                                          bool missingIsEmpty = false);
+    static QByteArray sha256Of(QByteArrayView bytes);
+};

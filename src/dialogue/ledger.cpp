@@ -1,0 +1,246 @@
+#include "ledger.h"
+
+#include "ledgerreader.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <array>
+#include <utility>
+
+namespace {
+
+constexpr std::array<std::pair<Ledger::Outcome, const char*>, 8> OutcomeNames{{
+    {Ledger::Outcome::Complete, "complete"},
+    {Ledger::Outcome::BadSums, "bad_sums"},
+    {Ledger::Outcome::TotalMismatch, "total_mismatch"},
+    {Ledger::Outcome::CutShort, "cut_short"},
+    {Ledger::Outcome::DeviceLost, "device_lost"},
+    {Ledger::Outcome::Timeout, "timeout"},
+    {Ledger::Outcome::Interrupted, "interrupted"},
+    {Ledger::Outcome::FileError, "file_error"},
+}};
+
+constexpr std::array<std::pair<Ledger::RunKind, const char*>, 3> RunKindNames{{
+    {Ledger::RunKind::Dump, "dump"},
+    {Ledger::RunKind::Resume, "resume"},
+    {Ledger::RunKind::Repair, "repair"},
+}};
+
+QString timeText(const QDateTime& time) {
+    return time.toUTC().toString(Qt::ISODate);
+}
+
+QString usbId(quint16 id) {
+    return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
+}
+
+QJsonValue totalJson(const std::optional<Ledger::Total>& total) {
+    if (!total)
+        return QJsonValue::Null;
+    return QJsonObject{
+        {QStringLiteral("loader"), total->loader},
+        {QStringLiteral("computed"), total->computed},
+        {QStringLiteral("match"), total->match()},
+    };
+}
+
+QJsonArray blockArray(const QList<int>& blocks) {
+    QJsonArray array;
+    for (const int block : blocks)
+        array.append(block);
+    return array;
+}
+
+QJsonObject deviceJson(const Ledger::Device& device) {
+    QJsonObject object{{QStringLiteral("path"), device.path}};
+    if (device.vid)
+        object.insert(QStringLiteral("vid"), usbId(*device.vid));
+    if (device.pid)
+        object.insert(QStringLiteral("pid"), usbId(*device.pid));
+    if (device.serial)
+        object.insert(QStringLiteral("serial"), *device.serial);
+    if (device.description)
+        object.insert(QStringLiteral("description"), *device.description);
+    return object;
+}
+
+QJsonObject runJson(const Ledger::Run& run) {
+    return QJsonObject{
+        {QStringLiteral("kind"), Ledger::runKindName(run.kind)},
+        {QStringLiteral("first_block"), run.firstBlock},
+        {QStringLiteral("block_count"), run.blockCount},
+        {QStringLiteral("blocks_written"), run.blocksWritten},
+        {QStringLiteral("started"), timeText(run.started)},
+        {QStringLiteral("finished"), timeText(run.finished)},
+        {QStringLiteral("total"), totalJson(run.total)},
+        {QStringLiteral("outcome"), Ledger::outcomeName(run.outcome)},
+    };
+}
+
+} // namespace
+
+QList<Ledger::BlockRange> Ledger::blocksToRead() const {
+    QList<BlockRange> ranges;
+    const auto add = [&](int first, int count) {
+        if (!ranges.isEmpty() && qint64(ranges.last().first) + ranges.last().count == first)
+            ranges.last().count += count;
+        else
+            ranges.append({first, count});
+    };
+    for (const int block : badBlocks)
+        add(block, 1);
+    if (records() < blockCount)
+        add(firstBlock + records(), blockCount - records());
+    return ranges;
+}
+
+QByteArray Ledger::toJson() const {
+    QJsonArray digests;
+    for (const QByteArray& digest : blockDigests)
+        digests.append(QString::fromLatin1(digest.toHex()));
+    QJsonArray runArray;
+    for (const Run& run : runs)
+        runArray.append(runJson(run));
+
+    QJsonObject object{
+        {QStringLiteral("format"), Format},
+        {QStringLiteral("tool"), QJsonObject{{QStringLiteral("name"), tool.name},
+                                             {QStringLiteral("version"), tool.version}}},
+        {QStringLiteral("device"), deviceJson(device)},
+        {QStringLiteral("loader_banner"), loaderBanner},
+        {QStringLiteral("first_block"), firstBlock},
+        {QStringLiteral("block_count"), blockCount},
+        {QStringLiteral("records"), records()},
+        {QStringLiteral("bad_blocks"), blockArray(badBlocks)},
+        {QStringLiteral("block_sha256"), digests},
+        {QStringLiteral("total"), totalJson(total)},
+        {QStringLiteral("outcome"), outcomeName(outcome)},
+        {QStringLiteral("sha256"), QString::fromLatin1(sha256.toHex())},
+        {QStringLiteral("started"), timeText(started)},
+        {QStringLiteral("finished"), timeText(finished)},
+        {QStringLiteral("runs"), runArray},
+    };
+    if (verified) {
+        object.insert(
+            QStringLiteral("verified"),
+            QJsonObject{
+                {QStringLiteral("at"), timeText(verified->at)},
+                {QStringLiteral("identical"), verified->identical()},
+                {QStringLiteral("differing_blocks"), blockArray(verified->differingBlocks)},
+            });
+    }
+    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+}
+
+std::optional<Ledger> Ledger::parse(QByteArrayView bytes, const QString& fileName, QString* error) {
+    LedgerReader reader(fileName);
+    std::optional<Ledger> ledger = reader.read(bytes);
+    if (!ledger && error)
+        *error = reader.error();
+    return ledger;
+}
+
+std::optional<Ledger> Ledger::load(const QString& ledgerPath, QString* error) {
+    QFile file(ledgerPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = ledgerPath + QStringLiteral(": cannot read the ledger: ") + file.errorString();
+        return std::nullopt;
+    }
+    if (file.size() > MaxFileSize) {
+        if (error)
+            *error =
+                ledgerPath + QStringLiteral(": %1 bytes, larger than any ledger").arg(file.size());
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = ledgerPath + QStringLiteral(": cannot read the ledger: ") + file.errorString();
+        return std::nullopt;
+    }
+    return parse(bytes, ledgerPath, error);
+}
+
+bool Ledger::writeAtomically(const QString& ledgerPath, QString* error) const {
+    QSaveFile file(ledgerPath);
+    const QByteArray bytes = toJson();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        if (error)
+            *error =
+                ledgerPath + QStringLiteral(": cannot write the ledger: ") + file.errorString();
+        return false;
+    }
+    return true;
+}
+
+QString Ledger::pathFor(const QString& dumpPath) {
+    return dumpPath + QStringLiteral(".json");
+}
+
+Ledger::Tool Ledger::thisTool() {
+    return {QCoreApplication::applicationName(), QStringLiteral(DECODUMP_VERSION)};
+}
+
+QDateTime Ledger::now() {
+    const QDateTime time = QDateTime::currentDateTimeUtc();
+    return time.addMSecs(-time.time().msec());
+}
+
+QString Ledger::escapeBytes(QByteArrayView bytes) {
+    QString text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto byte = static_cast<quint8>(c);
+        if (byte == '\\')
+            text += QStringLiteral("\\\\");
+        else if (byte == '\r')
+            text += QStringLiteral("\\r");
+        else if (byte == '\n')
+            text += QStringLiteral("\\n");
+        else if (byte == '\t')
+            text += QStringLiteral("\\t");
+        else if (byte >= 0x20 && byte <= 0x7E)
+            text += QLatin1Char(c);
+        else
+            text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+    }
+    return text;
+}
+
+QString Ledger::outcomeName(Outcome outcome) {
+    for (const auto& [value, name] : OutcomeNames) {
+        if (value == outcome)
+            return QString::fromLatin1(name);
+    }
+    return {};
+}
+
+std::optional<Ledger::Outcome> Ledger::outcomeFromName(QStringView name) {
+    for (const auto& [value, text] : OutcomeNames) {
+        if (name == QLatin1String(text))
+            return value;
+    }
+    return std::nullopt;
+}
+
+QString Ledger::runKindName(RunKind kind) {
+    for (const auto& [value, name] : RunKindNames) {
+        if (value == kind)
+            return QString::fromLatin1(name);
+    }
+    return {};
+}
+
+std::optional<Ledger::RunKind> Ledger::runKindFromName(QStringView name) {
+    for (const auto& [value, text] : RunKindNames) {
+        if (name == QLatin1String(text))
+            return value;
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,127 @@
+#include "ledgerrecorder.h"
+
+#include "filedigest.h"
+
+#include <algorithm>
+
+void LedgerRecorder::begin(const Setup& setup) {
+    m_dumpPath = setup.dumpPath;
+    m_ledgerPath = setup.ledgerPath.isEmpty() ? Ledger::pathFor(setup.dumpPath) : setup.ledgerPath;
+    m_ledger = setup.previous.value_or(Ledger{});
+    m_ledger.tool = setup.tool;
+    m_ledger.device = setup.device;
+    m_ledger.loaderBanner = Ledger::escapeBytes(setup.loaderBanner);
+    m_ledger.firstBlock = setup.firstBlock;
+    m_ledger.blockCount = setup.blockCount;
+    m_running = false;
+    m_sinceWrite = 0;
+    m_error.clear();
+}
+
+bool LedgerRecorder::beginRun(Ledger::RunKind kind, int first, int count) {
+    const QDateTime now = Ledger::now();
+    if (m_ledger.runs.isEmpty())
+        m_ledger.started = now;
+    m_ledger.verified.reset();
+    Ledger::Run run;
+    run.kind = kind;
+    run.firstBlock = first;
+    run.blockCount = count;
+    run.started = now;
+    m_ledger.runs.append(run);
+    m_running = true;
+    return write();
+}
+
+bool LedgerRecorder::blockWritten(int record, QByteArrayView data, bool sumOk) {
+    if (!m_running)
+        return fail(QStringLiteral("%1: a block arrived outside a run").arg(m_ledgerPath));
+    if (record < 0 || record >= m_ledger.blockCount) {
+        return fail(QStringLiteral("%1: record %2 is outside the range of %3 blocks")
+                        .arg(m_ledgerPath)
+                        .arg(record)
+                        .arg(m_ledger.blockCount));
+    }
+    const auto setBad = [this](int block, bool bad) {
+        QList<int>& list = m_ledger.badBlocks;
+        const auto at = std::lower_bound(list.begin(), list.end(), block);
+        const bool listed = at != list.end() && *at == block;
+        if (bad && !listed)
+            list.insert(at, block);
+        else if (!bad && listed)
+            list.erase(at);
+    };
+    if (record > m_ledger.records()) {
+        const QByteArray zeros = FileDigest::sha256Of(QByteArray(Ledger::RecordSize, '\0'));
+        while (m_ledger.records() < record) {
+            setBad(m_ledger.firstBlock + m_ledger.records(), true);
+            m_ledger.blockDigests.append(zeros);
+        }
+    }
+    const QByteArray digest = FileDigest::sha256Of(data);
+    if (record == m_ledger.records())
+        m_ledger.blockDigests.append(digest);
+    else
+        m_ledger.blockDigests[record] = digest;
+    setBad(m_ledger.firstBlock + record, !sumOk);
+    ++m_ledger.runs.last().blocksWritten;
+
+    if (++m_sinceWrite < WriteInterval)
+        return true;
+    return write();
+}
+
+void LedgerRecorder::totalChecked(int loaderTotal, int computedTotal) {
+    if (m_running)
+        m_ledger.runs.last().total = Ledger::Total{loaderTotal & 0xFF, computedTotal & 0xFF};
+}
+
+bool LedgerRecorder::end(Ledger::Outcome outcome) {
+    if (!m_running)
+        return true;
+    m_ledger.runs.last().outcome = outcome;
+    m_running = false;
+    return write();
+}
+
+Ledger::Outcome LedgerRecorder::fileOutcome(const Ledger& ledger, Ledger::Outcome runOutcome) {
+    using Outcome = Ledger::Outcome;
+    if (runOutcome != Outcome::Complete && runOutcome != Outcome::BadSums &&
+        runOutcome != Outcome::TotalMismatch)
+        return runOutcome;
+    if (ledger.records() < ledger.blockCount)
+        return Outcome::CutShort;
+    if (!ledger.badBlocks.isEmpty())
+        return Outcome::BadSums;
+    const bool totalMismatched = ledger.total && !ledger.total->match();
+    if (runOutcome == Outcome::TotalMismatch || totalMismatched)
+        return Outcome::TotalMismatch;
+    return Outcome::Complete;
+}
+
+bool LedgerRecorder::write() {
+    m_sinceWrite = 0;
+    const QDateTime now = Ledger::now();
+    Ledger::Run& run = m_ledger.runs.last();
+    run.finished = now;
+    if (m_running)
+        run.outcome = Ledger::Outcome::Interrupted;
+    m_ledger.total = run.total;
+    m_ledger.outcome = fileOutcome(m_ledger, run.outcome);
+    m_ledger.finished = now;
+
+    QString problem;
+    const std::optional<FileDigest> digest =
+        FileDigest::scan(m_dumpPath, FileDigest::Records::Skip, &problem, true);
+    if (!digest)
+        return fail(QStringLiteral("%1: cannot write the ledger: %2").arg(m_ledgerPath, problem));
+    m_ledger.sha256 = digest->sha256;
+    if (!m_ledger.writeAtomically(m_ledgerPath, &problem))
+        return fail(problem);
+    return true;
+}
+
+bool LedgerRecorder::fail(const QString& problem) {
+    m_error = problem;
+    return false;
+}

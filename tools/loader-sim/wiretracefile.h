@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// A wire trace as decodump records it with --trace: the header line "# decodump wire trace 1",
+// then one event a line, "<microseconds since arming> <direction> <bytes in hex>", where '>'
+// is from the tool to the loader and '<' from the loader to the tool. Other lines starting
+// with '#', and empty lines, are skipped; a CR before the LF is allowed.
+class WireTraceFile {
+public:
+    static constexpr int Format = 1;
+
+    struct Event {
+        long long microseconds = 0;
+        bool fromTool = false;
+        std::string bytes;
+        long long line = 0; // in the file, from 1
+    };
+
+    // Throws SimError: System when the file cannot be read, Usage when it is not a trace of
+    // this format (naming the line and the problem).
+    static WireTraceFile read(const std::string& path);
+
+    const std::vector<Event>& events() const { return m_events; }
+
+private:
+    std::vector<Event> m_events;
+};
