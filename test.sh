@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs the whole test suite with CTest.
-#   ./test.sh          the dev build (build/)
+#   ./test.sh          the dev build (build/), then the Debian package check
+#                      (scripts/check-package.sh: release build in build-package/, about 35 s)
 #   ./test.sh --asan   the same suite under address and undefined-behaviour sanitizers (build-asan/)
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -9,7 +10,7 @@ preset=dev
 for arg in "$@"; do
   case "$arg" in
     --asan) preset=asan ;;
-    -h|--help) sed -n '2,4p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,5p' "$0"; exit 0 ;;
     *) echo "test.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -22,3 +23,6 @@ if [ "$preset" = asan ]; then
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 fi
 ctest --preset "$preset" -j2
+if [ "$preset" = dev ]; then
+  scripts/check-package.sh
+fi

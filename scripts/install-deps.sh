@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing decodump need; only what is
-# missing, so a second run does nothing. Pass extra package names to install them as well.
+# missing, so a second run does nothing. Pass extra package names to install them as well, and
+# --package for what building and checking the Debian package needs (scripts/package.sh and
+# scripts/check-package.sh pass it).
 set -euo pipefail
 
 packages=(
@@ -8,7 +10,16 @@ packages=(
   qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
   xvfb xauth
 )
-packages+=("$@")
+# dpkg-shlibdeps (dpkg-dev, which needs file) computes the package's dependencies; lintian and
+# desktop-file-validate check the package.
+package_tools=(dpkg-dev file lintian desktop-file-utils)
+for arg in "$@"; do
+  if [ "$arg" = --package ]; then
+    packages+=("${package_tools[@]}")
+  else
+    packages+=("$arg")
+  fi
+done
 
 missing=()
 for p in "${packages[@]}"; do
