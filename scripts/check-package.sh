@@ -33,7 +33,6 @@ unpacked="$tmp/root"
 dpkg-deb -x "$deb" "$unpacked"
 version=$(dpkg-deb -f "$deb" Version)
 libexec="$unpacked/usr/libexec/decodump"
-samples="$unpacked/usr/share/decodump/Respuestas"
 app_id=io.github.decodump.decodump
 
 for file in usr/bin/decodump usr/bin/decodump-cli usr/libexec/decodump/loader-sim \
@@ -48,12 +47,8 @@ for file in usr/bin/decodump usr/bin/decodump-cli usr/libexec/decodump/loader-si
   if [ -f "$unpacked/$file" ]; then pass "holds /$file"; else fail "no /$file in the package"; fi
 done
 
-# The version printed is the package's, which is the CMake project's. The window takes
-# --version once src/app/main.cpp handles it; until then it would open and wait.
-programs=(decodump-cli)
-window_has_version=false
-"$window_has_version" && programs+=(decodump)
-for program in "${programs[@]}"; do
+# The version printed is the package's, which is the CMake project's.
+for program in decodump decodump-cli; do
   printed=$(QT_QPA_PLATFORM=offscreen timeout 10 "$unpacked/usr/bin/$program" --version \
     2>/dev/null || true)
   if [ "$printed" = "$program $version" ]; then
@@ -86,7 +81,7 @@ dump_against_sim() {
   fi
   local status=0
   timeout 60 "$unpacked/usr/bin/decodump-cli" --port "$device" --preset bl64 \
-    -o "$out/BL_64.bin" --responses "$samples" --timeout 10 --quiet 2>"$out/cli.log" || status=$?
+    -o "$out/BL_64.bin" --timeout 10 --quiet 2>"$out/cli.log" || status=$?
   local sim_status=0
   wait "$sim_pid" || sim_status=$?
   sim_pid=
@@ -102,8 +97,18 @@ dump_against_sim() {
     cat "$out/cli.log" "$out/sim.log" >&2
   fi
 }
+# Installed, the CLI finds the response files in the package's data folder (respfile mode
+# replays them), and the window makes the user's ~/Descarga at start-up.
 dump_against_sim ack 7
 dump_against_sim respfile 8
+home="$tmp/home"
+mkdir -p "$home"
+HOME="$home" QT_QPA_PLATFORM=offscreen timeout 3 "$unpacked/usr/bin/decodump" >/dev/null 2>&1 || true
+if [ -d "$home/Descarga" ]; then
+  pass "the installed window made ~/Descarga"
+else
+  fail "the installed window did not make ~/Descarga"
+fi
 
 if desktop-file-validate "$unpacked/usr/share/applications/$app_id.desktop"; then
   pass "desktop-file-validate accepts the desktop entry"

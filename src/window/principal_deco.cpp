@@ -215,6 +215,10 @@ void Principal_Deco::arrangeTabOrder() {
 }
 
 void Principal_Deco::Form_Load() {
+    // Installed, the program's folder is read-only: dumps go to the user's own folder, which
+    // is made here so that the default passes the folder check.
+    if (runsInstalled())
+        QDir().mkpath(defaultOutputFolder());
     Txt_Path->setText(QDir::toNativeSeparators(defaultOutputFolder()));
 
     {
