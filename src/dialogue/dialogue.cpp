@@ -1,7 +1,9 @@
 #include "dialogue.h"
 
+#include "blockrange.h"
 #include "commcontrol.h"
 #include "dialoguelog.h"
+#include "dumppath.h"
 #include "numeric.h"
 #include "programfolders.h"
 
@@ -30,9 +32,19 @@ Dialogue::Dialogue(CommControl& port, OperatorSide& operatorSide, QTimer& ticker
 
 Dialogue::~Dialogue() = default;
 
+Dialogue::Step::Step(Dialogue& dialogue) : m_dialogue(dialogue) {
+    ++m_dialogue.m_steps;
+}
+
+Dialogue::Step::~Step() {
+    if (--m_dialogue.m_steps == 0)
+        m_dialogue.settle();
+}
+
 void Dialogue::Serie1_OnComm() {
     if (m_port.CommEvent() != CommControl::comEvReceive)
         return;
+    const Step step(*this);
     const QByteArray received = m_port.Input();
     if (!m_shared.Info_Mostrada) {
         m_op.appendLog(QStringLiteral("Recibiendo info...\r\n"));
@@ -58,8 +70,8 @@ void Dialogue::dispatch() {
         Linea_Rx.clear();
         if (Descarga_Armada) {
             Descarga_Armada = false;
-            send("REQUEST_DOWNLOAD" + CR);
-            Recibe_Bloques();
+            if (send("REQUEST_DOWNLOAD" + CR))
+                Recibe_Bloques();
         }
         return;
     }
@@ -142,12 +154,15 @@ bool Dialogue::Envia_Parrafada(qint32 n) {
     if (readFailed)
         return cannotRead(problem);
 
-    for (const char byte : content)
-        send(QByteArray(1, byte));
+    for (const char byte : content) {
+        if (!send(QByteArray(1, byte)))
+            return false;
+    }
     return true;
 }
 
 void Dialogue::Timer1_Timer() {
+    const Step step(*this);
     if (m_port.PortOpen())
         send(QByteArray(1, BreakIn));
     m_shared.Descarga_Armada = false;
@@ -175,58 +190,73 @@ void Dialogue::Recibe_Bloques() {
     m_summary = TransferSummary{};
     m_summary.dumpPath = path;
     m_summary.resumedRecords = m_resumeRecords;
-    m_portGone = false;
-    m_lossPending = false;
-    if (m_resumeRecords == 0)
-        QFile::remove(path);
-
-    Num_Fichero.setFileName(path);
-    if (!Num_Fichero.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
-        failAndDisarm(TransferSummary::Outcome::FileError,
-                      QStringLiteral("No se puede crear el archivo ") + path +
-                          QStringLiteral("\r\n\r\n") + fileProblem(Num_Fichero));
-        return;
-    }
 
     // The first block and the count are made whole numbers once; the requests, the progress
-    // caption and the record numbers all use these same values.
-    const std::optional<qint32> first = wholeNumber(numericValue(m_op.startBlockText()));
-    const std::optional<qint32> count = wholeNumber(numericValue(m_op.blockCountText()));
-    const qint64 last = qint64(first.value_or(0)) + count.value_or(0) - 1;
-    if (!first || !count || !wholeNumber(double(last))) {
-        Num_Fichero.close();
+    // caption and the record numbers all use these same values. The front ends refuse other
+    // ranges when they arm; this is the last line of defence, before anything is touched.
+    const BlockRange range = BlockRange::read(m_op.startBlockText(), m_op.blockCountText());
+    if (!range.ok()) {
         failAndDisarm(TransferSummary::Outcome::RangeError,
-                      QStringLiteral("El rango de bloques no es válido: bloque inicial \"") +
-                          m_op.startBlockText() + QStringLiteral("\", bloques \"") +
-                          m_op.blockCountText() + QStringLiteral("\"."));
+                      QStringLiteral("El rango de bloques no es válido.\r\n\r\n") +
+                          range.spanishReason());
         return;
     }
-    m_firstBlock = *first;
-    m_blockCount = *count;
-    m_lastBlock = static_cast<qint32>(last);
+    const DumpPath target = DumpPath::check(path, m_resumeRecords > 0);
+    if (!target.ok()) {
+        failAndDisarm(TransferSummary::Outcome::FileError,
+                      QStringLiteral("No se puede crear el archivo ") + path +
+                          QStringLiteral("\r\n\r\n") + target.spanishReason());
+        return;
+    }
+    m_firstBlock = range.first;
+    m_blockCount = range.count;
+    m_lastBlock = range.last;
     m_currentBlock = m_firstBlock;
     m_summary.firstBlock = m_firstBlock;
     m_summary.count = m_blockCount;
     qCDebug(lcDialogue) << "blocks" << m_firstBlock << "to" << m_lastBlock;
 
     m_transfer = Transfer::Blocks;
-    if (m_currentBlock > m_lastBlock)
-        beginEnd();
-    else
-        requestBlock();
+    // The old dump is replaced only once the loader has been asked for a block: a port that
+    // fails before leaves it as it was.
+    if (!requestBlock() || !openDump())
+        return;
     advance();
 }
 
-void Dialogue::requestBlock() {
+bool Dialogue::openDump() {
+    const QString& path = m_summary.dumpPath;
+    const bool keep = m_resumeRecords > 0;
+    if (!keep)
+        QFile::remove(path); // a regular file or a link, as the check let through
+    // What stands there now must still be something to write into, never through a link.
+    const DumpPath target = DumpPath::check(path, keep);
+    Num_Fichero.setFileName(path);
+    const QIODevice::OpenMode mode = QIODevice::ReadWrite | QIODevice::Unbuffered |
+                                     (keep ? QIODevice::NotOpen : QIODevice::Truncate);
+    if (!target.ok() || !Num_Fichero.open(mode)) {
+        failAndDisarm(TransferSummary::Outcome::FileError,
+                      QStringLiteral("No se puede crear el archivo ") + path +
+                          QStringLiteral("\r\n\r\n") +
+                          (target.ok() ? fileProblem(Num_Fichero) : target.spanishReason()));
+        return false;
+    }
+    return true;
+}
+
+bool Dialogue::requestBlock() {
     const qint32 index = m_currentBlock - m_firstBlock + 1;
-    send("REQUEST_1024DOWN:" + QByteArray::number(m_currentBlock) + CR);
+    if (!send("REQUEST_1024DOWN:" + QByteArray::number(m_currentBlock) + CR))
+        return false;
     m_op.setProgress(fourDigitForm(index) + QLatin1Char('/') + fourDigitForm(m_blockCount));
     Q_EMIT blockRequested(index, m_blockCount);
+    return true;
 }
 
 void Dialogue::advance() {
     if (m_advancing || m_transfer == Transfer::Idle)
         return;
+    const Step step(*this);
     m_advancing = true;
     while (m_transfer == Transfer::Blocks && m_port.InBufferCount() >= FrameSize)
         takeFrame();
@@ -257,8 +287,8 @@ void Dialogue::takeFrame() {
         m_op.showMessage(QStringLiteral("CRC No Ok!!!"), MessageIcon::Exclamation);
     }
 
-    // Written even when the port went away while the message was open: a received block is
-    // never dropped.
+    // Written even when the port closed or went away while the message was open: a received
+    // block is never dropped.
     const qint64 offset = (qint64(m_resumeRecords) + index - 1) * BlockSize;
     if (!Num_Fichero.seek(offset) ||
         Num_Fichero.write(reinterpret_cast<const char*>(Bloque.data()), BlockSize) != BlockSize) {
@@ -272,16 +302,8 @@ void Dialogue::takeFrame() {
     ++m_summary.blocksWritten;
     Q_EMIT blockReceived(index, m_blockCount, sumOk);
 
-    if (m_lossPending) {
-        reportDeviceLost(m_lossDescription);
+    if (!m_port.PortOpen() || !send("1024DOWN_SUCCESS:" + QByteArray::number(m_currentBlock) + CR))
         return;
-    }
-    if (m_portGone) {
-        endCutShort();
-        return;
-    }
-
-    send("1024DOWN_SUCCESS:" + QByteArray::number(m_currentBlock) + CR);
     if (m_currentBlock == m_lastBlock) {
         beginEnd();
         return;
@@ -305,8 +327,9 @@ void Dialogue::finishTotal() {
     m_summary.loaderTotal = total;
     m_summary.computedTotal = m_shared.Suma_Total;
     qCDebug(lcDialogue) << "total: loader" << total << "computed" << m_shared.Suma_Total;
-    if (total == m_shared.Suma_Total)
-        send("DOWN_SUCCESS" + CR);
+    // A confirmation that could not go out leaves the dump unconfirmed: the loss is reported.
+    if (total == m_shared.Suma_Total && !send("DOWN_SUCCESS" + CR))
+        return;
     m_transfer = Transfer::Idle;
 
     m_op.appendLog(QStringLiteral("FIN DE LA DESCARGA\r\n"));
@@ -328,7 +351,7 @@ void Dialogue::finishTotal() {
     }
     m_op.selectNoPort();
     m_op.enablePortList();
-    Q_EMIT ended(m_summary);
+    finish();
 }
 
 void Dialogue::stopTransfer() {
@@ -348,7 +371,7 @@ void Dialogue::failAndDisarm(TransferSummary::Outcome outcome, const QString& me
     m_op.showMessage(message, MessageIcon::Critical);
     m_op.selectNoPort();
     m_op.enablePortList();
-    Q_EMIT ended(m_summary);
+    finish();
 }
 
 void Dialogue::endCutShort() {
@@ -356,26 +379,43 @@ void Dialogue::endCutShort() {
     m_summary.outcome = TransferSummary::Outcome::PortClosed;
     m_summary.error = QStringLiteral("Puerto cerrado durante la descarga.");
     qCDebug(lcDialogue) << "transfer cut short";
+    finish();
+}
+
+void Dialogue::finish() {
+    // The port is closed by now; whatever else happened to it while the end was being shown
+    // (a device pulled out under the final message) changes nothing of this dialogue.
+    m_portGone = false;
+    m_lossPending = false;
     Q_EMIT ended(m_summary);
 }
 
 void Dialogue::onPortClosed() {
     if (m_transfer == Transfer::Idle)
         return;
-    if (m_advancing) {
-        m_portGone = true; // the transfer is inside a message box; it ends once that closes
+    if (m_steps > 0) {
+        m_portGone = true;
         return;
     }
     endCutShort();
 }
 
 void Dialogue::onDeviceLost(const QString& description) {
-    if (m_advancing && m_transfer != Transfer::Idle) {
+    m_lossDescription = description;
+    if (m_steps > 0) {
         m_lossPending = true;
-        m_lossDescription = description;
         return;
     }
     reportDeviceLost(description);
+}
+
+void Dialogue::settle() {
+    if (m_lossPending)
+        reportDeviceLost(m_lossDescription);
+    else if (m_portGone && m_transfer != Transfer::Idle)
+        endCutShort();
+    m_lossPending = false;
+    m_portGone = false;
 }
 
 void Dialogue::reportDeviceLost(const QString& description) {
@@ -388,6 +428,7 @@ void Dialogue::reportDeviceLost(const QString& description) {
                       QStringLiteral(".\r\n\r\n") + description);
 }
 
-void Dialogue::send(const QByteArray& text) {
+bool Dialogue::send(const QByteArray& text) {
     m_port.setOutput(text);
+    return m_port.PortOpen();
 }

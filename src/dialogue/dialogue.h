@@ -83,19 +83,38 @@ Q_SIGNALS:
 private:
     enum class Transfer { Idle, Blocks, Total };
 
+    // Marks a step of the dialogue (a receive event, a tick, the transfer advancing). A port
+    // that closes or goes away inside a step is dealt with when the outermost step has unwound,
+    // so that no step goes on working on a closed port or reports twice.
+    class Step {
+    public:
+        explicit Step(Dialogue& dialogue);
+        ~Step();
+        Step(const Step&) = delete;
+        Step& operator=(const Step&) = delete;
+
+    private:
+        Dialogue& m_dialogue;
+    };
+
     void dispatch();
     void advance();
     void takeFrame();
-    void requestBlock();
+    bool requestBlock();
+    bool openDump();
     void beginEnd();
     void finishTotal();
     void stopTransfer();
     void endCutShort();
     void failAndDisarm(TransferSummary::Outcome outcome, const QString& message);
+    void finish();
     void onPortClosed();
     void onDeviceLost(const QString& description);
+    void settle();
     void reportDeviceLost(const QString& description);
-    void send(const QByteArray& text);
+    // Writes to the port; false when the port is closed afterwards (the write failed, or the
+    // port was already gone): the step must then stop.
+    bool send(const QByteArray& text);
     QString responseFilePath(qint32 n) const;
     QString dumpPath() const;
 
@@ -111,8 +130,9 @@ private:
 
     Transfer m_transfer = Transfer::Idle;
     bool m_advancing = false;
-    bool m_portGone = false;    // closed while the transfer was inside a message box
-    bool m_lossPending = false; // device lost while the transfer was inside a message box
+    int m_steps = 0;            // steps under way, nested
+    bool m_portGone = false;    // closed during a step
+    bool m_lossPending = false; // device lost during a step
     QString m_lossDescription;
     qint32 m_firstBlock = 0;
     qint32 m_lastBlock = 0;

@@ -1,6 +1,8 @@
 #include "principal_deco.h"
 
+#include "blockrange.h"
 #include "commcontrol.h"
+#include "dumppath.h"
 #include "dumppresets.h"
 #include "numeric.h"
 #include "portlist.h"
@@ -262,8 +264,13 @@ void Principal_Deco::Com_Puerto_Click() {
 }
 
 bool Principal_Deco::armSelectedPort(int port) {
+    const QString countMessage = QStringLiteral("Debe indicar el número de bloques a recibir.");
     if (numericValue(Txt_Blocks->text()) == 0.0)
-        return refuse(QStringLiteral("Debe indicar el número de bloques a recibir."));
+        return refuse(countMessage);
+    // A range the transfer could not read goes no further: nothing of it reaches the loader.
+    const BlockRange range = BlockRange::read(Txt_Start_Block->text(), Txt_Blocks->text());
+    if (!range.ok())
+        return refuse(countMessage + QStringLiteral("\r\n\r\n") + range.spanishReason());
 
     const QString folder = trimSpaces(Txt_Path->text());
     if (folder.isEmpty() || !QFileInfo::exists(folder))
@@ -273,6 +280,13 @@ bool Principal_Deco::armSelectedPort(int port) {
 
     if (trimSpaces(Txt_Filename->text()).isEmpty())
         return refuse(QStringLiteral("Debe indicar un nombre de archivo válido."));
+
+    // What stands at the dump's path must be a file the dump may replace.
+    const QString dumpPath = Txt_Path->text() + Txt_Filename->text();
+    const DumpPath target = DumpPath::check(dumpPath);
+    if (!target.ok())
+        return refuse(QStringLiteral("No se puede crear el archivo ") + dumpPath +
+                      QStringLiteral("\r\n\r\n") + target.spanishReason());
 
     Serie1.setCommPort(port);
     const std::optional<QString> openFailure =

@@ -6,6 +6,14 @@ QString FakeCommControl::deviceName() const {
     return QStringLiteral("fake:COM%1").arg(CommPort());
 }
 
+void FakeCommControl::writeDevice(const QByteArray& bytes) {
+    if (m_writesUntilFailure > 0 && --m_writesUntilFailure == 0) {
+        lose(QStringLiteral("writing to the device failed"));
+        return;
+    }
+    m_writes.append(bytes);
+}
+
 void FakeCommControl::openDevice() {
     if (!m_openFailure.isEmpty()) {
         const QString why = m_openFailure;

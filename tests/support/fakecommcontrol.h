@@ -23,14 +23,18 @@ public:
     // The next opening fails with this description; empty makes openings succeed again.
     void failNextOpen(const QString& description) { m_openFailure = description; }
     int openCount() const { return m_opens; }
+    // The n-th write from now (1 = the next one) fails as a device that went away does; the
+    // bytes of that write are lost. 0 lets every write through.
+    void failWrite(int n) { m_writesUntilFailure = n; }
 
 protected:
     void openDevice() override;
     void closeDevice() override {}
-    void writeDevice(const QByteArray& bytes) override { m_writes.append(bytes); }
+    void writeDevice(const QByteArray& bytes) override;
 
 private:
     QByteArrayList m_writes;
     QString m_openFailure;
     int m_opens = 0;
+    int m_writesUntilFailure = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -16,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <sys/stat.h>
 
 // Port selection: the entry checks in their order, opening, locking, disarming and closing.
 class TestWindowArming : public QObject {
@@ -79,38 +82,66 @@ void TestWindowArming::initTestCase() {
     QVERIFY(m_dir.isValid());
     QFile file(m_dir.filePath(QStringLiteral("existing.bin")));
     QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("fifo")));
+    QCOMPARE(mkfifo(QFile::encodeName(m_dir.filePath(QStringLiteral("fifo/BL_128.bin"))), 0600), 0);
 }
 
 void TestWindowArming::countCheck_data() {
+    QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("count");
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("zeros") << "0000" << false;
-    QTest::newRow("empty") << "" << false;
-    QTest::newRow("letters") << "abcd" << false;
-    QTest::newRow("minus zero") << "-0" << false;
-    QTest::newRow("negative") << "-5" << true;
-    QTest::newRow("fraction") << "0.5" << true;
-    QTest::newRow("digits then letters") << "7abc" << true;
-    QTest::newRow("preset count") << "0064" << true;
+    QTest::addColumn<QString>("refusal"); // empty: armed
+    const QString limits =
+        QStringLiteral("\r\n\r\nEl número de bloques \"%1\" no es un número entero "
+                       "de 1 a 2147483647.");
+    QTest::newRow("zeros") << "0000"
+                           << "0000" << CountMessage;
+    QTest::newRow("empty") << "0000"
+                           << "" << CountMessage;
+    QTest::newRow("letters") << "0000"
+                             << "abcd" << CountMessage;
+    QTest::newRow("minus zero") << "0000"
+                                << "-0" << CountMessage;
+    QTest::newRow("negative") << "0000"
+                              << "-5" << CountMessage + limits.arg("-5");
+    QTest::newRow("fraction rounding to 0") << "0000"
+                                            << "0.5" << CountMessage + limits.arg("0.5");
+    QTest::newRow("fraction rounding to 2") << "0000"
+                                            << "1.5" << QString();
+    QTest::newRow("first block beyond 32 bits")
+        << "9E99"
+        << "1"
+        << CountMessage + QStringLiteral("\r\n\r\nEl bloque inicial \"9E99\" no es un número "
+                                         "entero de 0 a 2147483647.");
+    QTest::newRow("negative first block")
+        << "-1"
+        << "1"
+        << CountMessage + QStringLiteral("\r\n\r\nEl bloque inicial \"-1\" no es un número "
+                                         "entero de 0 a 2147483647.");
+    QTest::newRow("digits then letters") << "0000"
+                                         << "7abc" << QString();
+    QTest::newRow("preset count") << "0000"
+                                  << "0064" << QString();
 }
 
 void TestWindowArming::countCheck() {
+    QFETCH(QString, start);
     QFETCH(QString, count);
-    QFETCH(bool, accepted);
+    QFETCH(QString, refusal);
     FakeCommControl port;
     RecordingWindow window(port);
     window.Opt_Descargar[4]->click();
+    window.Txt_Start_Block->setText(start);
     window.Txt_Blocks->setText(count);
     window.Txt_Path->setText(m_dir.path());
 
     window.Com_Puerto->setCurrentIndex(1);
-    QCOMPARE(port.PortOpen(), accepted);
-    if (accepted) {
+    QCOMPARE(port.PortOpen(), refusal.isEmpty());
+    if (refusal.isEmpty()) {
         QVERIFY(window.messages.isEmpty());
         return;
     }
     QCOMPARE(window.messages.size(), 1);
-    QCOMPARE(window.messages[0].text, CountMessage);
+    QCOMPARE(window.messages[0].text, refusal);
     QCOMPARE(window.messages[0].icon, 16);
     QCOMPARE(window.messages[0].selectedPort, 1);
     QCOMPARE(window.messages[0].log, StartLog);
@@ -122,43 +153,51 @@ void TestWindowArming::countCheck() {
 
 void TestWindowArming::folderCheck_data() {
     QTest::addColumn<QString>("folder");
-    QTest::addColumn<QString>("afterwards"); // empty: refused
+    QTest::addColumn<QString>("afterwards"); // the folder text after arming
+    QTest::addColumn<QString>("refusal");    // empty: armed
     const QString dir = m_dir.path();
-    QTest::newRow("existing folder") << dir << dir + "/";
-    QTest::newRow("ends in separator") << dir + "/" << dir + "/";
-    QTest::newRow("trailing spaces") << dir + "  " << dir + "  /";
-    QTest::newRow("leading spaces") << "  " + dir << "  " + dir + "/";
-    QTest::newRow("existing file") << dir + "/existing.bin" << dir + "/existing.bin/";
-    QTest::newRow("missing folder") << dir + "/missing"
-                                    << "";
-    QTest::newRow("missing below separator") << dir + "/missing/"
-                                             << "";
-    QTest::newRow("trailing tab") << dir + "\t"
-                                  << "";
+    const QString cannotCreate =
+        QStringLiteral("No se puede crear el archivo %1BL_128.bin\r\n\r\n");
+    QTest::newRow("existing folder") << dir << dir + "/" << QString();
+    QTest::newRow("ends in separator") << dir + "/" << dir + "/" << QString();
+    QTest::newRow("existing file: the dump cannot go below it")
+        << dir + "/existing.bin" << dir + "/existing.bin/"
+        << cannotCreate.arg(dir + "/existing.bin/") + QStringLiteral("Not a directory");
+    QTest::newRow("a pipe where the dump goes")
+        << dir + "/fifo" << dir + "/fifo/"
+        << cannotCreate.arg(dir + "/fifo/") +
+               QStringLiteral("Es una tubería (FIFO), no un archivo.");
+    QTest::newRow("folder where no file can be made")
+        << "/proc" << "/proc/"
+        << cannotCreate.arg("/proc/") + QStringLiteral("No such file or directory");
+    QTest::newRow("missing folder") << dir + "/missing" << dir + "/missing" << FolderMessage;
+    QTest::newRow("missing below separator")
+        << dir + "/missing/" << dir + "/missing/" << FolderMessage;
+    QTest::newRow("trailing tab") << dir + "\t" << dir + "\t" << FolderMessage;
     QTest::newRow("empty") << ""
-                           << "";
+                           << "" << FolderMessage;
     QTest::newRow("spaces only") << "   "
-                                 << "";
+                                 << "   " << FolderMessage;
 }
 
 void TestWindowArming::folderCheck() {
     QFETCH(QString, folder);
     QFETCH(QString, afterwards);
+    QFETCH(QString, refusal);
     FakeCommControl port;
     RecordingWindow window(port);
     window.Txt_Path->setText(folder);
 
     window.Com_Puerto->setCurrentIndex(2);
-    if (!afterwards.isEmpty()) {
+    QCOMPARE(window.Txt_Path->text(), afterwards);
+    if (refusal.isEmpty()) {
         QVERIFY(window.messages.isEmpty());
         QVERIFY(port.PortOpen());
-        QCOMPARE(window.Txt_Path->text(), afterwards);
         return;
     }
     QCOMPARE(window.messages.size(), 1);
-    QCOMPARE(window.messages[0].text, FolderMessage);
+    QCOMPARE(window.messages[0].text, refusal);
     QCOMPARE(window.messages[0].icon, 16);
-    QCOMPARE(window.Txt_Path->text(), folder);
     QCOMPARE(window.logText(), LogAfterOneDisarm);
     verifyDisarmed(window, port);
 }

@@ -24,8 +24,6 @@ namespace {
 // How the first dump of a row is set up beyond the loader's own faults.
 enum class Setup {
     Plain,
-    FolderIsFile,      // the folder text names an existing ordinary file
-    FolderInProc,      // the folder text names /proc, where no file can be created
     FolderWithSpaces,  // spaces and non-ASCII letters in the folder name
     NoResponsesFolder, // the Respuestas folder does not exist
     MissingResponse4,  // Respuestas exists without Respuesta4.TXT
@@ -45,7 +43,6 @@ enum class Ending {
     Total,        // the total exchange took place; the end message follows the sum messages
     Closed,       // the window was closed; no message beyond the sum messages
     DeviceLost,   // the loader went away
-    CannotCreate, // the dump file could not be created
     CannotRead,   // the Respuestas folder is missing
 };
 
@@ -274,12 +271,6 @@ void TestWindowFaults::fault_data() {
     QTest::newRow("silent loader; operator closes")
         << QStringList{"--silent"} << Setup::Plain << CloseWhen::TwoTicksLater << Ending::Closed
         << QString() << -1 << -1 << QString();
-    QTest::newRow("folder text names a file")
-        << QStringList() << Setup::FolderIsFile << CloseWhen::Never << Ending::CannotCreate
-        << ackCut << -1 << 1 << QStringLiteral(".*REQUEST_DOWNLOAD\r");
-    QTest::newRow("folder under /proc")
-        << QStringList() << Setup::FolderInProc << CloseWhen::Never << Ending::CannotCreate
-        << ackCut << -1 << 1 << QStringLiteral(".*REQUEST_DOWNLOAD\r");
     QTest::newRow("Respuestas folder missing")
         << respfile << Setup::NoResponsesFolder << CloseWhen::Never << Ending::CannotRead
         << Info + QStringLiteral("o") << -1 << 1 << QString();
@@ -315,19 +306,8 @@ void TestWindowFaults::fault() {
     QVERIFY(out.isValid());
     QString folder = out.path();
     QString responses = samplesFolder();
-    const QByteArray fileBytes = "an ordinary file, not a folder";
     switch (setup) {
     case Setup::Plain:
-        break;
-    case Setup::FolderIsFile: {
-        folder = out.filePath(QStringLiteral("plain.file"));
-        QFile file(folder);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(fileBytes);
-        break;
-    }
-    case Setup::FolderInProc:
-        folder = QStringLiteral("/proc");
         break;
     case Setup::FolderWithSpaces:
         folder = out.filePath(QStringLiteral("Descarga con espacios ñ á"));
@@ -416,14 +396,6 @@ void TestWindowFaults::fault() {
         // text is checked against the adapter's descriptions below.
         expected.append({QStringLiteral("Se ha perdido la conexión con COM1.\r\n\r\n"), 16, false});
         break;
-    case Ending::CannotCreate: {
-        QFile probe(dumpPath);
-        QVERIFY(!probe.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
-        expected.append({QStringLiteral("No se puede crear el archivo ") + dumpPath +
-                             QStringLiteral("\r\n\r\n") + probe.errorString(),
-                         16});
-        break;
-    }
     case Ending::CannotRead:
         expected.append({QStringLiteral("No se puede leer el archivo de respuesta ") + responses +
                              QStringLiteral("/Respuesta4.TXT\r\n\r\nLa carpeta ") + responses +
@@ -465,9 +437,6 @@ void TestWindowFaults::fault() {
         QCOMPARE(fileContent(dumpPath), reception.records.left(qsizetype(records) * BlockSize));
     }
     switch (setup) {
-    case Setup::FolderIsFile:
-        QCOMPARE(fileContent(folder), fileBytes);
-        break;
     case Setup::MissingResponse4:
     case Setup::MissingResponse5: {
         // Created empty by the sender, and nothing sent in its place.

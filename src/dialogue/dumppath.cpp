@@ -1,0 +1,108 @@
+#include "dumppath.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+DumpPath withProblem(DumpPath::Problem problem, const QString& systemText = {}) {
+    DumpPath result;
+    result.problem = problem;
+    result.systemText = systemText;
+    return result;
+}
+
+// Whether a new file can be made (and so an old entry removed) in the file's folder; probed by
+// making one, since permissions alone do not tell (read-only mounts, ACLs).
+DumpPath probeFolder(const QString& path) {
+    QFile probe(path);
+    if (!probe.open(QIODevice::ReadWrite | QIODevice::NewOnly))
+        return withProblem(DumpPath::Problem::Unwritable, probe.errorString());
+    probe.close();
+    probe.remove();
+    return {};
+}
+
+} // namespace
+
+DumpPath DumpPath::check(const QString& path, bool keepRecords) {
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(QFile::encodeName(path).toStdString(), error);
+    switch (status.type()) {
+    case fs::file_type::not_found:
+        return probeFolder(path);
+    case fs::file_type::directory:
+        return withProblem(Problem::Folder);
+    case fs::file_type::block:
+    case fs::file_type::character:
+        return withProblem(Problem::Device);
+    case fs::file_type::fifo:
+        return withProblem(Problem::Pipe);
+    case fs::file_type::socket:
+        return withProblem(Problem::Socket);
+    case fs::file_type::symlink:
+        // Replaced by removing it, which needs the folder's permission; resuming into a link
+        // would write wherever it points.
+        if (keepRecords)
+            return withProblem(Problem::LinkInLockedFolder);
+        return QFileInfo(QFileInfo(path).absolutePath()).isWritable()
+                   ? DumpPath{}
+                   : withProblem(Problem::LinkInLockedFolder);
+    case fs::file_type::regular: {
+        QFile existing(path);
+        if (existing.open(QIODevice::ReadWrite))
+            return {};
+        // A write-protected old dump is still replaced when its folder lets it be removed.
+        if (!keepRecords && QFileInfo(QFileInfo(path).absolutePath()).isWritable())
+            return {};
+        return withProblem(Problem::Unwritable, existing.errorString());
+    }
+    default:
+        return withProblem(Problem::Unwritable, QString::fromStdString(error.message()));
+    }
+}
+
+QString DumpPath::spanishReason() const {
+    switch (problem) {
+    case Problem::None:
+        return {};
+    case Problem::Folder:
+        return QStringLiteral("Es una carpeta.");
+    case Problem::Device:
+        return QStringLiteral("Es un dispositivo, no un archivo.");
+    case Problem::Pipe:
+        return QStringLiteral("Es una tubería (FIFO), no un archivo.");
+    case Problem::Socket:
+        return QStringLiteral("Es un socket, no un archivo.");
+    case Problem::Unwritable:
+        return systemText;
+    case Problem::LinkInLockedFolder:
+        return QStringLiteral("Es un enlace simbólico que no se puede reemplazar en esta carpeta.");
+    }
+    return {};
+}
+
+QString DumpPath::englishReason() const {
+    switch (problem) {
+    case Problem::None:
+        return {};
+    case Problem::Folder:
+        return QStringLiteral("it is a folder");
+    case Problem::Device:
+        return QStringLiteral("it is a device, not a file");
+    case Problem::Pipe:
+        return QStringLiteral("it is a pipe (FIFO), not a file");
+    case Problem::Socket:
+        return QStringLiteral("it is a socket, not a file");
+    case Problem::Unwritable:
+        return systemText;
+    case Problem::LinkInLockedFolder:
+        return QStringLiteral("it is a symbolic link that cannot be replaced in its folder");
+    }
+    return {};
+}

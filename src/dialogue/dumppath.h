@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+// What stands at a dump file's path. A new dump replaces only a regular file or a symbolic
+// link (the link itself, never what it points to); a folder, a device, a pipe or a socket is
+// refused before anything is asked of the loader, and so is a path the dump could not be
+// written to. Checking touches nothing that exists.
+class DumpPath {
+public:
+    enum class Problem {
+        None,
+        Folder,
+        Device,
+        Pipe,
+        Socket,
+        Unwritable,         // systemText says why
+        LinkInLockedFolder, // a link that cannot be removed, and must not be followed
+    };
+
+    // keepRecords: the dump goes on in the existing file (a resume) instead of replacing it.
+    static DumpPath check(const QString& path, bool keepRecords = false);
+
+    Problem problem = Problem::None;
+    QString systemText;
+
+    bool ok() const { return problem == Problem::None; }
+    // The reason in the window's language, for a message that names the path.
+    QString spanishReason() const;
+    // The reason in the command line's language.
+    QString englishReason() const;
+};
