@@ -18,13 +18,20 @@ TXT
 }
 
 cli=0; baud=115200; mode=ack; seed=1; preset=bl128
+# The value of the option in $1, which must be there as $2.
+value() {
+  if [ $# -lt 2 ] || [ -z "$2" ] || [ "${2#--}" != "$2" ]; then
+    echo "run.sh: $1 needs a value" >&2; usage >&2; exit 2
+  fi
+  printf '%s' "$2"
+}
 while [ $# -gt 0 ]; do
   case "$1" in
     --cli) cli=1 ;;
-    --baud) baud="$2"; shift ;;
-    --mode) mode="$2"; shift ;;
-    --seed) seed="$2"; shift ;;
-    --preset) preset="$2"; shift ;;
+    --baud) baud=$(value "$@") || exit 2; shift ;;
+    --mode) mode=$(value "$@") || exit 2; shift ;;
+    --seed) seed=$(value "$@") || exit 2; shift ;;
+    --preset) preset=$(value "$@") || exit 2; shift ;;
     -h|--help) usage; exit 0 ;;
     *) echo "run.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
   esac

@@ -6,6 +6,7 @@
 #include "portsession.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -117,11 +118,29 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No log lines and no progress; only problems "
                                                   "and the summary."));
-    parser.addOptions({port, preset, start, count, output, responses, timeout, resume, quiet,
-                       listPorts, help, version});
+    const QList<QCommandLineOption> all{port,    preset, start, count,     output, responses,
+                                        timeout, resume, quiet, listPorts, help,   version};
+    parser.addOptions(all);
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
+    // Each option with a value is given once; one followed by another option has taken that
+    // option for its value.
+    QStringList spellings;
+    for (const QCommandLineOption& option : all) {
+        for (const QString& name : option.names())
+            spellings << QStringLiteral("-") + name << QStringLiteral("--") + name;
+    }
+    for (const QCommandLineOption& option : all) {
+        if (option.valueName().isEmpty())
+            continue;
+        const QStringList values = parser.values(option);
+        const QString name = QStringLiteral("--") + option.names().constLast();
+        if (values.size() > 1)
+            return usageError(QStringLiteral("%1 is given more than once").arg(name));
+        if (!values.isEmpty() && spellings.contains(values.constFirst()))
+            return usageError(QStringLiteral("%1 needs a value").arg(name));
+    }
     if (!parser.positionalArguments().isEmpty())
         return usageError(QStringLiteral("unexpected argument '%1'")
                               .arg(parser.positionalArguments().constFirst()));
@@ -144,6 +163,17 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
     options.port = parser.value(port);
     if (options.port.isEmpty())
         return usageError(QStringLiteral("--port DEVICE is required"));
+#ifndef Q_OS_WIN
+    // Beyond the mapped entries a COM name stands for no device here.
+    static const QRegularExpression comName(QStringLiteral("^COM[0-9]+$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    if (comName.match(options.port).hasMatch() && options.commPortNumber() == 0)
+        return usageError(QStringLiteral("--port %1: only COM1 to COM%2 are mapped (to "
+                                         "$DECODUMP_COMn or /dev/ttyS<n-1>); name the device "
+                                         "instead, e.g. /dev/ttyUSB0")
+                              .arg(options.port)
+                              .arg(ComPortCount));
+#endif
 
     const bool freeRange = parser.isSet(start) || parser.isSet(count);
     if (freeRange && parser.isSet(preset))
@@ -190,6 +220,10 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
         options.responsesFolder = parser.value(responses);
         if (options.responsesFolder.isEmpty())
             return usageError(QStringLiteral("--responses needs a folder"));
+        const QFileInfo given(options.responsesFolder);
+        if (given.exists() && !given.isDir())
+            return usageError(
+                QStringLiteral("--responses %1 is not a folder").arg(options.responsesFolder));
     }
 
     if (parser.isSet(timeout)) {

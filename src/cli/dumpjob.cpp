@@ -2,9 +2,11 @@
 
 #include "clioptions.h"
 #include "dialogue.h"
+#include "dumppath.h"
 #include "numeric.h"
 #include "programfolders.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -23,7 +25,9 @@ DumpJob DumpJob::prepare(const CliOptions& options) {
     job.requestedFirst = wholeOrZero(options.firstBlockText);
     job.requestedCount = wholeOrZero(options.blockCountText);
 
-    const QFileInfo output(options.outputPath);
+    // The path as the system will take it, so that messages name what is meant ("-o .." is the
+    // parent folder, by its name).
+    const QFileInfo output(QDir::cleanPath(QFileInfo(options.outputPath).absoluteFilePath()));
     const QString folder = output.absolutePath();
     job.folderText = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     job.fileName = output.fileName();
@@ -37,12 +41,19 @@ DumpJob DumpJob::prepare(const CliOptions& options) {
         job.problem = QStringLiteral("the output folder %1 is not a folder").arg(folder);
         return job;
     }
-    if (options.resume && !job.planResume())
+    // Whether the loader will ask for response files shows only in the dialogue, which reads
+    // them then; a dump through the keyword path needs none.
+    job.responsesFolder = options.responsesFolder.isEmpty()
+                              ? defaultResponsesFolder()
+                              : QFileInfo(options.responsesFolder).absoluteFilePath();
+    const DumpPath target = DumpPath::check(job.dumpPath(), options.resume);
+    if (!target.ok()) {
+        job.problem = QStringLiteral("cannot write the dump file %1: %2")
+                          .arg(job.dumpPath(), target.englishReason());
         return job;
-    if (job.alreadyComplete)
-        return job;
-    if (job.checkWritable())
-        job.checkResponses(options.responsesFolder);
+    }
+    if (options.resume)
+        job.planResume();
     return job;
 }
 
@@ -71,34 +82,4 @@ bool DumpJob::planResume() {
     firstBlockText = fourDigitForm(requestedFirst + resumedRecords);
     blockCountText = fourDigitForm(requestedCount - resumedRecords);
     return true;
-}
-
-bool DumpJob::checkWritable() {
-    // Found out now rather than once the loader has started sending.
-    QFile probe(dumpPath());
-    const bool existed = probe.exists();
-    if (existed && QFileInfo(probe).isDir()) {
-        problem = QStringLiteral("cannot write the dump file %1: it is a folder").arg(dumpPath());
-        return false;
-    }
-    if (!probe.open(existed ? QIODevice::ReadWrite : QIODevice::ReadWrite | QIODevice::NewOnly)) {
-        problem = QStringLiteral("cannot write the dump file %1: %2")
-                      .arg(dumpPath(), probe.errorString());
-        return false;
-    }
-    probe.close();
-    if (!existed)
-        probe.remove();
-    return true;
-}
-
-bool DumpJob::checkResponses(const QString& given) {
-    responsesFolder =
-        given.isEmpty() ? defaultResponsesFolder() : QFileInfo(given).absoluteFilePath();
-    if (QFileInfo(responsesFolder).isDir())
-        return true;
-    problem =
-        QStringLiteral("the response folder %1 does not exist (name one with --responses DIR)")
-            .arg(responsesFolder);
-    return false;
 }

@@ -9,8 +9,8 @@ class CliOptions;
 // dump file does not hold yet.
 class DumpJob {
 public:
-    // Checks the output and response folders and plans a resume. On failure problem names the
-    // path and the reason (exit status 3).
+    // Checks the output path and plans a resume. On failure problem names the path and the
+    // reason (exit status 3).
     static DumpJob prepare(const CliOptions& options);
 
     bool ok() const { return problem.isEmpty(); }
@@ -32,6 +32,4 @@ public:
 
 private:
     bool planResume();
-    bool checkWritable();
-    bool checkResponses(const QString& given);
 };

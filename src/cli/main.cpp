@@ -5,6 +5,7 @@
 #include "exitstatus.h"
 #include "portlisting.h"
 #include "signalwatcher.h"
+#include "terminal.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -12,6 +13,7 @@
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
+    ignoreBrokenPipes();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("decodump-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(DECODUMP_VERSION));

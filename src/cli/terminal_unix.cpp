@@ -4,6 +4,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+
+void ignoreBrokenPipes() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 bool isTerminal(int fd) {
     return ::isatty(fd) == 1;

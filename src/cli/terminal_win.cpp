@@ -13,6 +13,10 @@ HANDLE handleOf(int fd) {
 
 } // namespace
 
+void ignoreBrokenPipes() {
+    // Windows raises no signal for a closed pipe; the write fails.
+}
+
 bool isTerminal(int fd) {
     DWORD mode = 0;
     return ::GetConsoleMode(handleOf(fd), &mode) != 0;

@@ -6,11 +6,12 @@
 #include <unistd.h>
 
 QString systemLocation(const QString& name) {
-    // A bare name such as ttyUSB0 lives in /dev; a name with a folder in it is a path.
-    if (!name.startsWith(QLatin1Char('/')) && !name.startsWith(QLatin1String("./")) &&
-        !name.startsWith(QLatin1String("../")))
+    // A bare name such as ttyUSB0 lives in /dev; a name with a folder in it (/dev/ttyUSB0,
+    // sub/link, ./link) is a path. QSerialPort would look for any relative name in /dev, so it
+    // is given the path from the current folder.
+    if (!name.contains(QLatin1Char('/')))
         return QLatin1String("/dev/") + name;
-    return name;
+    return QFileInfo(name).isRelative() ? QFileInfo(name).absoluteFilePath() : name;
 }
 
 bool deviceExists(const QString& path) {

@@ -13,8 +13,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <functional>
 
 namespace {
 
@@ -30,10 +33,16 @@ struct CliRun {
     QString errors;
 };
 
-// Runs decodump-cli to its end, with its standard error captured (not a terminal).
-CliRun runCli(const QStringList& arguments) {
+// Runs decodump-cli (or a copy of it) to its end, with its standard error captured (not a
+// terminal), in the given folder and with the child's set-up done just before it starts.
+CliRun runCli(const QStringList& arguments, const QString& workingDirectory = {},
+              const std::function<void()>& childSetup = {}, const QString& program = cliProgram()) {
     QProcess process;
-    process.start(cliProgram(), arguments);
+    if (!workingDirectory.isEmpty())
+        process.setWorkingDirectory(workingDirectory);
+    if (childSetup)
+        process.setChildProcessModifier(childSetup);
+    process.start(program, arguments);
     CliRun run;
     if (!process.waitForFinished(RunTimeoutMs) || process.exitStatus() != QProcess::NormalExit) {
         process.kill();
@@ -56,14 +65,15 @@ QByteArray withoutBreakIns(QByteArray bytes) {
     return bytes;
 }
 
-QStringList substituted(QStringList arguments, const QString& device, const QString& output,
+QStringList substituted(QStringList texts, const QString& device, const QString& output,
                         const QString& readOnlyFolder) {
-    for (QString& argument : arguments) {
-        argument.replace(QStringLiteral("%DEV%"), device);
-        argument.replace(QStringLiteral("%OUT%"), output);
-        argument.replace(QStringLiteral("%RO%"), readOnlyFolder);
+    for (QString& text : texts) {
+        text.replace(QStringLiteral("%DEV%"), device);
+        text.replace(QStringLiteral("%OUTDIR%"), QFileInfo(output).absolutePath());
+        text.replace(QStringLiteral("%OUT%"), output);
+        text.replace(QStringLiteral("%RO%"), readOnlyFolder);
     }
-    return arguments;
+    return texts;
 }
 
 bool mayCreateIn(const QString& folder) {
@@ -105,6 +115,9 @@ private Q_SLOTS:
     void resumeOfCompleteFile();
     void signalKeepsRecords_data();
     void signalKeepsRecords();
+    void closedOutputsDoNotStopADump();
+    void aloneInAFolderThroughARelativeLink();
+    void undeletableOldDumpIsCutToTheRange();
 
 private:
     QByteArray m_image;
@@ -163,6 +176,28 @@ void TestCli::run_data() {
     QTest::newRow("unwritable output folder")
         << QStringList{} << QStringList{"--port", "/dev/null", "-o", "%RO%/d.bin"} << 3
         << QStringList{"cannot write the dump file", "/d.bin: "} << -1;
+    QTest::newRow("output is a device")
+        << QStringList{} << QStringList{"--port", "/dev/null", "-o", "/dev/null"} << 3
+        << QStringList{"cannot write the dump file /dev/null: it is a device"} << -1;
+    QTest::newRow("output is a pipe")
+        << QStringList{} << QStringList{"--port", "/dev/null", "-o", "%OUT%"} << 3
+        << QStringList{"cannot write the dump file %OUT%: it is a pipe"} << -1;
+    QTest::newRow("output is the parent folder")
+        << QStringList{} << QStringList{"--port", "/dev/null", "-o", "%OUT%/.."} << 3
+        << QStringList{"cannot write the dump file %OUTDIR%: it is a folder"} << -1;
+    QTest::newRow("option given twice")
+        << QStringList{}
+        << QStringList{"--port", "/dev/null", "--preset", "bl64", "--preset", "bl128"} << 2
+        << QStringList{"--preset is given more than once"} << -1;
+    QTest::newRow("option where a value belongs")
+        << QStringList{} << QStringList{"-p", "--preset", "bl64"} << 2
+        << QStringList{"--port needs a value"} << -1;
+    QTest::newRow("responses names a file")
+        << QStringList{} << QStringList{"--port", "/dev/null", "--responses", "/dev/null"} << 2
+        << QStringList{"--responses /dev/null is not a folder"} << -1;
+    QTest::newRow("COM beyond the mapped four")
+        << QStringList{} << QStringList{"--port", "COM5"} << 2
+        << QStringList{"--port COM5: only COM1 to COM4 are mapped"} << -1;
     QTest::newRow("wrong total") << QStringList{"--fault-wrong-total"} << range << 1
                                  << QStringList{"El total no coincide", "(MISMATCH)",
                                                 "the loader's total did not match"}
@@ -205,12 +240,18 @@ void TestCli::run() {
             QSKIP("no folder here refuses new files");
     }
 
+    if (QTest::currentDataTag() == QLatin1String("output is a pipe"))
+        QCOMPARE(::mkfifo(QFile::encodeName(dumpPath).constData(), 0600), 0);
+
     qputenv("DECODUMP_COM1", sim.devicePath().toLocal8Bit()); // for --port COM1
     const CliRun run = runCli(substituted(cliArguments, sim.devicePath(), dumpPath, unwritable));
     qunsetenv("DECODUMP_COM1");
     QVERIFY2(run.status == status, qPrintable(run.errors));
-    for (const QString& message : messages)
+    for (const QString& message : substituted(messages, sim.devicePath(), dumpPath, unwritable))
         QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
+    // An output that is no file is left as it was.
+    QVERIFY(QFileInfo(QStringLiteral("/dev/null")).exists() &&
+            !QFileInfo(QStringLiteral("/dev/null")).isFile());
     if (cliArguments.contains(QStringLiteral("--quiet")))
         QVERIFY2(!run.errors.contains(QStringLiteral("RECIBIENDO DATOS")), qPrintable(run.errors));
     if (records < 0)
@@ -377,6 +418,86 @@ void TestCli::signalKeepsRecords() {
     QVERIFY(dump.size() < Count * BlockSize);
     QCOMPARE(dump.size() % BlockSize, 0);
     QVERIFY(dump == m_image.mid(FirstBlock * BlockSize, dump.size()));
+}
+
+// `decodump-cli ... 2>&1 | head -n 2`: once the reader has gone, the dump still goes to its end.
+void TestCli::closedOutputsDoNotStopADump() {
+    LoaderSimProcess sim;
+    QVERIFY(sim.start({"--seed", QString::number(Seed)}));
+    QTemporaryDir out;
+    QVERIFY(out.isValid());
+    const QString dumpPath = out.filePath(QStringLiteral("dump.bin"));
+    const CliRun run = runCli(
+        {"--port", sim.devicePath(), "--start", "2000", "--count", "16", "-o", dumpPath}, {}, [] {
+            int ends[2];
+            if (::pipe(ends) != 0)
+                return;
+            ::close(ends[0]);
+            ::dup2(ends[1], STDOUT_FILENO);
+            ::dup2(ends[1], STDERR_FILENO);
+        });
+    QCOMPARE(run.status, 0);
+    QCOMPARE(sim.waitForExit(), 0); // the loader got its DOWN_SUCCESS
+    QCOMPARE(readFile(dumpPath), m_image.mid(FirstBlock * BlockSize, Count * BlockSize));
+}
+
+// A copy of the program with nothing beside it (no Respuestas) dumps through the keyword
+// path, on a device named by a relative path.
+void TestCli::aloneInAFolderThroughARelativeLink() {
+    LoaderSimProcess sim;
+    QVERIFY(sim.start({"--seed", QString::number(Seed)}));
+    QTemporaryDir alone;
+    QVERIFY(alone.isValid());
+    const QString copy = alone.filePath(QStringLiteral("decodump-cli"));
+    QVERIFY(QFile::copy(cliProgram(), copy));
+    QVERIFY(QDir(alone.path()).mkdir(QStringLiteral("sub")));
+    QVERIFY(QFile::link(sim.devicePath(), alone.filePath(QStringLiteral("sub/link"))));
+    const CliRun run =
+        runCli({"--port", "sub/link", "--start", "2000", "--count", "16", "-o", "dump.bin"},
+               alone.path(), {}, copy);
+    QVERIFY2(run.status == 0, qPrintable(run.errors));
+    QCOMPARE(readFile(alone.filePath(QStringLiteral("dump.bin"))),
+             m_image.mid(FirstBlock * BlockSize, Count * BlockSize));
+}
+
+// An old dump that may be written but not deleted (its folder is closed to the user) ends up
+// holding exactly the new range.
+void TestCli::undeletableOldDumpIsCutToTheRange() {
+    const bool root = ::geteuid() == 0;
+    LoaderSimProcess sim;
+    QVERIFY(sim.start({"--seed", QString::number(Seed)}));
+    QTemporaryDir out;
+    QVERIFY(out.isValid());
+    const QString folder = out.filePath(QStringLiteral("closed"));
+    QVERIFY(QDir().mkdir(folder));
+    const QString dumpPath = folder + QStringLiteral("/dump.bin");
+    QFile old(dumpPath);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    QVERIFY(old.write(QByteArray(2 * 1024 * 1024, '\x5a')) == 2 * 1024 * 1024);
+    old.close();
+    std::function<void()> asUser;
+    if (root) {
+        // Root may delete anything: the dump runs as nobody, who may write the file (and the
+        // device) but not its folder.
+        QVERIFY(QFile::setPermissions(
+            out.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                            QFileDevice::ReadOther | QFileDevice::ExeOther));
+        QCOMPARE(::chmod(QFile::encodeName(dumpPath).constData(), 0666), 0);
+        QCOMPARE(::chmod(QFile::encodeName(sim.devicePath()).constData(), 0666), 0);
+        asUser = [] {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(99);
+        };
+    }
+    QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                              QFileDevice::ReadOther | QFileDevice::ExeOther));
+    const CliRun run =
+        runCli({"--port", sim.devicePath(), "--start", "2000", "--count", "16", "-o", dumpPath}, {},
+               asUser);
+    QFile::setPermissions(folder,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QVERIFY2(run.status == 0, qPrintable(run.errors));
+    QCOMPARE(readFile(dumpPath), m_image.mid(FirstBlock * BlockSize, Count * BlockSize));
 }
 
 QTEST_MAIN(TestCli)

@@ -403,10 +403,16 @@ void TestCliFaults::fault_data() {
         << QStringList{QString(NoiseLines + 1, u'.') + " Solicitando firmware...",
                        "Descarga finalizada."}
         << clean << SimAfter::Repeats << QString();
-    QTest::newRow("missing response folder")
+    QTest::newRow("missing response folder, found when the loader asks for a file")
         << respfile << QStringList{} << Responses::MissingFolder << dump << false << 3
-        << QStringList{"error: the response folder %RESP% does not exist"} << nothing
-        << SimAfter::Untouched << QString();
+        << QStringList{"error: No se puede leer el archivo de respuesta %RESP%/Respuesta4.TXT",
+                       "La carpeta %RESP% no existe.",
+                       "No transfer had started; nothing was written."}
+        << nothing << SimAfter::Complains
+        << QString("the tool closed the port while expecting response file 4");
+    QTest::newRow("missing response folder, not needed by the keyword path")
+        << QStringList{} << QStringList{} << Responses::MissingFolder << dump << false << 0
+        << QStringList{"Descarga finalizada."} << clean << SimAfter::Repeats << QString();
     QTest::newRow("response folder gone once armed")
         << respfile << timeout2 << Responses::RemovedWhenArmed << dump << false << 3
         << QStringList{"error: No se puede leer el archivo de respuesta %RESP%/Respuesta4.TXT",
