@@ -32,7 +32,7 @@ DumpSession::DumpSession(const CliOptions& options, const DumpJob& job, Console&
       m_log([this](const QString& line) { m_console.printLine(line); }), m_progress(console),
       m_session(m_port, *this) {
     m_session.dialogue().setResponsesFolder(m_job.responsesFolder);
-    m_session.dialogue().setResumeRecords(m_job.resumedRecords);
+    m_session.dialogue().setTarget({m_job.resumedRecords > 0 ? Dialogue::Target::Kind::Resume : Dialogue::Target::Kind::NewFile, m_job.resumedRecords});
     m_watchdog.setSingleShot(true);
     connect(&m_watchdog, &QTimer::timeout, this, &DumpSession::onWatchdog);
     connect(&m_session, &PortSession::transferStarted, this, &DumpSession::onTransferStarted);

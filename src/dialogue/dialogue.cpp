@@ -46,6 +46,8 @@ void Dialogue::Serie1_OnComm() {
         return;
     const Step step(*this);
     const QByteArray received = m_port.Input();
+    if (m_banner.size() < BannerLimit)
+        m_banner += received;
     if (!m_shared.Info_Mostrada) {
         m_op.appendLog(QStringLiteral("Recibiendo info...\r\n"));
         m_shared.Info_Mostrada = true;
@@ -171,6 +173,7 @@ void Dialogue::Timer1_Timer() {
 void Dialogue::portArmed(const QString& portName) {
     m_portName = portName;
     m_shared.Suma_Total = 0;
+    m_banner.clear();
 }
 
 QString Dialogue::dumpPath() const {
@@ -189,7 +192,8 @@ void Dialogue::Recibe_Bloques() {
     const QString path = dumpPath();
     m_summary = TransferSummary{};
     m_summary.dumpPath = path;
-    m_summary.resumedRecords = m_resumeRecords;
+    m_summary.resumedRecords = m_target.kind == Target::Kind::Resume ? m_target.recordOffset : 0;
+    m_received.clear();
 
     // The first block and the count are made whole numbers once; the requests, the progress
     // caption and the record numbers all use these same values. The front ends refuse other
@@ -201,7 +205,9 @@ void Dialogue::Recibe_Bloques() {
                           range.spanishReason());
         return;
     }
-    const DumpPath target = DumpPath::check(path, m_resumeRecords > 0);
+    const DumpPath target = m_target.kind == Target::Kind::Memory
+                                ? DumpPath{}
+                                : DumpPath::check(path, m_target.kind != Target::Kind::NewFile);
     if (!target.ok()) {
         failAndDisarm(TransferSummary::Outcome::FileError,
                       QStringLiteral("No se puede crear el archivo ") + path +
@@ -225,8 +231,10 @@ void Dialogue::Recibe_Bloques() {
 }
 
 bool Dialogue::openDump() {
+    if (m_target.kind == Target::Kind::Memory)
+        return true;
     const QString& path = m_summary.dumpPath;
-    const bool keep = m_resumeRecords > 0;
+    const bool keep = m_target.kind != Target::Kind::NewFile;
     if (!keep)
         QFile::remove(path); // a regular file or a link, as the check let through
     // What stands there now must still be something to write into, never through a link.
@@ -241,6 +249,43 @@ bool Dialogue::openDump() {
                           (target.ok() ? fileProblem(Num_Fichero) : target.spanishReason()));
         return false;
     }
+    // A resumed file keeps only the records it continues from: whatever a cut-off run left
+    // after them is read again.
+    if (m_target.kind == Target::Kind::Resume &&
+        !Num_Fichero.resize(qint64(m_target.recordOffset) * BlockSize)) {
+        failAndDisarm(TransferSummary::Outcome::FileError,
+                      QStringLiteral("No se puede escribir el archivo ") + path +
+                          QStringLiteral("\r\n\r\n") + fileProblem(Num_Fichero));
+        return false;
+    }
+    Q_EMIT dumpOpened(path, m_firstBlock, m_blockCount);
+    return true;
+}
+
+bool Dialogue::storeBlock(qint32 index, const QByteArray& data, bool sumOk) {
+    switch (m_target.kind) {
+    case Target::Kind::Memory:
+        m_received += data;
+        return true;
+    case Target::Kind::Repair:
+        // A block read again with a bad sum leaves its record as it was.
+        if (!sumOk)
+            return true;
+        break;
+    case Target::Kind::NewFile:
+    case Target::Kind::Resume:
+        break;
+    }
+    const qint64 offset = (qint64(m_target.recordOffset) + index - 1) * BlockSize;
+    if (!Num_Fichero.seek(offset) || Num_Fichero.write(data) != BlockSize) {
+        const QString problem = fileProblem(Num_Fichero);
+        Num_Fichero.close();
+        failAndDisarm(TransferSummary::Outcome::FileError,
+                      QStringLiteral("No se puede escribir el archivo ") + m_summary.dumpPath +
+                          QStringLiteral("\r\n\r\n") + problem);
+        return false;
+    }
+    ++m_summary.blocksWritten;
     return true;
 }
 
@@ -289,18 +334,10 @@ void Dialogue::takeFrame() {
 
     // Written even when the port closed or went away while the message was open: a received
     // block is never dropped.
-    const qint64 offset = (qint64(m_resumeRecords) + index - 1) * BlockSize;
-    if (!Num_Fichero.seek(offset) ||
-        Num_Fichero.write(reinterpret_cast<const char*>(Bloque.data()), BlockSize) != BlockSize) {
-        const QString problem = fileProblem(Num_Fichero);
-        Num_Fichero.close();
-        failAndDisarm(TransferSummary::Outcome::FileError,
-                      QStringLiteral("No se puede escribir el archivo ") + m_summary.dumpPath +
-                          QStringLiteral("\r\n\r\n") + problem);
+    const QByteArray data(reinterpret_cast<const char*>(Bloque.data()), BlockSize);
+    if (!storeBlock(index, data, sumOk))
         return;
-    }
-    ++m_summary.blocksWritten;
-    Q_EMIT blockReceived(index, m_blockCount, sumOk);
+    Q_EMIT blockReceived(index, m_blockCount, sumOk, data);
 
     if (!m_port.PortOpen() || !send("1024DOWN_SUCCESS:" + QByteArray::number(m_currentBlock) + CR))
         return;

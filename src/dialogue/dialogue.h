@@ -65,17 +65,38 @@ public:
     // Folder of Respuesta<n>.TXT; defaults to <program folder>/Respuestas.
     void setResponsesFolder(const QString& folder) { m_responsesFolder = folder; }
 
-    // Resuming: the dump file already holds this many records of the range, so the transfer
-    // keeps them and writes its blocks after them. 0 (the default) starts a fresh file.
-    void setResumeRecords(int records) { m_resumeRecords = records; }
+    // Where the blocks of the next transfers go.
+    struct Target {
+        enum class Kind {
+            NewFile, // a new dump replaces the file
+            Resume,  // the file keeps its first recordOffset records; the blocks follow them
+            Repair,  // each block with a good sum goes into its record; the rest stays
+            Memory,  // nothing is written: the blocks are kept for receivedBlocks()
+        };
+        Kind kind = Kind::NewFile;
+        int recordOffset = 0; // the record of the file that the transfer's first block goes to
+    };
+    void setTarget(const Target& target) { m_target = target; }
+    const Target& target() const { return m_target; }
+
+    // The data of the blocks of the last transfer into memory, in order.
+    const QByteArray& receivedBlocks() const { return m_received; }
+    // What the loader sent since the port was armed, up to the transfer (at most BannerLimit
+    // bytes: a runaway line is cut).
+    const QByteArray& loaderBanner() const { return m_banner; }
+    static constexpr qsizetype BannerLimit = 16 * 1024;
 
 Q_SIGNALS:
     // The loader handed over to the block transfer; raised before anything of it is done.
     void transferStarted();
     // Block `index` of `count` has been asked for.
     void blockRequested(int index, int count);
-    // Block `index` of `count` is in the dump file.
-    void blockReceived(int index, int count, bool sumOk);
+    // The dump file is open for the transfer (for a new dump, emptied); not raised for a
+    // transfer into memory.
+    void dumpOpened(const QString& path, int firstBlock, int count);
+    // Block `index` of `count` has arrived with its data, and is in its record unless the target
+    // kept it out (memory, or a repair that got a bad sum again).
+    void blockReceived(int index, int count, bool sumOk, const QByteArray& data);
     // The dialogue ended by itself: the total exchange finished, or a transfer was cut short,
     // or the device went away, or a file failed. Raised last, after the disarm.
     void ended(const TransferSummary& summary);
@@ -101,6 +122,9 @@ private:
     void advance();
     void takeFrame();
     bool requestBlock();
+    // Puts the block where the target wants it. False (after telling the operator and
+    // disarming) when the dump file refused it.
+    bool storeBlock(qint32 index, const QByteArray& data, bool sumOk);
     bool openDump();
     void beginEnd();
     void finishTotal();
@@ -126,7 +150,9 @@ private:
     QFile Num_Fichero;
     QString m_responsesFolder;
     QString m_portName;
-    int m_resumeRecords = 0;
+    Target m_target;
+    QByteArray m_received;
+    QByteArray m_banner;
 
     Transfer m_transfer = Transfer::Idle;
     bool m_advancing = false;

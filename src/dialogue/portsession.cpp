@@ -3,6 +3,7 @@
 #include "commcontrol.h"
 #include "dialoguelog.h"
 #include "operatorside.h"
+#include "portdetails.h"
 
 #include <exception>
 
@@ -17,6 +18,11 @@ PortSession::PortSession(CommControl& port, OperatorSide& operatorSide, QObject*
     connect(&m_dialogue, &Dialogue::transferStarted, this, &PortSession::transferStarted);
     connect(&m_dialogue, &Dialogue::blockRequested, this, &PortSession::blockRequested);
     connect(&m_dialogue, &Dialogue::blockReceived, this, &PortSession::blockReceived);
+    connect(&m_dialogue, &Dialogue::dumpOpened, this, &PortSession::onDumpOpened);
+    connect(&m_dialogue, &Dialogue::blockReceived, this,
+            [this](int index, int, bool sumOk, const QByteArray& data) {
+                onBlockReceived(index, sumOk, data);
+            });
     connect(&m_dialogue, &Dialogue::ended, this, &PortSession::onDialogueEnded);
 }
 
@@ -36,6 +42,7 @@ std::optional<QString> PortSession::arm(const QString& portName) {
         return QString::fromUtf8(failure.what());
     }
     m_endReported = false;
+    m_stopReason.reset();
     m_op.appendLogLine(QStringLiteral("En espera ") + portName);
     m_ticker.start();
     m_dialogue.portArmed(portName);
@@ -55,9 +62,75 @@ void PortSession::disarm() {
     qCDebug(lcDialogue) << "disarmed";
 }
 
+void PortSession::onDumpOpened(const QString& path, int firstBlock, int count) {
+    m_ledgerError.clear();
+    if (!m_plan.keep)
+        return;
+    LedgerRecorder::Setup setup;
+    setup.dumpPath = path;
+    const Ledger::BlockRange file =
+        m_plan.fileRange.value_or(Ledger::BlockRange{firstBlock, count});
+    setup.firstBlock = file.first;
+    setup.blockCount = file.count;
+    setup.device.path = m_port.deviceName();
+    const PortDetails details = PortDetails::of(setup.device.path);
+    if (details.isUsb()) {
+        setup.device.vid = details.vendorId;
+        setup.device.pid = details.productId;
+        setup.device.serial = details.serialNumber;
+        setup.device.description = details.description;
+    }
+    setup.loaderBanner = m_dialogue.loaderBanner();
+    setup.previous = m_plan.previous;
+    m_recorder.begin(setup);
+    noteLedgerFailure(m_recorder.beginRun(m_plan.kind, firstBlock, count));
+}
+
+void PortSession::onBlockReceived(int index, bool sumOk, const QByteArray& data) {
+    if (!m_recorder.running())
+        return;
+    const Dialogue::Target& target = m_dialogue.target();
+    // A repair keeps the old record when the block came again with a bad sum.
+    if (target.kind == Dialogue::Target::Kind::Repair && !sumOk)
+        return;
+    noteLedgerFailure(m_recorder.blockWritten(target.recordOffset + index - 1, data, sumOk));
+}
+
 void PortSession::onDialogueEnded(const TransferSummary& summary) {
     if (m_endReported)
         return;
     m_endReported = true;
-    Q_EMIT dialogueEnded(summary);
+    TransferSummary reported = summary;
+    if (m_recorder.running()) {
+        if (summary.totalReceived)
+            m_recorder.totalChecked(summary.loaderTotal, summary.computedTotal);
+        noteLedgerFailure(m_recorder.end(runOutcome(summary)));
+        qCDebug(lcDialogue) << "ledger" << m_recorder.ledgerPath()
+                            << Ledger::outcomeName(m_recorder.ledger().outcome);
+    }
+    reported.ledgerError = m_ledgerError;
+    Q_EMIT dialogueEnded(reported);
+}
+
+Ledger::Outcome PortSession::runOutcome(const TransferSummary& summary) const {
+    switch (summary.outcome) {
+    case TransferSummary::Outcome::Completed:
+        if (!summary.badSumBlocks.isEmpty())
+            return Ledger::Outcome::BadSums;
+        return summary.totalMatched() ? Ledger::Outcome::Complete : Ledger::Outcome::TotalMismatch;
+    case TransferSummary::Outcome::PortClosed:
+        return m_stopReason.value_or(Ledger::Outcome::CutShort);
+    case TransferSummary::Outcome::DeviceLost:
+        return Ledger::Outcome::DeviceLost;
+    case TransferSummary::Outcome::FileError:
+    case TransferSummary::Outcome::RangeError:
+        return Ledger::Outcome::FileError;
+    }
+    return Ledger::Outcome::CutShort;
+}
+
+void PortSession::noteLedgerFailure(bool written) {
+    // The first failure is the one to report; the dump goes on regardless.
+    if (!written && m_ledgerError.isEmpty())
+        m_ledgerError = m_recorder.error();
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "dialogue.h"
+#include "ledger.h"
+#include "ledgerrecorder.h"
 #include "transfersummary.h"
 
 #include <QObject>
@@ -14,7 +16,8 @@ class OperatorSide;
 
 // Arming and disarming, for every front end: opens the port with the settings of the line
 // phase, logs it, runs the break-in ticker and zeroes the total; closes it again; and reports
-// the end of each dialogue exactly once. Owns the dialogue and the ticker.
+// the end of each dialogue exactly once. Owns the dialogue and the ticker, and keeps the ledger
+// beside every dump file the dialogue writes into.
 class PortSession : public QObject {
     Q_OBJECT
 public:
@@ -37,6 +40,23 @@ public:
     // Closes the port if it is open, stops the ticker and logs that the port is closed.
     void disarm();
 
+    // How the next transfers keep the ledger beside their dump. By default a new dump file gets
+    // a new ledger over the transfer's own range; a front end that resumes or repairs a file
+    // names the file's whole range and the ledger that vouches for what it holds.
+    struct LedgerPlan {
+        Ledger::RunKind kind = Ledger::RunKind::Dump;
+        std::optional<Ledger::BlockRange> fileRange; // none: the transfer's own range
+        std::optional<Ledger> previous;
+        bool keep = true; // false: no ledger (a transfer into memory)
+    };
+    void setLedgerPlan(const LedgerPlan& plan) { m_plan = plan; }
+    // Why the front end is about to close the port, for the ledger of a transfer it cuts short
+    // (a timeout, an interruption); otherwise such a transfer counts as cut short.
+    void setStopReason(Ledger::Outcome reason) { m_stopReason = reason; }
+    // The ledger as last kept.
+    const Ledger& ledger() const { return m_recorder.ledger(); }
+    QString ledgerPath() const { return m_recorder.ledgerPath(); }
+
 Q_SIGNALS:
     void transferStarted();
     void blockRequested(int index, int count);
@@ -45,11 +65,19 @@ Q_SIGNALS:
     void dialogueEnded(const TransferSummary& summary);
 
 private:
+    void onDumpOpened(const QString& path, int firstBlock, int count);
+    void onBlockReceived(int index, bool sumOk, const QByteArray& data);
     void onDialogueEnded(const TransferSummary& summary);
+    Ledger::Outcome runOutcome(const TransferSummary& summary) const;
+    void noteLedgerFailure(bool written);
 
     CommControl& m_port;
     OperatorSide& m_op;
     QTimer m_ticker;
     Dialogue m_dialogue;
     bool m_endReported = true;
+    LedgerPlan m_plan;
+    LedgerRecorder m_recorder;
+    std::optional<Ledger::Outcome> m_stopReason;
+    QString m_ledgerError;
 };

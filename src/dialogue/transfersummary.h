@@ -23,7 +23,8 @@ struct TransferSummary {
     int loaderTotal = 0;
     int computedTotal = 0;
     QString dumpPath;
-    QString error; // what failed, for the outcomes other than Completed
+    QString error;       // what failed, for the outcomes other than Completed
+    QString ledgerError; // why the ledger beside the dump could not be written, if it could not
 
     bool totalMatched() const { return totalReceived && loaderTotal == computedTotal; }
     bool clean() const {

@@ -1,6 +1,7 @@
 #include "commcontrol.h"
 
 #include "portlog.h"
+#include "wiretrace.h"
 
 CommControl::CommControl(QObject* parent) : QObject(parent) {}
 
@@ -13,6 +14,8 @@ void CommControl::setPortOpen(bool open) {
         clearInput();
         openDevice();
         m_open = true;
+        if (m_trace)
+            m_trace->start();
         qCDebug(lcPort) << "opened" << deviceName();
         return;
     }
@@ -27,6 +30,8 @@ void CommControl::setOutput(const QByteArray& text) {
     if (!m_open || text.isEmpty())
         return;
     qCDebug(lcPort) << "tx" << text.toHex(' ');
+    if (m_trace)
+        m_trace->record(WireTrace::Direction::ToLoader, text);
     writeDevice(text);
 }
 
@@ -49,6 +54,8 @@ void CommControl::deliver(const QByteArray& bytes) {
     if (!m_open || bytes.isEmpty())
         return;
     qCDebug(lcPort) << "rx" << bytes.size() << "bytes:" << bytes.left(64).toHex(' ');
+    if (m_trace)
+        m_trace->record(WireTrace::Direction::FromLoader, bytes);
     m_rx.append(bytes);
     ++m_arrivals;
     // A handler that lets the event loop run (a modal message box) may see more bytes arrive;

@@ -6,6 +6,8 @@
 
 #include <stdexcept>
 
+class WireTrace;
+
 // Raised by setPortOpen(true) when the device cannot be opened; what() is the operator-facing
 // description (what failed and what to do about it).
 class PortOpenError : public std::runtime_error {
@@ -53,6 +55,10 @@ public:
     // The device the current CommPort stands for (a path on Linux).
     virtual QString deviceName() const = 0;
 
+    // Records every byte both ways into the trace, its clock started when the port opens; null
+    // records nothing. The trace must outlive the port's use of it.
+    void setTrace(WireTrace* trace) { m_trace = trace; }
+
 Q_SIGNALS:
     void OnComm();
     // Raised after every arrival of bytes, whatever RThreshold is: the block transfer waits on it.
@@ -77,6 +83,7 @@ private:
     void raiseEvents();
     void clearInput();
 
+    WireTrace* m_trace = nullptr;
     int m_commPort = 1;
     bool m_open = false;
     int m_inputLen = 1;

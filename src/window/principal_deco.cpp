@@ -172,6 +172,14 @@ void Principal_Deco::createControls() {
     m_logFlush->setInterval(0);
 
     connect(m_logFlush, &QTimer::timeout, this, &Principal_Deco::flushLogToWidget);
+    // The ledger beside each dump is written silently; only a failure to write it is told,
+    // after the dump's own end message.
+    connect(&m_session, &PortSession::dialogueEnded, this, [this](const TransferSummary& summary) {
+        if (!summary.ledgerError.isEmpty())
+            showMessage(QStringLiteral("No se puede escribir el registro de la descarga.\r\n\r\n") +
+                            summary.ledgerError,
+                        MessageIcon::Exclamation);
+    });
     connect(Cmd_Salir, &QPushButton::clicked, this, &Principal_Deco::Cmd_Salir_Click);
     connect(Com_Puerto, &QComboBox::currentIndexChanged, this, &Principal_Deco::Com_Puerto_Click);
     connect(Com_Puerto, &PortList::aboutToShowPopup, this, &Principal_Deco::refreshPortTooltips);

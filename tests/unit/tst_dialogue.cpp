@@ -740,7 +740,7 @@ private Q_SLOTS:
 
     void resumeWritesAfterKeptRecords() {
         writeFile(dumpPath(), blockData(1984) + blockData(1985));
-        dialogue().setResumeRecords(2);
+        dialogue().setTarget({Dialogue::Target::Kind::Resume, 2});
         m_op->startBlock = QStringLiteral("1986");
         m_op->blockCount = QStringLiteral("2");
         m_port->push("REQDATA_BLOCK\nack\n");

@@ -4,9 +4,14 @@
 #include "qtcommcontrol.h"
 #include "recordingwindow.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -43,9 +48,11 @@ void TestWindowDump::dump_data() {
     QTest::addColumn<int>("firstBlock");
     QTest::addColumn<int>("count");
     QTest::addColumn<QString>("fileName");
-    QTest::newRow("ack, Bootloader 64 Kb") << "ack" << 1 << 1984 << 64 << "BL_64.bin";
+    QTest::addColumn<bool>("ledgerBlocked"); // a folder stands where the ledger goes
+    QTest::newRow("ack, Bootloader 64 Kb") << "ack" << 1 << 1984 << 64 << "BL_64.bin" << false;
     QTest::newRow("response file, Bootloader 128 Kb")
-        << "respfile" << 2 << 1920 << 128 << "BL_128.bin";
+        << "respfile" << 2 << 1920 << 128 << "BL_128.bin" << false;
+    QTest::newRow("ledger cannot be written") << "ack" << 1 << 1984 << 64 << "BL_64.bin" << true;
 }
 
 void TestWindowDump::dump() {
@@ -54,6 +61,7 @@ void TestWindowDump::dump() {
     QFETCH(int, firstBlock);
     QFETCH(int, count);
     QFETCH(QString, fileName);
+    QFETCH(bool, ledgerBlocked);
     constexpr int seed = 7;
     const QByteArray image = LoaderSimProcess::imageForSeed(seed);
     QVERIFY(!image.isEmpty());
@@ -71,23 +79,47 @@ void TestWindowDump::dump() {
     if (!window.Opt_Descargar.at(preset)->isChecked())
         window.Opt_Descargar.at(preset)->click();
     window.Txt_Path->setText(out.path());
+    const QString ledgerPath = out.filePath(fileName + QStringLiteral(".json"));
+    if (ledgerBlocked)
+        QVERIFY(QDir().mkpath(ledgerPath + QStringLiteral("/in-the-way")));
     window.show();
 
     // Two dumps in the same run: the second arming must find the line phase working again.
+    const int messagesPerDump = ledgerBlocked ? 2 : 1;
     for (int round = 1; round <= 2; ++round) {
         window.Com_Puerto->setCurrentIndex(1);
         QVERIFY2(port.PortOpen(),
                  window.messages.isEmpty() ? "" : qPrintable(window.messages.last().text));
-        QVERIFY(waitFor([&] { return window.messages.size() == round; }, 60000));
-        QCOMPARE(window.messages.last().text, QStringLiteral("Descarga finalizada."));
-        QCOMPARE(window.messages.last().icon, 64);
-        QVERIFY(window.messages.last().portOpen);
+        QVERIFY(waitFor([&] { return window.messages.size() == round * messagesPerDump; }, 60000));
+        const RecordingWindow::Message& end = window.messages.at((round - 1) * messagesPerDump);
+        QCOMPARE(end.text, QStringLiteral("Descarga finalizada."));
+        QCOMPARE(end.icon, 64);
+        QVERIFY(end.portOpen);
+        if (ledgerBlocked) {
+            QVERIFY2(window.messages.last().text.startsWith(
+                         QStringLiteral("No se puede escribir el registro de la descarga.")),
+                     qPrintable(window.messages.last().text));
+            QCOMPARE(window.messages.last().icon, 48);
+        }
         QVERIFY(waitFor([&] { return !port.PortOpen(); }, 5000));
     }
 
     QFile dumpFile(out.filePath(fileName));
     QVERIFY(dumpFile.open(QIODevice::ReadOnly));
-    QCOMPARE(dumpFile.readAll(), image.mid(qsizetype(firstBlock) * 1024, qsizetype(count) * 1024));
+    const QByteArray dump = dumpFile.readAll();
+    QCOMPARE(dump, image.mid(qsizetype(firstBlock) * 1024, qsizetype(count) * 1024));
+    // The ledger beside the dump vouches for exactly this file.
+    if (!ledgerBlocked) {
+        QFile ledgerFile(ledgerPath);
+        QVERIFY(ledgerFile.open(QIODevice::ReadOnly));
+        const QJsonObject ledger = QJsonDocument::fromJson(ledgerFile.readAll()).object();
+        QCOMPARE(ledger.value(QStringLiteral("sha256")).toString(),
+                 QString::fromLatin1(
+                     QCryptographicHash::hash(dump, QCryptographicHash::Sha256).toHex()));
+        QCOMPARE(ledger.value(QStringLiteral("outcome")).toString(), QStringLiteral("complete"));
+        QCOMPARE(ledger.value(QStringLiteral("records")).toInt(), count);
+        QCOMPARE(ledger.value(QStringLiteral("runs")).toArray().size(), 1);
+    }
 
     // The whole log, in order: one "o" per line received; "Recibiendo info..." only once.
     const QString lines = mode == QLatin1String("ack")

@@ -24,7 +24,8 @@ void WireTrace::close() {
 }
 
 void WireTrace::start() {
-    m_clock.start();
+    if (!m_clock.isValid())
+        m_clock.start();
 }
 
 void WireTrace::record(Direction direction, QByteArrayView bytes) {

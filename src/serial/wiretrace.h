@@ -25,7 +25,8 @@ public:
     void close();
     bool isOpen() const { return m_file.isOpen(); }
 
-    // Time zero: the port was armed. An event recorded before start() starts the clock.
+    // Time zero: the port was first armed; a later arming (another dialogue of the same run)
+    // keeps the clock going. An event recorded before start() starts the clock.
     void start();
     // One event; nothing for no bytes. After a failed write the trace records nothing more.
     void record(Direction direction, QByteArrayView bytes);
