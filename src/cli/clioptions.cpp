@@ -113,13 +113,32 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
         QStringLiteral("SECONDS"));
     const QCommandLineOption resume(
         QStringLiteral("resume"),
-        QStringLiteral("Keep the whole records already in the dump file and ask only for the "
-                       "rest."));
+        QStringLiteral("Keep the records of the dump file that its ledger vouches for and ask "
+                       "only for the rest."));
+    const QCommandLineOption verify(
+        QStringLiteral("verify"),
+        QStringLiteral("Read the range of FILE (from its ledger) again and compare it record by "
+                       "record; exit 0 when identical, 1 when not."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption repair(
+        QStringLiteral("repair"),
+        QStringLiteral("Read again the blocks of FILE that its ledger lists as bad or missing, "
+                       "one loader dialogue per run of blocks."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Print the ledger (JSON) on standard output at "
+                                                 "the end."));
+    const QCommandLineOption trace(
+        QStringLiteral("trace"),
+        QStringLiteral("Record every byte both ways, with its time, into FILE (see "
+                       "loader-sim --replay)."),
+        QStringLiteral("FILE"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No log lines and no progress; only problems "
                                                   "and the summary."));
-    const QList<QCommandLineOption> all{port,    preset, start, count,     output, responses,
-                                        timeout, resume, quiet, listPorts, help,   version};
+    const QList<QCommandLineOption> all{port,    preset,    start,  count,  output, responses,
+                                        timeout, resume,    verify, repair, json,   trace,
+                                        quiet,   listPorts, help,   version};
     parser.addOptions(all);
 
     if (!parser.parse(arguments))
@@ -175,6 +194,22 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
                               .arg(ComPortCount));
 #endif
 
+    // --verify and --repair take their range from the file's ledger.
+    if (parser.isSet(verify) || parser.isSet(repair)) {
+        const QString mode =
+            parser.isSet(verify) ? QStringLiteral("--verify") : QStringLiteral("--repair");
+        for (const QCommandLineOption& other :
+             {verify, repair, resume, preset, start, count, output}) {
+            const QString name = QStringLiteral("--") + other.names().constLast();
+            if (parser.isSet(other) && name != mode)
+                return usageError(QStringLiteral("%1 cannot be combined with %2").arg(mode, name));
+        }
+        options.mode = parser.isSet(verify) ? Mode::Verify : Mode::Repair;
+        options.outputPath = parser.value(parser.isSet(verify) ? verify : repair);
+        if (options.outputPath.isEmpty())
+            return usageError(QStringLiteral("%1 needs a dump file").arg(mode));
+    }
+
     const bool freeRange = parser.isSet(start) || parser.isSet(count);
     if (freeRange && parser.isSet(preset))
         return usageError(QStringLiteral("--preset cannot be combined with --start/--count"));
@@ -211,7 +246,8 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
         fileName = QString::fromUtf8(chosen->fileName);
     }
 
-    options.outputPath = parser.isSet(output) ? parser.value(output) : fileName;
+    if (options.mode == Mode::Dump)
+        options.outputPath = parser.isSet(output) ? parser.value(output) : fileName;
     if (options.outputPath.isEmpty() || options.outputPath.endsWith(QLatin1Char('/')))
         return usageError(
             QStringLiteral("--output needs a file name, not '%1'").arg(options.outputPath));
@@ -242,6 +278,12 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
 
     options.resume = parser.isSet(resume);
     options.quiet = parser.isSet(quiet);
+    options.json = parser.isSet(json);
+    if (parser.isSet(trace)) {
+        options.tracePath = parser.value(trace);
+        if (options.tracePath.isEmpty())
+            return usageError(QStringLiteral("--trace needs a file"));
+    }
     options.action = Action::Dump;
     return options;
 }

@@ -10,6 +10,9 @@
 class CliOptions {
 public:
     enum class Action { Dump, ListPorts, Help, Version, UsageError };
+    // What a dump run does with its file: a new dump (or a resumed one), or a check or repair
+    // of an existing dump against the loader.
+    enum class Mode { Dump, Verify, Repair };
 
     static constexpr int DefaultTimeoutSeconds = 10;
 
@@ -22,14 +25,18 @@ public:
     QString port;            // a device path, or COM1 to COM4
     QString firstBlockText;  // e.g. "1920"
     QString blockCountText;  // e.g. "0128"
-    QString outputPath;      // as given, or the preset's file name in the current folder
+    QString outputPath;      // as given, or the preset's file name in the current folder; the file
+                             // to check or repair for --verify and --repair
     QString responsesFolder; // empty: the dialogue's default beside the program
     // Limit on waiting for the loader to start a transfer: only when --timeout was given.
     std::optional<int> startTimeoutMs;
     // Limit on waiting for each frame and for the total byte.
     int frameTimeoutMs = DefaultTimeoutSeconds * 1000;
+    Mode mode = Mode::Dump;
     bool resume = false;
     bool quiet = false;
+    bool json = false; // the ledger on standard output at the end
+    QString tracePath; // empty: no wire trace
 
     // The COM number the port stands for (1..4), or 0 for a device path.
     int commPortNumber() const;

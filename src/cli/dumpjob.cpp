@@ -1,14 +1,14 @@
 #include "dumpjob.h"
 
-#include "clioptions.h"
-#include "dialogue.h"
 #include "dumppath.h"
+#include "ledgercheck.h"
 #include "numeric.h"
 #include "programfolders.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
 
 namespace {
 
@@ -16,12 +16,16 @@ int wholeOrZero(const QString& text) {
     return wholeNumber(numericValue(text)).value_or(0);
 }
 
+QString blockSpan(qint64 first, qint64 count) {
+    return QStringLiteral("blocks %1 to %2").arg(first).arg(first + count - 1);
+}
+
 } // namespace
 
 DumpJob DumpJob::prepare(const CliOptions& options) {
     DumpJob job;
-    job.firstBlockText = options.firstBlockText;
-    job.blockCountText = options.blockCountText;
+    job.mode = options.mode;
+    job.resume = options.resume;
     job.requestedFirst = wholeOrZero(options.firstBlockText);
     job.requestedCount = wholeOrZero(options.blockCountText);
 
@@ -46,40 +50,126 @@ DumpJob DumpJob::prepare(const CliOptions& options) {
     job.responsesFolder = options.responsesFolder.isEmpty()
                               ? defaultResponsesFolder()
                               : QFileInfo(options.responsesFolder).absoluteFilePath();
-    const DumpPath target = DumpPath::check(job.dumpPath(), options.resume);
-    if (!target.ok()) {
-        job.problem = QStringLiteral("cannot write the dump file %1: %2")
-                          .arg(job.dumpPath(), target.englishReason());
-        return job;
+    // Verifying reads into memory: the file is only compared with.
+    if (job.mode != CliOptions::Mode::Verify) {
+        const DumpPath target =
+            DumpPath::check(job.dumpPath(), job.resume || job.mode == CliOptions::Mode::Repair);
+        if (!target.ok()) {
+            job.problem = QStringLiteral("cannot write the dump file %1: %2")
+                              .arg(job.dumpPath(), target.englishReason());
+            return job;
+        }
     }
-    if (options.resume)
-        job.planResume();
+
+    switch (job.mode) {
+    case CliOptions::Mode::Dump:
+        if (job.resume)
+            job.planResume();
+        else
+            job.passes.append({job.requestedFirst,
+                               job.requestedCount,
+                               options.firstBlockText,
+                               options.blockCountText,
+                               {}});
+        break;
+    case CliOptions::Mode::Verify:
+        job.planVerify();
+        break;
+    case CliOptions::Mode::Repair:
+        job.planRepair();
+        break;
+    }
     return job;
 }
 
-int DumpJob::blockCount() const {
-    return wholeOrZero(blockCountText);
-}
-
-bool DumpJob::planResume() {
-    QFile file(dumpPath());
-    if (!file.exists())
-        return true;
-    const qint64 size = file.size();
-    const qint64 records = size / Dialogue::BlockSize;
-    if (records >= requestedCount) {
-        alreadyComplete = true;
-        resumedRecords = requestedCount;
-        return true;
-    }
-    resumedRecords = static_cast<int>(records);
-    cutBytes = size - records * Dialogue::BlockSize;
-    if (cutBytes > 0 && !file.resize(records * Dialogue::BlockSize)) {
-        problem = QStringLiteral("cannot cut the partial record at the end of %1: %2")
-                      .arg(dumpPath(), file.errorString());
+bool DumpJob::loadLedger(const QString& doing) {
+    const QString ledgerPath = Ledger::pathFor(dumpPath());
+    if (!QFileInfo::exists(ledgerPath)) {
+        problem = QStringLiteral("cannot %1 %2: it has no ledger (%3)")
+                      .arg(doing, dumpPath(), ledgerPath);
         return false;
     }
-    firstBlockText = fourDigitForm(requestedFirst + resumedRecords);
-    blockCountText = fourDigitForm(requestedCount - resumedRecords);
+    QString error;
+    ledger = Ledger::load(ledgerPath, &error);
+    if (!ledger) {
+        problem = QStringLiteral("cannot %1 %2: %3").arg(doing, dumpPath(), error);
+        return false;
+    }
+    const LedgerCheck check = LedgerCheck::run(*ledger, dumpPath(), ledgerPath);
+    if (!check.matches()) {
+        problem = QStringLiteral("cannot %1: %2").arg(doing, check.problem);
+        return false;
+    }
     return true;
+}
+
+void DumpJob::addPass(int first, int count, Dialogue::Target::Kind kind) {
+    passes.append(
+        {first, count, fourDigitForm(first), fourDigitForm(count), {kind, first - requestedFirst}});
+}
+
+void DumpJob::planResume() {
+    if (!QFileInfo::exists(dumpPath()) && !QFileInfo::exists(Ledger::pathFor(dumpPath()))) {
+        // Nothing to resume: the whole range is dumped.
+        addPass(requestedFirst, requestedCount, Dialogue::Target::Kind::NewFile);
+        return;
+    }
+    if (!loadLedger(QStringLiteral("resume")))
+        return;
+    if (ledger->firstBlock != requestedFirst || ledger->blockCount != requestedCount) {
+        problem = QStringLiteral("cannot resume %1: its ledger is for %2, not %3")
+                      .arg(dumpPath(), blockSpan(ledger->firstBlock, ledger->blockCount),
+                           blockSpan(requestedFirst, requestedCount));
+        return;
+    }
+    keptRecords = ledger->records();
+    if (keptRecords < requestedCount) {
+        addPass(requestedFirst + keptRecords, requestedCount - keptRecords,
+                Dialogue::Target::Kind::Resume);
+        return;
+    }
+    // Every record is there: what is left to do is not a resume's.
+    const bool totalsChecked =
+        std::all_of(ledger->runs.cbegin(), ledger->runs.cend(),
+                    [](const Ledger::Run& run) { return run.total.has_value(); });
+    if (!ledger->badBlocks.isEmpty()) {
+        settledStatus = 1;
+        settledText = QStringLiteral("%1: records complete, %2 with a bad sum: use --repair")
+                          .arg(dumpPath())
+                          .arg(ledger->badBlocks.size() == 1
+                                   ? QStringLiteral("1 block")
+                                   : QStringLiteral("%1 blocks").arg(ledger->badBlocks.size()));
+    } else if (!totalsChecked) {
+        settledStatus = 1;
+        settledText = QStringLiteral("%1: records complete, total never checked: use --verify")
+                          .arg(dumpPath());
+    } else {
+        settledStatus = 0;
+        settledText = QStringLiteral("%1 already holds all %2 records; nothing to do.")
+                          .arg(dumpPath())
+                          .arg(requestedCount);
+    }
+}
+
+void DumpJob::planVerify() {
+    if (!loadLedger(QStringLiteral("verify")))
+        return;
+    requestedFirst = ledger->firstBlock;
+    requestedCount = ledger->blockCount;
+    addPass(requestedFirst, requestedCount, Dialogue::Target::Kind::Memory);
+}
+
+void DumpJob::planRepair() {
+    if (!loadLedger(QStringLiteral("repair")))
+        return;
+    requestedFirst = ledger->firstBlock;
+    requestedCount = ledger->blockCount;
+    for (const Ledger::BlockRange& range : ledger->blocksToRead())
+        addPass(range.first, range.count, Dialogue::Target::Kind::Repair);
+    if (passes.isEmpty()) {
+        settledStatus = 0;
+        settledText = QStringLiteral("%1: every record is there with a good sum; nothing to "
+                                     "repair.")
+                          .arg(dumpPath());
+    }
 }

@@ -1,35 +1,57 @@
 #pragma once
 
+#include "clioptions.h"
+#include "dialogue.h"
+#include "ledger.h"
+
+#include <QList>
 #include <QString>
 
-class CliOptions;
+#include <optional>
 
-// What one run asks the loader for, in the texts the dialogue reads from its operator side, after
-// the files it needs have been checked. With --resume the range is cut down to the blocks the
-// dump file does not hold yet.
+// What one run of decodump-cli asks the loader for and where the blocks go, after the files it
+// needs have been checked: a new dump; a resume (the records the file's ledger vouches for are
+// kept, the rest asked for); a verification (the file's range read again into memory); or a
+// repair (the bad or missing blocks read again, one loader dialogue per run of them).
 class DumpJob {
 public:
-    // Checks the output path and plans a resume. On failure problem names the path and the
-    // reason (exit status 3).
+    // One loader dialogue: its range, in the texts the window's boxes would hold, and where its
+    // blocks go.
+    struct Pass {
+        int first = 0;
+        int count = 0;
+        QString firstBlockText;
+        QString blockCountText;
+        Dialogue::Target target;
+    };
+
+    // Checks the output path and, for a resume, a verification or a repair, the ledger and the
+    // file against it. On failure `problem` names the path and the reason (exit status 3).
     static DumpJob prepare(const CliOptions& options);
 
     bool ok() const { return problem.isEmpty(); }
     QString dumpPath() const { return folderText + fileName; }
-    // Blocks this run asks for.
-    int blockCount() const;
 
+    CliOptions::Mode mode = CliOptions::Mode::Dump;
+    bool resume = false;
     QString problem;
-    QString firstBlockText;
-    QString blockCountText;
+    // Set when the run needs no loader at all: its exit status, and what to say.
+    std::optional<int> settledStatus;
+    QString settledText;
     QString folderText; // ends in "/"
     QString fileName;
     QString responsesFolder;
-    int requestedFirst = 0; // the range as given, before a resume cut it down
+    int requestedFirst = 0; // the whole range of the file
     int requestedCount = 0;
-    int resumedRecords = 0;
-    qint64 cutBytes = 0; // trailing partial record dropped for the resume
-    bool alreadyComplete = false;
+    int keptRecords = 0; // records a resume keeps
+    QList<Pass> passes;
+    // The ledger that vouches for the file (resume, verify, repair), checked against it.
+    std::optional<Ledger> ledger;
 
 private:
-    bool planResume();
+    bool loadLedger(const QString& doing);
+    void planResume();
+    void planVerify();
+    void planRepair();
+    void addPass(int first, int count, Dialogue::Target::Kind kind);
 };

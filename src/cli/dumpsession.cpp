@@ -5,7 +5,10 @@
 #include "exitstatus.h"
 #include "signalwatcher.h"
 
+#include <QFile>
 #include <QStringList>
+
+#include <cstdio>
 
 namespace {
 
@@ -32,7 +35,6 @@ DumpSession::DumpSession(const CliOptions& options, const DumpJob& job, Console&
       m_log([this](const QString& line) { m_console.printLine(line); }), m_progress(console),
       m_session(m_port, *this) {
     m_session.dialogue().setResponsesFolder(m_job.responsesFolder);
-    m_session.dialogue().setTarget({m_job.resumedRecords > 0 ? Dialogue::Target::Kind::Resume : Dialogue::Target::Kind::NewFile, m_job.resumedRecords});
     m_watchdog.setSingleShot(true);
     connect(&m_watchdog, &QTimer::timeout, this, &DumpSession::onWatchdog);
     connect(&m_session, &PortSession::transferStarted, this, &DumpSession::onTransferStarted);
@@ -43,9 +45,17 @@ DumpSession::DumpSession(const CliOptions& options, const DumpJob& job, Console&
 
 DumpSession::~DumpSession() {
     m_watchdog.stop();
+    m_port.setTrace(nullptr);
 }
 
 bool DumpSession::start() {
+    if (!m_options.tracePath.isEmpty()) {
+        if (!m_trace.open(m_options.tracePath)) {
+            printProblem(QStringLiteral("error: ") + m_trace.error());
+            return false;
+        }
+        m_port.setTrace(&m_trace);
+    }
     const int commPort = m_options.commPortNumber();
     if (commPort > 0)
         m_port.setCommPort(commPort);
@@ -53,29 +63,74 @@ bool DumpSession::start() {
         m_port.setDevicePath(m_options.port);
 
     const int last = m_job.requestedFirst + m_job.requestedCount - 1;
-    if (m_job.resumedRecords > 0) {
-        const QString cut =
-            m_job.cutBytes > 0
-                ? QStringLiteral(" (a partial record of %1 bytes was cut)").arg(m_job.cutBytes)
-                : QString();
-        // All at once: a path may itself hold a %.
+    // All at once: a path may itself hold a %.
+    switch (m_job.mode) {
+    case CliOptions::Mode::Dump:
+        if (m_job.keptRecords > 0)
+            appendLogLine(
+                QStringLiteral("Resuming %1: its ledger vouches for %2 of %3 records; asking for "
+                               "blocks %4 to %5")
+                    .arg(m_job.dumpPath(), QString::number(m_job.keptRecords),
+                         QString::number(m_job.requestedCount),
+                         QString::number(m_job.requestedFirst + m_job.keptRecords),
+                         QString::number(last)));
+        else
+            appendLogLine(QStringLiteral("Reading blocks %1 to %2 (%3 blocks) into %4")
+                              .arg(QString::number(m_job.requestedFirst), QString::number(last),
+                                   QString::number(m_job.requestedCount), m_job.dumpPath()));
+        break;
+    case CliOptions::Mode::Verify:
+        appendLogLine(QStringLiteral("Verifying %1: reading blocks %2 to %3 again")
+                          .arg(m_job.dumpPath(), QString::number(m_job.requestedFirst),
+                               QString::number(last)));
+        break;
+    case CliOptions::Mode::Repair: {
+        QStringList runs;
+        for (const DumpJob::Pass& each : m_job.passes)
+            runs.append(
+                each.count == 1
+                    ? QString::number(each.first)
+                    : QStringLiteral("%1 to %2").arg(each.first).arg(each.first + each.count - 1));
         appendLogLine(
-            QStringLiteral("Resuming %1: it holds %2 of %3 records%4; asking for blocks %5 "
-                           "to %6")
-                .arg(m_job.dumpPath(), QString::number(m_job.resumedRecords),
-                     QString::number(m_job.requestedCount), cut,
-                     QString::number(m_job.requestedFirst + m_job.resumedRecords),
-                     QString::number(last)));
-    } else {
-        appendLogLine(QStringLiteral("Reading blocks %1 to %2 (%3 blocks) into %4")
-                          .arg(QString::number(m_job.requestedFirst), QString::number(last),
-                               QString::number(m_job.requestedCount), m_job.dumpPath()));
+            QStringLiteral("Repairing %1: reading blocks %2 again (%3)")
+                .arg(m_job.dumpPath(), runs.join(QStringLiteral(", ")),
+                     m_job.passes.size() == 1
+                         ? QStringLiteral("one loader dialogue")
+                         : QStringLiteral("%1 loader dialogues").arg(m_job.passes.size())));
+        break;
+    }
     }
 
     const QString device = m_port.deviceName();
-    const QString portName =
-        commPort > 0 ? QStringLiteral("COM%1 (%2)").arg(commPort).arg(device) : device;
-    if (const std::optional<QString> failure = m_session.arm(portName)) {
+    m_portName = commPort > 0 ? QStringLiteral("COM%1 (%2)").arg(commPort).arg(device) : device;
+    return armPass();
+}
+
+bool DumpSession::armPass() {
+    PortSession::LedgerPlan plan;
+    switch (m_job.mode) {
+    case CliOptions::Mode::Dump:
+        if (m_job.keptRecords > 0) {
+            plan.kind = Ledger::RunKind::Resume;
+            plan.fileRange = Ledger::BlockRange{m_job.requestedFirst, m_job.requestedCount};
+            plan.previous = m_job.ledger;
+        }
+        break;
+    case CliOptions::Mode::Verify:
+        plan.keep = false;
+        break;
+    case CliOptions::Mode::Repair:
+        plan.kind = Ledger::RunKind::Repair;
+        plan.fileRange = Ledger::BlockRange{m_job.requestedFirst, m_job.requestedCount};
+        // Each dialogue goes on from the ledger the one before it left.
+        plan.previous = m_pass == 0 ? m_job.ledger : std::optional<Ledger>(m_session.ledger());
+        break;
+    }
+    m_session.setLedgerPlan(plan);
+    m_session.dialogue().setTarget(pass().target);
+    m_transferStarted = false;
+    m_blocksDone = 0;
+    if (const std::optional<QString> failure = m_session.arm(m_portName)) {
         printProblem(QStringLiteral("error: cannot open %1\r\n%2").arg(m_options.port, *failure));
         return false;
     }
@@ -84,10 +139,24 @@ bool DumpSession::start() {
     return true;
 }
 
+void DumpSession::nextPass() {
+    ++m_pass;
+    printProblem(QStringLiteral("Blocks %1 to %2 done; next: blocks %3 to %4. Restart the decoder "
+                                "if its loader needs it: waiting for it on %5.")
+                     .arg(m_job.passes.at(m_pass - 1).first)
+                     .arg(m_job.passes.at(m_pass - 1).first + m_job.passes.at(m_pass - 1).count - 1)
+                     .arg(pass().first)
+                     .arg(pass().first + pass().count - 1)
+                     .arg(m_portName));
+    if (!armPass())
+        endWith(ExitPortOrFile);
+}
+
 void DumpSession::interrupt(int signalNumber) {
     if (m_exitStatus)
         return;
     m_stopReason = StopReason::Interrupted;
+    m_session.setStopReason(Ledger::Outcome::Interrupted);
     stopProgress();
     printProblem(QStringLiteral("interrupted by %1: closing the port")
                      .arg(QLatin1String(SignalWatcher::nameOf(signalNumber))));
@@ -159,7 +228,33 @@ void DumpSession::onDialogueEnded(const TransferSummary& summary) {
         m_transferMs = m_transferClock.elapsed();
     stopProgress();
     m_summary = summary;
+    const bool completed = summary.outcome == TransferSummary::Outcome::Completed;
+    if (completed && m_job.mode == CliOptions::Mode::Verify)
+        compareWithFile();
+    // A repair goes on with its next run of blocks once this dialogue has wound up.
+    if (completed && !m_exitStatus && m_pass + 1 < m_job.passes.size()) {
+        QTimer::singleShot(0, this, &DumpSession::nextPass);
+        return;
+    }
     endWith(statusFor(summary));
+}
+
+void DumpSession::compareWithFile() {
+    QFile file(m_job.dumpPath());
+    const QByteArray kept = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QByteArray& read = m_session.dialogue().receivedBlocks();
+    m_differingBlocks.clear();
+    for (int record = 0; record < pass().count; ++record) {
+        const qsizetype at = qsizetype(record) * Dialogue::BlockSize;
+        if (kept.mid(at, Dialogue::BlockSize) != read.mid(at, Dialogue::BlockSize))
+            m_differingBlocks.append(pass().first + record);
+    }
+    Ledger ledger = *m_job.ledger;
+    ledger.verified = Ledger::Verification{Ledger::now(), m_differingBlocks};
+    m_job.ledger = ledger;
+    QString problem;
+    if (!ledger.writeAtomically(Ledger::pathFor(m_job.dumpPath()), &problem))
+        m_summary->ledgerError = problem;
 }
 
 void DumpSession::stopProgress() {
@@ -175,8 +270,9 @@ void DumpSession::onWatchdog() {
     if (m_exitStatus)
         return;
     m_stopReason = StopReason::Timeout;
+    m_session.setStopReason(Ledger::Outcome::Timeout);
     stopProgress();
-    const int count = m_job.blockCount();
+    const int count = pass().count;
     QString waitingFor;
     if (!m_transferStarted)
         waitingFor = QStringLiteral("the loader to start a transfer");
@@ -184,7 +280,7 @@ void DumpSession::onWatchdog() {
         waitingFor = QStringLiteral("block %1 of %2 (block number %3)")
                          .arg(m_blocksDone + 1)
                          .arg(count)
-                         .arg(m_job.requestedFirst + m_job.resumedRecords + m_blocksDone);
+                         .arg(pass().first + m_blocksDone);
     else
         waitingFor = QStringLiteral("the loader's total");
     const int limit =
@@ -199,7 +295,15 @@ void DumpSession::onWatchdog() {
 int DumpSession::statusFor(const TransferSummary& summary) const {
     switch (summary.outcome) {
     case TransferSummary::Outcome::Completed:
-        return summary.clean() ? ExitComplete : ExitIncomplete;
+        switch (m_job.mode) {
+        case CliOptions::Mode::Dump:
+            return summary.clean() ? ExitComplete : ExitIncomplete;
+        case CliOptions::Mode::Verify:
+            return m_differingBlocks.isEmpty() ? ExitComplete : ExitIncomplete;
+        case CliOptions::Mode::Repair:
+            return m_session.ledger().blocksToRead().isEmpty() ? ExitComplete : ExitIncomplete;
+        }
+        return ExitIncomplete;
     case TransferSummary::Outcome::PortClosed:
         return m_stopReason == StopReason::Interrupted ? ExitInterrupted : ExitTimeoutOrLost;
     case TransferSummary::Outcome::DeviceLost:
@@ -228,14 +332,80 @@ void DumpSession::conclude() {
         printSummary(*m_summary);
     else if (*m_exitStatus != ExitComplete)
         m_console.printLine(QStringLiteral("No transfer had started; nothing was written."));
+    printModeResult();
+    if (m_summary && !m_summary->ledgerError.isEmpty())
+        printProblem(QStringLiteral("warning: ") + m_summary->ledgerError);
+    printLedger();
+    m_port.setTrace(nullptr);
+    m_trace.close();
     Q_EMIT finished(*m_exitStatus);
+}
+
+void DumpSession::printModeResult() {
+    const bool completed = m_summary && m_summary->outcome == TransferSummary::Outcome::Completed;
+    if (m_job.mode == CliOptions::Mode::Verify && completed) {
+        m_console.printLine(m_differingBlocks.isEmpty()
+                                ? QStringLiteral("Verified %1: identical").arg(m_job.dumpPath())
+                                : QStringLiteral("Verified %1: differing blocks %2")
+                                      .arg(m_job.dumpPath(), blockList(m_differingBlocks)));
+        return;
+    }
+    if (m_job.mode == CliOptions::Mode::Dump && m_job.keptRecords == 0)
+        return;
+    // Which runs into this file had their total checked, the latest last.
+    const Ledger& ledger = m_session.ledger();
+    QStringList runs;
+    for (qsizetype i = 0; i < ledger.runs.size(); ++i) {
+        const Ledger::Run& run = ledger.runs.at(i);
+        runs.append(QStringLiteral("run %1 (%2, blocks %3 to %4) %5")
+                        .arg(i + 1)
+                        .arg(Ledger::runKindName(run.kind))
+                        .arg(run.firstBlock)
+                        .arg(run.firstBlock + run.blockCount - 1)
+                        .arg(!run.total           ? QStringLiteral("never checked")
+                             : run.total->match() ? QStringLiteral("matched")
+                                                  : QStringLiteral("did not match")));
+    }
+    if (!runs.isEmpty())
+        m_console.printLine(QStringLiteral("Totals: ") + runs.join(QStringLiteral("; ")));
+    if (m_job.mode == CliOptions::Mode::Repair) {
+        const QList<Ledger::BlockRange> left = ledger.blocksToRead();
+        QStringList blocks;
+        for (const Ledger::BlockRange& range : left)
+            blocks.append(range.count == 1 ? QString::number(range.first)
+                                           : QStringLiteral("%1 to %2")
+                                                 .arg(range.first)
+                                                 .arg(range.first + range.count - 1));
+        m_console.printLine(left.isEmpty()
+                                ? QStringLiteral("Repaired: no bad or missing block left")
+                                : QStringLiteral("Still bad or missing: blocks %1")
+                                      .arg(blocks.join(QStringLiteral(", "))));
+    }
+}
+
+void DumpSession::printLedger() {
+    if (!m_options.json)
+        return;
+    const Ledger* ledger = m_job.mode == CliOptions::Mode::Verify ? &*m_job.ledger
+                           : !m_session.ledgerPath().isEmpty()    ? &m_session.ledger()
+                           : m_job.ledger                         ? &*m_job.ledger
+                                                                  : nullptr;
+    if (!ledger)
+        return;
+    const QByteArray json = ledger->toJson();
+    std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
+    std::fflush(stdout);
 }
 
 void DumpSession::printSummary(const TransferSummary& summary) {
     const int kept = summary.resumedRecords + summary.blocksWritten;
-    QString line = QStringLiteral("Summary: %1 of %2 blocks written to %3")
-                       .arg(QString::number(summary.blocksWritten), QString::number(summary.count),
-                            summary.dumpPath);
+    const bool intoMemory = m_job.mode == CliOptions::Mode::Verify;
+    QString line = intoMemory ? QStringLiteral("Summary: %1 of %2 blocks read again")
+                                    .arg(m_blocksDone)
+                                    .arg(summary.count)
+                              : QStringLiteral("Summary: %1 of %2 blocks written to %3")
+                                    .arg(QString::number(summary.blocksWritten),
+                                         QString::number(summary.count), summary.dumpPath);
     if (summary.resumedRecords > 0)
         line += QStringLiteral(" after the %1 records kept from before (%2 of %3 in the file)")
                     .arg(summary.resumedRecords)
@@ -262,7 +432,7 @@ void DumpSession::printSummary(const TransferSummary& summary) {
     const double secs = m_transferMs / 1000.0;
     line += QStringLiteral("; %1 s").arg(secs, 0, 'f', secs < 10.0 ? 2 : 1);
     if (m_transferMs > 0)
-        line += QStringLiteral(", %1 KB/s").arg(summary.blocksWritten / secs, 0, 'f', 1);
+        line += QStringLiteral(", %1 KB/s").arg(m_blocksDone / secs, 0, 'f', 1);
     m_console.printLine(line);
 
     const QString outcome = outcomeText(summary);
@@ -279,6 +449,8 @@ QString DumpSession::outcomeText(const TransferSummary& summary) const {
     case ExitComplete:
         return {};
     case ExitIncomplete: {
+        if (m_job.mode != CliOptions::Mode::Dump)
+            return {}; // a verification or a repair says what it found on its own
         QStringList what;
         if (!summary.totalMatched())
             what.append(QStringLiteral("the loader's total did not match"));

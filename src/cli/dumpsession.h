@@ -8,6 +8,7 @@
 #include "progressdisplay.h"
 #include "qtcommcontrol.h"
 #include "transfersummary.h"
+#include "wiretrace.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -36,8 +37,8 @@ public:
     // OperatorSide
     void appendLog(const QString& piece) override;
     void appendLogLine(const QString& text) override;
-    QString startBlockText() const override { return m_job.firstBlockText; }
-    QString blockCountText() const override { return m_job.blockCountText; }
+    QString startBlockText() const override { return pass().firstBlockText; }
+    QString blockCountText() const override { return pass().blockCountText; }
     QString folderText() const override { return m_job.folderText; }
     QString fileNameText() const override { return m_job.fileName; }
     void setProgress(const QString& caption) override;
@@ -51,6 +52,13 @@ Q_SIGNALS:
 private:
     enum class StopReason { None, Timeout, Interrupted };
 
+    const DumpJob::Pass& pass() const { return m_job.passes.at(m_pass); }
+    // Arms the port for the current pass. False, with the reason printed, when it cannot open.
+    bool armPass();
+    void nextPass();
+    void compareWithFile();
+    void printModeResult();
+    void printLedger();
     void onTransferStarted();
     void onBlockRequested(int index, int count);
     void onBlockReceived(int index, int count);
@@ -70,8 +78,12 @@ private:
     Console& m_console;
     LogPrinter m_log;
     ProgressDisplay m_progress;
+    WireTrace m_trace;
     QtCommControl m_port;
     PortSession m_session;
+    int m_pass = 0;
+    QString m_portName;
+    QList<int> m_differingBlocks; // what a verification found
     QTimer m_watchdog;
     QElapsedTimer m_transferClock;
     qint64 m_transferMs = 0;

@@ -45,10 +45,13 @@ int main(int argc, char* argv[]) {
         console.printLine(QStringLiteral("error: ") + job.problem);
         return ExitPortOrFile;
     }
-    if (job.alreadyComplete) {
-        console.printLine(QStringLiteral("%1 already holds all %2 records; nothing to do.")
-                              .arg(job.dumpPath(), QString::number(job.requestedCount)));
-        return ExitComplete;
+    if (job.settledStatus) {
+        console.printLine(job.settledText);
+        if (options.json && job.ledger) {
+            const QByteArray json = job.ledger->toJson();
+            std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
+        }
+        return *job.settledStatus;
     }
 
     SignalWatcher signalWatcher;

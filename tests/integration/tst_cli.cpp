@@ -4,9 +4,13 @@
 #include "qtcommcontrol.h"
 #include "recordingwindow.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRadioButton>
@@ -31,6 +35,7 @@ constexpr int RunTimeoutMs = 30000;
 struct CliRun {
     int status = -1;
     QString errors;
+    QByteArray output; // standard output
 };
 
 // Runs decodump-cli (or a copy of it) to its end, with its standard error captured (not a
@@ -52,12 +57,23 @@ CliRun runCli(const QStringList& arguments, const QString& workingDirectory = {}
     }
     run.status = process.exitCode();
     run.errors = QString::fromUtf8(process.readAllStandardError());
+    run.output = process.readAllStandardOutput();
     return run;
 }
 
 QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+QJsonObject ledgerOf(const QString& dumpPath) {
+    return QJsonDocument::fromJson(readFile(dumpPath + QStringLiteral(".json"))).object();
 }
 
 QByteArray withoutBreakIns(QByteArray bytes) {
@@ -112,7 +128,10 @@ private Q_SLOTS:
     void sameBytesAsWindow();
     void resumeAfterLostDevice_data();
     void resumeAfterLostDevice();
-    void resumeOfCompleteFile();
+    void resume_data();
+    void resume();
+    void verifyAndRepair();
+    void traceReplays();
     void signalKeepsRecords_data();
     void signalKeepsRecords();
     void closedOutputsDoNotStopADump();
@@ -121,6 +140,8 @@ private Q_SLOTS:
 
 private:
     QByteArray m_image;
+    QByteArray m_completeDump; // blocks 2000 to 2015 as decodump-cli dumped them
+    QByteArray m_completeLedger;
 };
 
 void TestCli::initTestCase() {
@@ -130,6 +151,17 @@ void TestCli::initTestCase() {
         QSKIP("decodump-cli is not built");
     m_image = LoaderSimProcess::imageForSeed(Seed);
     QCOMPARE(m_image.size(), 2048 * BlockSize);
+
+    LoaderSimProcess sim;
+    QVERIFY(sim.start({"--seed", QString::number(Seed)}));
+    QTemporaryDir out;
+    QVERIFY(out.isValid());
+    const QString dumpPath = out.filePath(QStringLiteral("dump.bin"));
+    const CliRun run =
+        runCli({"--port", sim.devicePath(), "--start", "2000", "--count", "16", "-o", dumpPath});
+    QVERIFY2(run.status == 0, qPrintable(run.errors));
+    m_completeDump = readFile(dumpPath);
+    m_completeLedger = readFile(dumpPath + QStringLiteral(".json"));
 }
 
 void TestCli::run_data() {
@@ -137,87 +169,94 @@ void TestCli::run_data() {
     QTest::addColumn<QStringList>("cliArguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("messages");
-    QTest::addColumn<int>("records"); // records that must be in the dump; -1: no dump checked
+    QTest::addColumn<int>("records");    // records that must be in the dump; -1: no dump checked
+    QTest::addColumn<QString>("ledger"); // the outcome its ledger records; empty: no ledger
 
     const QStringList range{"--port", "%DEV%", "--start", "2000", "--count", "16", "-o", "%OUT%"};
     QTest::newRow("complete, ack") << QStringList{"--mode", "ack"} << range << 0
                                    << QStringList{"FIN DE LA DESCARGA", "Descarga finalizada.",
                                                   "Summary: 16 of 16 blocks written", "(match)"}
-                                   << Count;
+                                   << Count << QString("complete");
     QTest::newRow("complete, response files")
         << QStringList{"--mode", "respfile", "--resp-line", "2000"} << range << 0
-        << QStringList{"Solicitando firmware...", "Summary: 16 of 16 blocks written"} << Count;
+        << QStringList{"Solicitando firmware...", "Summary: 16 of 16 blocks written"} << Count
+        << QString("complete");
     QTest::newRow("complete, COM1")
         << QStringList{"--mode", "ack"}
         << QStringList{"--port", "COM1", "--start", "2000", "--count", "16", "-o", "%OUT%"} << 0
-        << QStringList{"En espera COM1 (/dev/", "Summary: 16 of 16 blocks written"} << Count;
+        << QStringList{"En espera COM1 (/dev/", "Summary: 16 of 16 blocks written"} << Count
+        << QString("complete");
     QTest::newRow("complete, quiet")
         << QStringList{"--mode", "ack"} << range + QStringList{"--quiet"} << 0
-        << QStringList{"Summary: 16 of 16 blocks written"} << Count;
+        << QStringList{"Summary: 16 of 16 blocks written"} << Count << QString("complete");
     QTest::newRow("bad option") << QStringList{} << QStringList{"--bogus"} << 2
-                                << QStringList{"Unknown option 'bogus'", "--help"} << -1;
+                                << QStringList{"Unknown option 'bogus'", "--help"} << -1
+                                << QString();
     QTest::newRow("no port") << QStringList{} << QStringList{"--start", "1", "--count", "1"} << 2
-                             << QStringList{"--port DEVICE is required"} << -1;
+                             << QStringList{"--port DEVICE is required"} << -1 << QString();
     QTest::newRow("count of 0") << QStringList{}
                                 << QStringList{"--port", "/dev/null", "--count", "0000"} << 2
-                                << QStringList{"--count takes a number of blocks"} << -1;
+                                << QStringList{"--count takes a number of blocks"} << -1
+                                << QString();
     QTest::newRow("preset and range")
         << QStringList{} << QStringList{"--port", "/dev/null", "--preset", "bl64", "--count", "4"}
-        << 2 << QStringList{"--preset cannot be combined"} << -1;
+        << 2 << QStringList{"--preset cannot be combined"} << -1 << QString();
     QTest::newRow("unknown preset")
         << QStringList{} << QStringList{"--port", "/dev/null", "--preset", "bl32"} << 2
-        << QStringList{"unknown preset 'bl32'"} << -1;
+        << QStringList{"unknown preset 'bl32'"} << -1 << QString();
     QTest::newRow("missing device")
         << QStringList{} << QStringList{"--port", "/nonexistent", "-o", "%OUT%"} << 3
-        << QStringList{"cannot open /nonexistent", "/nonexistent does not exist"} << -1;
+        << QStringList{"cannot open /nonexistent", "/nonexistent does not exist"} << -1
+        << QString();
     QTest::newRow("missing output folder")
         << QStringList{} << QStringList{"--port", "/dev/null", "-o", "%OUT%.d/none/d.bin"} << 3
-        << QStringList{"the output folder", "none does not exist"} << -1;
+        << QStringList{"the output folder", "none does not exist"} << -1 << QString();
     QTest::newRow("unwritable output folder")
         << QStringList{} << QStringList{"--port", "/dev/null", "-o", "%RO%/d.bin"} << 3
-        << QStringList{"cannot write the dump file", "/d.bin: "} << -1;
+        << QStringList{"cannot write the dump file", "/d.bin: "} << -1 << QString();
     QTest::newRow("output is a device")
         << QStringList{} << QStringList{"--port", "/dev/null", "-o", "/dev/null"} << 3
-        << QStringList{"cannot write the dump file /dev/null: it is a device"} << -1;
+        << QStringList{"cannot write the dump file /dev/null: it is a device"} << -1 << QString();
     QTest::newRow("output is a pipe")
         << QStringList{} << QStringList{"--port", "/dev/null", "-o", "%OUT%"} << 3
-        << QStringList{"cannot write the dump file %OUT%: it is a pipe"} << -1;
+        << QStringList{"cannot write the dump file %OUT%: it is a pipe"} << -1 << QString();
     QTest::newRow("output is the parent folder")
         << QStringList{} << QStringList{"--port", "/dev/null", "-o", "%OUT%/.."} << 3
-        << QStringList{"cannot write the dump file %OUTDIR%: it is a folder"} << -1;
+        << QStringList{"cannot write the dump file %OUTDIR%: it is a folder"} << -1 << QString();
     QTest::newRow("option given twice")
         << QStringList{}
         << QStringList{"--port", "/dev/null", "--preset", "bl64", "--preset", "bl128"} << 2
-        << QStringList{"--preset is given more than once"} << -1;
+        << QStringList{"--preset is given more than once"} << -1 << QString();
     QTest::newRow("option where a value belongs")
         << QStringList{} << QStringList{"-p", "--preset", "bl64"} << 2
-        << QStringList{"--port needs a value"} << -1;
+        << QStringList{"--port needs a value"} << -1 << QString();
     QTest::newRow("responses names a file")
         << QStringList{} << QStringList{"--port", "/dev/null", "--responses", "/dev/null"} << 2
-        << QStringList{"--responses /dev/null is not a folder"} << -1;
+        << QStringList{"--responses /dev/null is not a folder"} << -1 << QString();
     QTest::newRow("COM beyond the mapped four")
         << QStringList{} << QStringList{"--port", "COM5"} << 2
-        << QStringList{"--port COM5: only COM1 to COM4 are mapped"} << -1;
+        << QStringList{"--port COM5: only COM1 to COM4 are mapped"} << -1 << QString();
     QTest::newRow("wrong total") << QStringList{"--fault-wrong-total"} << range << 1
                                  << QStringList{"El total no coincide", "(MISMATCH)",
                                                 "the loader's total did not match"}
-                                 << Count;
+                                 << Count << QString("total_mismatch");
     QTest::newRow("bad sum") << QStringList{"--fault-bad-sum", "3"} << range << 1
                              << QStringList{"CRC No Ok!!!", "1 with a bad sum (block 2002)",
                                             "block 2002 failed its sum"}
-                             << Count;
+                             << Count << QString("bad_sums");
     QTest::newRow("device lost") << QStringList{"--fault-vanish", "5"} << range << 4
                                  << QStringList{"went away", "Summary: 5 of 16 blocks written",
                                                 "keeps 5 of 16 records"}
-                                 << 5;
+                                 << 5 << QString("device_lost");
     QTest::newRow("short frame, timeout")
         << QStringList{"--fault-short", "5"} << range + QStringList{"--timeout", "1"} << 4
         << QStringList{"timeout: waited 1 s for block 5 of 16 (block number 2004)",
                        "Puerto COM cerrado.", "keeps 4 of 16 records"}
-        << 4;
+        << 4 << QString("timeout");
     QTest::newRow("silent loader, timeout")
         << QStringList{"--silent"} << range + QStringList{"--timeout", "1"} << 4
-        << QStringList{"waited 1 s for the loader to start", "nothing was written"} << 0;
+        << QStringList{"waited 1 s for the loader to start", "nothing was written"} << 0
+        << QString();
 }
 
 void TestCli::run() {
@@ -226,6 +265,7 @@ void TestCli::run() {
     QFETCH(int, status);
     QFETCH(QStringList, messages);
     QFETCH(int, records);
+    QFETCH(QString, ledger);
 
     LoaderSimProcess sim;
     if (!simArguments.isEmpty())
@@ -260,6 +300,18 @@ void TestCli::run() {
     const QByteArray dump = readFile(dumpPath);
     QCOMPARE(dump.size(), records * BlockSize);
     QVERIFY(dump == m_image.mid(FirstBlock * BlockSize, dump.size()));
+    // The ledger beside it says how the dump ended and vouches for exactly this file.
+    QCOMPARE(QFileInfo::exists(dumpPath + QStringLiteral(".json")), !ledger.isEmpty());
+    if (ledger.isEmpty())
+        return;
+    const QJsonObject written = ledgerOf(dumpPath);
+    QCOMPARE(written.value(QStringLiteral("outcome")).toString(), ledger);
+    QCOMPARE(written.value(QStringLiteral("records")).toInt(), records);
+    QCOMPARE(
+        written.value(QStringLiteral("sha256")).toString(),
+        QString::fromLatin1(QCryptographicHash::hash(dump, QCryptographicHash::Sha256).toHex()));
+    QCOMPARE(written.value(QStringLiteral("bad_blocks")).toArray().size(),
+             ledger == u"bad_sums" ? 1 : 0);
 }
 
 void TestCli::sameBytesAsWindow_data() {
@@ -365,22 +417,141 @@ void TestCli::resumeAfterLostDevice() {
     QVERIFY(!asked.contains(QStringLiteral("REQUEST_1024DOWN:%1\r").arg(first - 1).toLatin1()));
 }
 
-void TestCli::resumeOfCompleteFile() {
+// What --resume refuses, and what it finds left to do in a complete file: the port is never
+// opened (the device does not even exist), and the file and its ledger stay as they were.
+void TestCli::resume_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("range");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+    const QStringList whole{"--start", "2000", "--count", "16"};
+    QTest::newRow("complete") << "none" << whole << 0 << "already holds all 16 records";
+    QTest::newRow("total never checked")
+        << "no total" << whole << 1 << "records complete, total never checked: use --verify";
+    QTest::newRow("no ledger") << "no ledger" << whole << 3 << "it has no ledger";
+    QTest::newRow("ledger for another range")
+        << "none" << QStringList{"--start", "2004", "--count", "12"} << 3
+        << "its ledger is for blocks 2000 to 2015, not blocks 2004 to 2015";
+    QTest::newRow("file longer than the range")
+        << "longer" << whole << 3 << "more than the 16 blocks of its range";
+    QTest::newRow("record changed") << "record" << whole << 3 << "record 3 (block 2003) differs";
+    QTest::newRow("ledger not JSON") << "not json" << whole << 3 << "dump.bin.json";
+    QTest::newRow("unknown format") << "format" << whole << 3 << "format";
+}
+
+void TestCli::resume() {
+    QFETCH(QString, change);
+    QFETCH(QStringList, range);
+    QFETCH(int, status);
+    QFETCH(QString, message);
     QTemporaryDir out;
     QVERIFY(out.isValid());
     const QString dumpPath = out.filePath(QStringLiteral("dump.bin"));
-    QFile file(dumpPath);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(m_image.mid(FirstBlock * BlockSize, Count * BlockSize)),
-             qint64(Count) * BlockSize);
-    file.close();
+    QByteArray dump = m_completeDump;
+    QJsonObject ledger = QJsonDocument::fromJson(m_completeLedger).object();
+    QByteArray ledgerBytes = m_completeLedger;
+    if (change == u"no total") {
+        QJsonArray runs = ledger.value(QStringLiteral("runs")).toArray();
+        QJsonObject run = runs.at(0).toObject();
+        run.insert(QStringLiteral("total"), QJsonValue::Null);
+        runs.replace(0, run);
+        ledger.insert(QStringLiteral("runs"), runs);
+        ledger.insert(QStringLiteral("total"), QJsonValue::Null);
+        ledgerBytes = QJsonDocument(ledger).toJson();
+    } else if (change == u"format") {
+        ledger.insert(QStringLiteral("format"), 2);
+        ledgerBytes = QJsonDocument(ledger).toJson();
+    } else if (change == u"not json") {
+        ledgerBytes = "{\"format\": 1,";
+    } else if (change == u"longer") {
+        dump += QByteArray(BlockSize, '\0');
+    } else if (change == u"record") {
+        dump[3 * BlockSize + 7] = static_cast<char>(dump.at(3 * BlockSize + 7) ^ 0x01);
+    }
+    QVERIFY(writeFile(dumpPath, dump));
+    if (change != u"no ledger")
+        QVERIFY(writeFile(dumpPath + QStringLiteral(".json"), ledgerBytes));
 
-    // The port is never opened: the device does not even exist.
-    const CliRun run = runCli(
-        {"--port", "/nonexistent", "--start", "2000", "--count", "16", "-o", dumpPath, "--resume"});
-    QVERIFY2(run.status == 0, qPrintable(run.errors));
-    QVERIFY2(run.errors.contains(QStringLiteral("already holds all 16 records")),
-             qPrintable(run.errors));
+    const CliRun run =
+        runCli(QStringList{"--port", "/nonexistent", "-o", dumpPath, "--resume"} + range);
+    QVERIFY2(run.status == status, qPrintable(run.errors));
+    QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
+    QCOMPARE(readFile(dumpPath), dump);
+    if (change != u"no ledger")
+        QCOMPARE(readFile(dumpPath + QStringLiteral(".json")), ledgerBytes);
+}
+
+// A block read wrong under a good-looking sum, found by a verification against the flash,
+// read again alone by a repair, and the file then verified identical; against another flash it
+// differs.
+void TestCli::verifyAndRepair() {
+    QTemporaryDir out;
+    QVERIFY(out.isValid());
+    const QString dumpPath = out.filePath(QStringLiteral("dump.bin"));
+    const auto against = [&](const QStringList& simArguments, const QStringList& cliArguments) {
+        LoaderSimProcess sim;
+        if (!sim.start(simArguments))
+            return CliRun{};
+        return runCli(QStringList{"--port", sim.devicePath()} + cliArguments);
+    };
+    const QStringList seed{"--seed", QString::number(Seed)};
+    const CliRun dumped = against(seed + QStringList{"--fault-corrupt", "6"},
+                                  {"--start", "2000", "--count", "16", "-o", dumpPath});
+    QVERIFY2(dumped.status == 1, qPrintable(dumped.errors));
+    QCOMPARE(ledgerOf(dumpPath).value(QStringLiteral("bad_blocks")).toArray(), QJsonArray{2005});
+
+    const CliRun differs = against(seed, {"--verify", dumpPath});
+    QVERIFY2(differs.status == 1, qPrintable(differs.errors));
+    QVERIFY2(differs.errors.contains(QStringLiteral("differing blocks 2005")),
+             qPrintable(differs.errors));
+    QCOMPARE(ledgerOf(dumpPath)
+                 .value(QStringLiteral("verified"))
+                 .toObject()
+                 .value(QStringLiteral("differing_blocks")),
+             QJsonArray{2005});
+
+    LoaderSimProcess repairSim;
+    const QString record = repairSim.scratchPath(QStringLiteral("repair.rec"));
+    QVERIFY(repairSim.start(seed + QStringList{"--record", record}));
+    const CliRun repaired = runCli({"--port", repairSim.devicePath(), "--repair", dumpPath});
+    QVERIFY2(repaired.status == 0, qPrintable(repaired.errors));
+    QVERIFY(withoutBreakIns(readFile(record)).contains("REQUEST_1024DOWN:2005\r"));
+    QVERIFY(!withoutBreakIns(readFile(record)).contains("REQUEST_1024DOWN:2004\r"));
+    QCOMPARE(readFile(dumpPath), m_image.mid(FirstBlock * BlockSize, Count * BlockSize));
+    QCOMPARE(ledgerOf(dumpPath).value(QStringLiteral("outcome")).toString(),
+             QStringLiteral("complete"));
+
+    const CliRun identical = against(seed, {"--verify", dumpPath, "--json"});
+    QVERIFY2(identical.status == 0, qPrintable(identical.errors));
+    QVERIFY2(identical.errors.contains(QStringLiteral(": identical")),
+             qPrintable(identical.errors));
+    QCOMPARE(QJsonDocument::fromJson(identical.output).object(), ledgerOf(dumpPath));
+    const CliRun other = against({"--seed", QString::number(Seed + 1)}, {"--verify", dumpPath});
+    QCOMPARE(other.status, 1);
+}
+
+// A wire trace of a dump, played back by loader-sim, reproduces the dump.
+void TestCli::traceReplays() {
+    QTemporaryDir out;
+    QVERIFY(out.isValid());
+    const QString trace = out.filePath(QStringLiteral("dump.trace"));
+    const QStringList range{"--start", "2000", "--count", "16", "-o"};
+    {
+        LoaderSimProcess sim;
+        QVERIFY(sim.start(
+            {"--seed", QString::number(Seed), "--mode", "respfile", "--resp-line", "2000"}));
+        const CliRun traced = runCli(QStringList{"--port", sim.devicePath(), "--trace", trace} +
+                                     range + QStringList{out.filePath(QStringLiteral("a.bin"))});
+        QVERIFY2(traced.status == 0, qPrintable(traced.errors));
+    }
+    LoaderSimProcess replay;
+    QVERIFY(replay.start({"--replay", trace}));
+    const CliRun replayed = runCli(QStringList{"--port", replay.devicePath()} + range +
+                                   QStringList{out.filePath(QStringLiteral("b.bin"))});
+    QVERIFY2(replayed.status == 0, qPrintable(replayed.errors));
+    QCOMPARE(replay.waitForExit(), 0);
+    QCOMPARE(readFile(out.filePath(QStringLiteral("b.bin"))),
+             m_image.mid(FirstBlock * BlockSize, Count * BlockSize));
 }
 
 void TestCli::signalKeepsRecords_data() {
