@@ -64,14 +64,15 @@ QString trimSpaces(const QString& text) {
 }
 
 // Whole numbers as plain digits; fractions (and wholes too large for 64 bits) in the shortest
-// decimal form with the user's decimal separator and no grouping.
+// decimal form with the user's decimal separator, ASCII digits and "-", and no grouping. (Qt's
+// locale formatting would also bring in the locale's own digits and minus sign, such as Arabic
+// digits or U+2212.)
 QString sizeText(double value) {
     constexpr double int64Limit = 9223372036854775808.0; // 2^63
     if (value == std::trunc(value) && std::fabs(value) < int64Limit)
         return QString::number(static_cast<qint64>(value));
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    return locale.toString(value, 'f', QLocale::FloatingPointShortest);
+    return QString::number(value, 'f', QLocale::FloatingPointShortest)
+        .replace(u'.', QLocale().decimalPoint());
 }
 
 QMessageBox::Icon boxIcon(MessageIcon icon) {

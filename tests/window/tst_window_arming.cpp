@@ -1,6 +1,7 @@
 #include "fakecommcontrol.h"
 #include "portlist.h"
 #include "recordingwindow.h"
+#include "testlocale.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -32,6 +33,8 @@ private Q_SLOTS:
     void fileNameCheck_data();
     void fileNameCheck();
     void countCheckComesFirst();
+    void loaderAsksForRange_data();
+    void loaderAsksForRange();
     void failedOpen();
     void arming_data();
     void arming();
@@ -76,6 +79,7 @@ void verifyDisarmed(RecordingWindow& window, FakeCommControl& port) {
 } // namespace
 
 void TestWindowArming::initTestCase() {
+    verifyTestLocale();
     QVERIFY(m_dir.isValid());
     QFile file(m_dir.filePath(QStringLiteral("existing.bin")));
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -233,6 +237,34 @@ void TestWindowArming::countCheckComesFirst() {
     QCOMPARE(window.messages[0].text, CountMessage);
     QCOMPARE(window.Txt_Path->text(), m_dir.path() + "/missing");
     QCOMPARE(window.logText(), LogAfterOneDisarm);
+}
+
+void TestWindowArming::loaderAsksForRange_data() {
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("count");
+    QTest::addColumn<QByteArray>("answers");
+    QTest::newRow("digits") << "1984"
+                            << "64" << QByteArray("19840064");
+    QTest::newRow("fractions round to even") << "7.5"
+                                             << "2.5" << QByteArray("00080002");
+    QTest::newRow("comma ends the number") << "7,5"
+                                           << "3,5" << QByteArray("00070003");
+}
+
+void TestWindowArming::loaderAsksForRange() {
+    QFETCH(QString, first);
+    QFETCH(QString, count);
+    QFETCH(QByteArray, answers);
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.Opt_Descargar[4]->click();
+    window.Txt_Start_Block->setText(first);
+    window.Txt_Blocks->setText(count);
+    window.Txt_Path->setText(m_dir.path());
+    window.Com_Puerto->setCurrentIndex(1);
+    QVERIFY(port.PortOpen());
+    port.push("REQDATA_START_BLOCK\nREQDATA_BLOCK\n");
+    QCOMPARE(port.sent(), answers);
 }
 
 void TestWindowArming::failedOpen() {
