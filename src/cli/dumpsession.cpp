@@ -30,7 +30,7 @@ DumpSession::DumpSession(const CliOptions& options, const DumpJob& job, Console&
                          QObject* parent)
     : QObject(parent), m_options(options), m_job(job), m_console(console),
       m_log([this](const QString& line) { m_console.printLine(line); }), m_progress(console),
-      m_session(m_port, *this) {
+      m_session(m_port, *this, this) {
     m_session.dialogue().setResponsesFolder(m_job.responsesFolder);
     m_session.dialogue().setResumeRecords(m_job.resumedRecords);
     m_watchdog.setSingleShot(true);

@@ -93,6 +93,11 @@ void QtCommControl::writeDevice(const QByteArray& bytes) {
         data += written;
         left -= written;
     }
+    // QSerialPort only queues what it is given and writes it once the event loop comes back to
+    // the port, which in the window is after any pending paint and layout work: a request would
+    // wait behind the repaint of the log and progress caption. Handed to the device at once
+    // instead, as far as it takes it without blocking; the rest still goes from the event loop.
+    m_port.flush();
 }
 
 void QtCommControl::receive() {
