@@ -175,8 +175,10 @@ void Principal_Deco::createControls() {
     connect(Com_Puerto, &QComboBox::currentIndexChanged, this, &Principal_Deco::Com_Puerto_Click);
     connect(Com_Puerto, &PortList::aboutToShowPopup, this, &Principal_Deco::refreshPortTooltips);
     connect(Opt_Descargar, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked)
-            Opt_Descargar_Click(id);
+        if (!checked)
+            return;
+        makeTabStop(id);
+        Opt_Descargar_Click(id);
     });
     connect(Txt_Blocks, &QLineEdit::textChanged, this, &Principal_Deco::Txt_Blocks_Change);
 }
@@ -215,6 +217,14 @@ void Principal_Deco::arrangeTabOrder() {
         QWidget::setTabOrder(order.at(i - 1), order.at(i));
 }
 
+void Principal_Deco::makeTabStop(int preset) {
+    // The presets are one stop in the tab order, on the selected one; the arrow keys move
+    // between them. (Qt would stop at whichever had the focus last, at first the top one.)
+    for (QAbstractButton* option : Opt_Descargar->buttons())
+        option->setFocusPolicy(Opt_Descargar->id(option) == preset ? Qt::StrongFocus
+                                                                   : Qt::ClickFocus);
+}
+
 void Principal_Deco::Form_Load() {
     // Installed, the program's folder is read-only: dumps go to the user's own folder, which
     // is made here so that the default passes the folder check.
@@ -235,6 +245,9 @@ void Principal_Deco::Form_Load() {
 
     Com_Puerto->setCurrentIndex(NoPort);
     Opt_Descargar->button(DefaultPresetIndex)->setChecked(true);
+    // The first key the operator presses goes to the port list; a Space on the exit button
+    // would end the program.
+    Com_Puerto->setFocus();
 }
 
 void Principal_Deco::Form_Unload() {

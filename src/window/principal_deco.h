@@ -67,6 +67,7 @@ protected:
 private:
     void createControls();
     void arrangeTabOrder();
+    void makeTabStop(int preset);
     void fitCaptions();
     // Checks the entries and opens the selected port. False when a check refused them: the
     // selection is then back at "(ninguno)" and the caller's run ends.

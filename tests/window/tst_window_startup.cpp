@@ -4,6 +4,7 @@
 #include "recordingwindow.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <ctime>
 
@@ -32,6 +34,10 @@ private Q_SLOTS:
     void captionsFit_data();
     void captionsFit();
     void tabOrder();
+    void tabEntersPresetsOnSelected_data();
+    void tabEntersPresetsOnSelected();
+    void strayInputChangesNothing_data();
+    void strayInputChangesNothing();
     void blockBoxesTakeFourCharacters_data();
     void blockBoxesTakeFourCharacters();
     void logAppendIsLinear();
@@ -43,6 +49,9 @@ namespace {
 QString defaultFolder() {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/Descarga");
 }
+
+// What an operator may do by mistake right after start-up.
+enum class StrayInput { WheelDown, WheelUp, SpaceAtStart };
 
 QWidget* control(RecordingWindow& window, const QString& name) {
     if (name.startsWith(QStringLiteral("Opt_Descargar")))
@@ -67,6 +76,8 @@ QString shownText(QWidget* widget) {
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(StrayInput)
 
 void TestWindowStartup::controls_data() {
     QTest::addColumn<QString>("name");
@@ -215,18 +226,10 @@ void TestWindowStartup::captionsFit() {
 void TestWindowStartup::tabOrder() {
     FakeCommControl port;
     RecordingWindow window(port);
-    const QList<QWidget*> expected{window.Text1,
-                                   window.Com_Puerto,
-                                   window.Opt_Descargar[0],
-                                   window.Opt_Descargar[1],
-                                   window.Opt_Descargar[2],
-                                   window.Opt_Descargar[3],
-                                   window.Opt_Descargar[4],
-                                   window.Txt_Start_Block,
-                                   window.Txt_Blocks,
-                                   window.Txt_Path,
-                                   window.Txt_Filename,
-                                   window.Cmd_Salir};
+    // The presets are one stop, on the selected one.
+    const QList<QWidget*> expected{
+        window.Text1,      window.Com_Puerto, window.Opt_Descargar[2], window.Txt_Start_Block,
+        window.Txt_Blocks, window.Txt_Path,   window.Txt_Filename,     window.Cmd_Salir};
     QList<QWidget*> chain;
     QWidget* widget = window.Text1;
     do {
@@ -235,6 +238,70 @@ void TestWindowStartup::tabOrder() {
         widget = widget->nextInFocusChain();
     } while (widget != window.Text1 && chain.size() <= expected.size());
     QCOMPARE(chain, expected);
+}
+
+void TestWindowStartup::tabEntersPresetsOnSelected_data() {
+    QTest::addColumn<int>("preset");
+    QTest::addColumn<QString>("next"); // where the next Tab goes
+    for (int preset = 0; preset < 4; ++preset)
+        QTest::addRow("preset %d", preset) << preset << QStringLiteral("Txt_Path");
+    QTest::newRow("free preset") << 4 << QStringLiteral("Txt_Start_Block");
+}
+
+void TestWindowStartup::tabEntersPresetsOnSelected() {
+    QFETCH(int, preset);
+    QFETCH(QString, next);
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    window.Opt_Descargar.at(preset)->setChecked(true);
+    window.Com_Puerto->setFocus();
+    QTest::keyClick(window.Com_Puerto, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), window.Opt_Descargar.at(preset));
+    QTest::keyClick(window.Opt_Descargar.at(preset), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), next);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget(), window.Opt_Descargar.at(preset));
+}
+
+void TestWindowStartup::strayInputChangesNothing_data() {
+    QTest::addColumn<StrayInput>("input");
+    QTest::newRow("wheel notch down over the port list") << StrayInput::WheelDown;
+    QTest::newRow("wheel notch up over the port list") << StrayInput::WheelUp;
+    QTest::newRow("Space at start-up") << StrayInput::SpaceAtStart;
+}
+
+void TestWindowStartup::strayInputChangesNothing() {
+    QFETCH(StrayInput, input);
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+
+    switch (input) {
+    case StrayInput::WheelDown:
+    case StrayInput::WheelUp: {
+        const QPointF inside(window.Com_Puerto->rect().center());
+        const QPoint notch(0, input == StrayInput::WheelDown ? -120 : 120);
+        QWheelEvent wheel(inside, window.Com_Puerto->mapToGlobal(inside), QPoint(), notch,
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(window.Com_Puerto, &wheel);
+        break;
+    }
+    case StrayInput::SpaceAtStart:
+        // To whichever control has the focus, as the keyboard would.
+        QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Space);
+        window.Com_Puerto->hidePopup();
+        break;
+    }
+
+    QCOMPARE(window.Com_Puerto->currentIndex(), 0);
+    QCOMPARE(window.logText(), QStringLiteral("Puerto COM cerrado.\r\n"));
+    QVERIFY(window.isVisible());
+    QVERIFY(!port.PortOpen());
+    QVERIFY(window.messages.isEmpty());
+    QCOMPARE(QApplication::focusWidget(), window.Com_Puerto);
 }
 
 void TestWindowStartup::blockBoxesTakeFourCharacters_data() {
