@@ -282,8 +282,9 @@ bool Principal_Deco::armSelectedPort(int port) {
     const QString folder = trimSpaces(Txt_Path->text());
     if (folder.isEmpty() || !QFileInfo::exists(folder))
         return refuse(QStringLiteral("Debe indicar una ruta válida para el archivo."));
-    if (!Txt_Path->text().endsWith(QDir::separator()))
-        Txt_Path->setText(Txt_Path->text() + QDir::separator());
+    // The folder checked is the folder the dump goes to: the spaces around it are dropped (the
+    // operator's platform drops trailing spaces from folder names too), and the box shows it.
+    Txt_Path->setText(folder.endsWith(QDir::separator()) ? folder : folder + QDir::separator());
 
     if (trimSpaces(Txt_Filename->text()).isEmpty())
         return refuse(QStringLiteral("Debe indicar un nombre de archivo válido."));

@@ -130,8 +130,9 @@ void TestWindowArming::folderCheck_data() {
     const QString dir = m_dir.path();
     QTest::newRow("existing folder") << dir << dir + "/";
     QTest::newRow("ends in separator") << dir + "/" << dir + "/";
-    QTest::newRow("trailing spaces") << dir + "  " << dir + "  /";
-    QTest::newRow("leading spaces") << "  " + dir << "  " + dir + "/";
+    QTest::newRow("trailing spaces") << dir + "  " << dir + "/";
+    QTest::newRow("leading spaces") << "  " + dir << dir + "/";
+    QTest::newRow("spaces after the separator") << dir + "/   " << dir + "/";
     QTest::newRow("existing file") << dir + "/existing.bin" << dir + "/existing.bin/";
     QTest::newRow("missing folder") << dir + "/missing"
                                     << "";
