@@ -3,6 +3,8 @@
 #include "commcontrol.h"
 #include "console.h"
 #include "exitstatus.h"
+#include "plural.h"
+#include "portfailuretext.h"
 #include "signalwatcher.h"
 
 #include <QStringList>
@@ -20,6 +22,12 @@ QString blockList(const QList<int>& blocks) {
     return numbers.join(QStringLiteral(", "));
 }
 
+// "block 7" or "blocks 7 to 9".
+QString blockRange(int first, int last) {
+    return first == last ? QStringLiteral("block %1").arg(first)
+                         : QStringLiteral("blocks %1 to %2").arg(first).arg(last);
+}
+
 QString seconds(int ms) {
     return QString::number(ms / 1000.0, 'g', 4) + QStringLiteral(" s");
 }
@@ -31,6 +39,7 @@ DumpSession::DumpSession(const CliOptions& options, const DumpJob& job, Console&
     : QObject(parent), m_options(options), m_job(job), m_console(console),
       m_log([this](const QString& line) { m_console.printLine(line); }), m_progress(console),
       m_session(m_port, *this, this) {
+    m_port.setFailureWording(&cliPortFailureText);
     m_session.dialogue().setResponsesFolder(m_job.responsesFolder);
     m_session.dialogue().setResumeRecords(m_job.resumedRecords);
     m_watchdog.setSingleShot(true);
@@ -59,24 +68,21 @@ bool DumpSession::start() {
                 ? QStringLiteral(" (a partial record of %1 bytes was cut)").arg(m_job.cutBytes)
                 : QString();
         // All at once: a path may itself hold a %.
-        appendLogLine(
-            QStringLiteral("Resuming %1: it holds %2 of %3 records%4; asking for blocks %5 "
-                           "to %6")
-                .arg(m_job.dumpPath(), QString::number(m_job.resumedRecords),
-                     QString::number(m_job.requestedCount), cut,
-                     QString::number(m_job.requestedFirst + m_job.resumedRecords),
-                     QString::number(last)));
+        appendLogLine(QStringLiteral("Resuming %1: it holds %2 of %3%4; asking for %5")
+                          .arg(m_job.dumpPath(), QString::number(m_job.resumedRecords),
+                               counted(m_job.requestedCount, QStringLiteral("record")), cut,
+                               blockRange(m_job.requestedFirst + m_job.resumedRecords, last)));
     } else {
-        appendLogLine(QStringLiteral("Reading blocks %1 to %2 (%3 blocks) into %4")
-                          .arg(QString::number(m_job.requestedFirst), QString::number(last),
-                               QString::number(m_job.requestedCount), m_job.dumpPath()));
+        appendLogLine(QStringLiteral("Reading %1 (%2) into %3")
+                          .arg(blockRange(m_job.requestedFirst, last),
+                               counted(m_job.requestedCount, QStringLiteral("block")),
+                               m_job.dumpPath()));
     }
 
     const QString device = m_port.deviceName();
-    const QString portName =
-        commPort > 0 ? QStringLiteral("COM%1 (%2)").arg(commPort).arg(device) : device;
-    if (const std::optional<QString> failure = m_session.arm(portName)) {
-        printProblem(QStringLiteral("error: cannot open %1\r\n%2").arg(m_options.port, *failure));
+    m_portName = commPort > 0 ? QStringLiteral("COM%1 (%2)").arg(commPort).arg(device) : device;
+    if (const std::optional<QString> failure = m_session.arm(m_portName)) {
+        printProblem(QStringLiteral("error: cannot open %1: %2").arg(m_portName, *failure));
         return false;
     }
     if (m_options.startTimeoutMs)
@@ -123,7 +129,9 @@ void DumpSession::onBlockRequested(int index, int count) {
     restartWatchdog();
 }
 
-void DumpSession::onBlockReceived(int index, int count) {
+void DumpSession::onBlockReceived(int index, int count, bool sumOk) {
+    if (!sumOk)
+        reportBadSum(index);
     m_blocksDone = index;
     m_transferMs = m_transferClock.elapsed();
     m_progress.blockDone(index);
@@ -133,12 +141,30 @@ void DumpSession::onBlockReceived(int index, int count) {
 }
 
 void DumpSession::showMessage(const QString& text, MessageIcon icon) {
-    if (icon == MessageIcon::Critical)
-        stopProgress(); // the dialogue ends here; the last progress stays above the message
-    const QString prefix = icon == MessageIcon::Critical      ? QStringLiteral("error: ")
-                           : icon == MessageIcon::Exclamation ? QStringLiteral("warning: ")
-                                                              : QString();
-    printProblem(prefix + text);
+    // The dialogue's "CRC No Ok!!!" and its end messages speak to the window's operator; the
+    // command line says the same in its own words, with every sum in one base: each bad sum as
+    // its block comes in, the end in the summary.
+    if (icon != MessageIcon::Critical)
+        return;
+    stopProgress(); // the dialogue ends here; the last progress stays above the message
+    // Once the port was lost, the dialogue's message is the report of that loss.
+    const std::optional<PortFailure>& failure = m_port.lastFailure();
+    if (failure && failure->lost()) {
+        printProblem(QStringLiteral("error: lost the connection to %1: %2")
+                         .arg(m_portName, cliPortFailureText(*failure)));
+        return;
+    }
+    printProblem(QStringLiteral("error: ") + text);
+}
+
+void DumpSession::reportBadSum(int index) {
+    const Dialogue::State& state = m_session.dialogue().state();
+    int sum = 0;
+    for (const quint8 byte : state.Bloque)
+        sum += byte;
+    printProblem(QStringLiteral("warning: block %1: sum %2, expected %3")
+                     .arg(m_job.requestedFirst + m_job.resumedRecords + index - 1)
+                     .arg(hexByte(sum % 256), hexByte(state.Suma_Bloque)));
 }
 
 void DumpSession::printProblem(const QString& text) {
@@ -233,12 +259,12 @@ void DumpSession::conclude() {
 
 void DumpSession::printSummary(const TransferSummary& summary) {
     const int kept = summary.resumedRecords + summary.blocksWritten;
-    QString line = QStringLiteral("Summary: %1 of %2 blocks written to %3")
-                       .arg(QString::number(summary.blocksWritten), QString::number(summary.count),
-                            summary.dumpPath);
+    QString line = QStringLiteral("Summary: %1 of %2 written to %3")
+                       .arg(QString::number(summary.blocksWritten),
+                            counted(summary.count, QStringLiteral("block")), summary.dumpPath);
     if (summary.resumedRecords > 0)
-        line += QStringLiteral(" after the %1 records kept from before (%2 of %3 in the file)")
-                    .arg(summary.resumedRecords)
+        line += QStringLiteral(" after the %1 kept from before (%2 of %3 in the file)")
+                    .arg(counted(summary.resumedRecords, QStringLiteral("record")))
                     .arg(kept)
                     .arg(m_job.requestedCount);
     line += QStringLiteral(", ");
@@ -272,9 +298,9 @@ void DumpSession::printSummary(const TransferSummary& summary) {
 
 QString DumpSession::outcomeText(const TransferSummary& summary) const {
     const int kept = summary.resumedRecords + summary.blocksWritten;
-    const QString keeps =
-        QStringLiteral("%1 keeps %2 of %3 records; --resume asks for the rest")
-            .arg(summary.dumpPath, QString::number(kept), QString::number(m_job.requestedCount));
+    const QString keeps = QStringLiteral("%1 keeps %2 of %3; --resume asks for the rest")
+                              .arg(summary.dumpPath, QString::number(kept),
+                                   counted(m_job.requestedCount, QStringLiteral("record")));
     switch (*m_exitStatus) {
     case ExitComplete:
         return {};

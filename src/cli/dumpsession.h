@@ -53,7 +53,9 @@ private:
 
     void onTransferStarted();
     void onBlockRequested(int index, int count);
-    void onBlockReceived(int index, int count);
+    void onBlockReceived(int index, int count, bool sumOk);
+    // The block's sum and the loader's, from the dialogue's state as the block left it.
+    void reportBadSum(int index);
     void onDialogueEnded(const TransferSummary& summary);
     void printProblem(const QString& text);
     void stopProgress();
@@ -72,6 +74,7 @@ private:
     ProgressDisplay m_progress;
     QtCommControl m_port;
     PortSession m_session;
+    QString m_portName; // as the messages name it: the device, or "COM1 (/dev/ttyS0)"
     QTimer m_watchdog;
     QElapsedTimer m_transferClock;
     qint64 m_transferMs = 0;

@@ -3,6 +3,7 @@
 #include "dumpjob.h"
 #include "dumpsession.h"
 #include "exitstatus.h"
+#include "plural.h"
 #include "portlisting.h"
 #include "signalwatcher.h"
 
@@ -44,8 +45,9 @@ int main(int argc, char* argv[]) {
         return ExitPortOrFile;
     }
     if (job.alreadyComplete) {
-        console.printLine(QStringLiteral("%1 already holds all %2 records; nothing to do.")
-                              .arg(job.dumpPath(), QString::number(job.requestedCount)));
+        console.printLine(
+            QStringLiteral("%1 already holds the %2 asked for; nothing to do.")
+                .arg(job.dumpPath(), counted(job.requestedCount, QStringLiteral("record"))));
         return ExitComplete;
     }
 

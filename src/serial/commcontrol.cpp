@@ -13,6 +13,7 @@ void CommControl::setPortOpen(bool open) {
         clearInput();
         openDevice();
         m_open = true;
+        m_lastFailure.reset();
         qCDebug(lcPort) << "opened" << deviceName();
         return;
     }
@@ -86,6 +87,23 @@ void CommControl::lose(const QString& description) {
     m_commEvent = comEvDeviceLost;
     Q_EMIT deviceLost(description);
     Q_EMIT closed();
+}
+
+void CommControl::lose(const PortFailure& failure) {
+    if (!m_open)
+        return;
+    m_lastFailure = failure;
+    lose(describe(failure));
+}
+
+void CommControl::refuseOpen(const PortFailure& failure) {
+    m_lastFailure = failure;
+    qCDebug(lcPort) << "cannot open:" << failure.technicalText();
+    throw PortOpenError(failure, describe(failure));
+}
+
+QString CommControl::describe(const PortFailure& failure) const {
+    return m_wording ? m_wording(failure) : failure.technicalText();
 }
 
 void CommControl::clearInput() {

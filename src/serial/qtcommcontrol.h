@@ -13,8 +13,6 @@ public:
     explicit QtCommControl(QObject* parent = nullptr);
 
     QString deviceName() const override;
-    // When not empty, this device is opened instead of the one CommPort stands for.
-    void setDevicePath(const QString& path) { m_devicePath = path; }
 
 protected:
     void openDevice() override;
@@ -24,12 +22,10 @@ protected:
 private:
     void receive();
     void handleError(QSerialPort::SerialPortError error);
-    void checkDevice(const QString& path) const;
-    QString openFailure(const QString& path) const;
-    QString portLabel() const;
+    void checkDevice(const QString& path);
+    PortFailure openFailure(const QString& path) const;
     QString targetPath() const;
 
     QSerialPort m_port;
     QString m_openDevice;
-    QString m_devicePath;
 };

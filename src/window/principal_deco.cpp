@@ -3,6 +3,7 @@
 #include "commcontrol.h"
 #include "dumppresets.h"
 #include "numeric.h"
+#include "portfailuretext.h"
 #include "portlist.h"
 #include "portnaming.h"
 #include "programfolders.h"
@@ -91,6 +92,7 @@ QMessageBox::Icon boxIcon(MessageIcon icon) {
 
 Principal_Deco::Principal_Deco(CommControl& port, QWidget* parent)
     : QWidget(parent), Serie1(port), m_session(port, *this, this) {
+    Serie1.setFailureWording(&windowPortFailureText);
     createControls();
     Form_Load();
 }

@@ -1,5 +1,6 @@
 #include "fakecommcontrol.h"
 #include "portlist.h"
+#include "qtcommcontrol.h"
 #include "recordingwindow.h"
 #include "testlocale.h"
 
@@ -36,6 +37,8 @@ private Q_SLOTS:
     void loaderAsksForRange_data();
     void loaderAsksForRange();
     void failedOpen();
+    void openFailureOfDevice_data();
+    void openFailureOfDevice();
     void arming_data();
     void arming();
     void operatorPicksPort();
@@ -292,6 +295,36 @@ void TestWindowArming::failedOpen() {
     window.Com_Puerto->setCurrentIndex(2);
     QVERIFY(port.PortOpen());
     QCOMPARE(window.messages.size(), 1);
+}
+
+void TestWindowArming::openFailureOfDevice_data() {
+    QTest::addColumn<QString>("device"); // %DIR% stands for a scratch folder
+    QTest::addColumn<QString>("reason"); // the start of what the message says after the header
+    QTest::newRow("missing") << "/nonexistent/ttyS9"
+                             << "El dispositivo /nonexistent/ttyS9 no existe. Conecte el "
+                                "adaptador serie o elija otro puerto.";
+    QTest::newRow("not a serial port") << "%DIR%/existing.bin"
+                                       << "El sistema no deja usar %DIR%/existing.bin como puerto "
+                                          "serie (";
+}
+
+void TestWindowArming::openFailureOfDevice() {
+    QFETCH(QString, device);
+    QFETCH(QString, reason);
+    device.replace(QStringLiteral("%DIR%"), m_dir.path());
+    reason.replace(QStringLiteral("%DIR%"), m_dir.path());
+    qputenv("DECODUMP_COM2", QFile::encodeName(device));
+    QtCommControl port;
+    RecordingWindow window(port);
+    window.Txt_Path->setText(m_dir.path());
+    window.Com_Puerto->setCurrentIndex(2);
+    qunsetenv("DECODUMP_COM2");
+    QCOMPARE(window.messages.size(), 1);
+    const QString header = QStringLiteral("No se puede abrir el COM2\r\n\r\n");
+    QVERIFY2(window.messages[0].text.startsWith(header + reason),
+             qPrintable(window.messages[0].text));
+    QVERIFY(!port.PortOpen());
+    QCOMPARE(window.Com_Puerto->currentIndex(), 0);
 }
 
 void TestWindowArming::arming_data() {
