@@ -77,12 +77,15 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({QStringLiteral("V"), QStringLiteral("version")},
                                      QStringLiteral("Show the version and exit."));
-    const QCommandLineOption listPorts(QStringLiteral("list-ports"),
-                                       QStringLiteral("List the serial devices found and exit."));
+    const QCommandLineOption listPorts(
+        QStringLiteral("list-ports"),
+        QStringLiteral("List the serial devices found (with a USB adapter's latency timer) and "
+                       "where COM1 to COM4 point, then exit."));
     const QCommandLineOption port(
         {QStringLiteral("p"), QStringLiteral("port")},
-        QStringLiteral("Serial device to talk to the loader on (a path such as /dev/ttyUSB0, or "
-                       "COM1 to COM4 as the window maps them)."),
+        QStringLiteral("Serial device to talk to the loader on: a name as --list-ports shows it "
+                       "(ttyUSB0; COM7 on Windows), a path such as /dev/ttyUSB0, or COM1 to COM4 "
+                       "as the window maps them."),
         QStringLiteral("DEVICE"));
     const QCommandLineOption preset(
         QStringLiteral("preset"),

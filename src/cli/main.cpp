@@ -6,6 +6,7 @@
 #include "plural.h"
 #include "portlisting.h"
 #include "signalwatcher.h"
+#include "systemportenumerator.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -29,7 +30,7 @@ int main(int argc, char* argv[]) {
             << '\n';
         return ExitComplete;
     case CliOptions::Action::ListPorts:
-        PortListing::print(out);
+        PortListing::print(out, SystemPortEnumerator());
         return ExitComplete;
     case CliOptions::Action::UsageError:
         console.printLine(

@@ -14,3 +14,16 @@ bool deviceExists(const QString&) {
 bool mayReadAndWrite(const QString&) {
     return true;
 }
+
+QString canonicalDevice(const QString& path) {
+    return path.toUpper();
+}
+
+std::optional<int> latencyTimerMs(const QString&) {
+    return std::nullopt;
+}
+
+LowLatency requestLowLatency(const QSerialPort&) {
+    // The FTDI driver for Windows keeps its latency timer in the device's advanced settings.
+    return LowLatency::NotSupported;
+}

@@ -1,6 +1,6 @@
 #include "qtcommcontrol.h"
 
-#include "deviceaccess.h"
+#include "portlog.h"
 #include "portnaming.h"
 
 namespace {
@@ -37,6 +37,13 @@ void QtCommControl::openDevice() {
     // A pseudo-terminal has no modem lines; failing to set them is not an open failure.
     m_port.setDataTerminalReady(true);
     m_port.setRequestToSend(false);
+    // A USB adapter otherwise holds back the tail of each frame until its latency timer fires
+    // (16 ms on FTDI chips). Drivers without the setting (pseudo-terminals) are left as they are.
+    m_lowLatency = requestLowLatency(m_port);
+    qCDebug(lcPort) << "low-latency mode:"
+                    << (m_lowLatency == LowLatency::Set       ? "on"
+                        : m_lowLatency == LowLatency::Refused ? "refused by the driver"
+                                                              : "not supported");
 }
 
 void QtCommControl::closeDevice() {

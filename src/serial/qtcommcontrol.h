@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commcontrol.h"
+#include "deviceaccess.h"
 
 #include <QSerialPort>
 
@@ -13,6 +14,8 @@ public:
     explicit QtCommControl(QObject* parent = nullptr);
 
     QString deviceName() const override;
+    // What the driver said to low-latency mode at the last opening.
+    LowLatency lowLatency() const { return m_lowLatency; }
 
 protected:
     void openDevice() override;
@@ -28,4 +31,5 @@ private:
 
     QSerialPort m_port;
     QString m_openDevice;
+    LowLatency m_lowLatency = LowLatency::NotSupported;
 };

@@ -1,12 +1,14 @@
 #include "principal_deco.h"
 
 #include "commcontrol.h"
+#include "deviceaccess.h"
 #include "dumppresets.h"
 #include "numeric.h"
 #include "portfailuretext.h"
 #include "portlist.h"
 #include "portnaming.h"
 #include "programfolders.h"
+#include "systemportenumerator.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -17,6 +19,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -36,6 +39,10 @@ namespace {
 
 constexpr int BlockBoxMaxLength = 4;
 constexpr int NoPort = 0;
+// The devices the system reports follow COM1 to COM4.
+constexpr int FirstDeviceEntry = ComPortCount + 1;
+// A device entry's name (ttyUSB0) beside its system location (the entry's data).
+constexpr int DeviceNameRole = Qt::UserRole + 1;
 constexpr int MinimumPixelSize = 9;
 // Laying out a paragraph of the log widget costs its whole length, so a run of markers that
 // grows by one insertion per turn would cost the square of its length: once the last paragraph
@@ -90,8 +97,10 @@ QMessageBox::Icon boxIcon(MessageIcon icon) {
 
 } // namespace
 
-Principal_Deco::Principal_Deco(CommControl& port, QWidget* parent)
-    : QWidget(parent), Serie1(port), m_session(port, *this, this) {
+Principal_Deco::Principal_Deco(CommControl& port, const PortEnumerator* ports, QWidget* parent)
+    : QWidget(parent), Serie1(port),
+      m_systemPorts(ports ? nullptr : std::make_unique<SystemPortEnumerator>()),
+      m_ports(ports ? ports : m_systemPorts.get()), m_session(port, *this, this) {
     Serie1.setFailureWording(&windowPortFailureText);
     createControls();
     Form_Load();
@@ -175,7 +184,7 @@ void Principal_Deco::createControls() {
     connect(m_logFlush, &QTimer::timeout, this, &Principal_Deco::flushLogToWidget);
     connect(Cmd_Salir, &QPushButton::clicked, this, &Principal_Deco::Cmd_Salir_Click);
     connect(Com_Puerto, &QComboBox::currentIndexChanged, this, &Principal_Deco::Com_Puerto_Click);
-    connect(Com_Puerto, &PortList::aboutToShowPopup, this, &Principal_Deco::refreshPortTooltips);
+    connect(Com_Puerto, &PortList::aboutToShowPopup, this, &Principal_Deco::refreshPortList);
     connect(Opt_Descargar, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (!checked)
             return;
@@ -242,8 +251,8 @@ void Principal_Deco::Form_Load() {
         for (int port = 1; port <= ComPortCount; ++port)
             Com_Puerto->addItem(QStringLiteral("COM") + QString::number(port));
         Com_Puerto->setCurrentIndex(-1);
+        refreshPortList();
     }
-    refreshPortTooltips();
 
     Com_Puerto->setCurrentIndex(NoPort);
     Opt_Descargar->button(DefaultPresetIndex)->setChecked(true);
@@ -291,11 +300,18 @@ bool Principal_Deco::armSelectedPort(int port) {
     if (trimSpaces(Txt_Filename->text()).isEmpty())
         return refuse(QStringLiteral("Debe indicar un nombre de archivo válido."));
 
-    Serie1.setCommPort(port);
-    const std::optional<QString> openFailure =
-        m_session.arm(QStringLiteral("COM") + QString::number(Serie1.CommPort()));
+    // COMn by its number; a device the system reported by its own location and name.
+    QString portName = QStringLiteral("COM") + QString::number(port);
+    if (port < FirstDeviceEntry) {
+        Serie1.setDevicePath({});
+        Serie1.setCommPort(port);
+    } else {
+        Serie1.setDevicePath(Com_Puerto->itemData(port).toString());
+        portName = Com_Puerto->itemData(port, DeviceNameRole).toString();
+    }
+    const std::optional<QString> openFailure = m_session.arm(portName);
     if (openFailure) {
-        showMessage(QStringLiteral("No se puede abrir el COM") + QString::number(port) +
+        showMessage(QStringLiteral("No se puede abrir el ") + portName +
                         QStringLiteral("\r\n\r\n") + *openFailure,
                     MessageIcon::Critical);
         Com_Puerto->setCurrentIndex(NoPort);
@@ -333,9 +349,35 @@ void Principal_Deco::Txt_Blocks_Change() {
                         QStringLiteral(" Kb)"));
 }
 
-void Principal_Deco::refreshPortTooltips() {
-    for (int port = 1; port <= ComPortCount; ++port)
-        Com_Puerto->setItemData(port, deviceForCommPort(port), Qt::ToolTipRole);
+void Principal_Deco::refreshPortList() {
+    QStringList behindComEntries;
+    for (int port = 1; port <= ComPortCount; ++port) {
+        const QString device = deviceForCommPort(port);
+        Com_Puerto->setItemData(port, device, Qt::ToolTipRole);
+        behindComEntries.append(canonicalDevice(systemLocation(device)));
+    }
+    // A device entry in use stays as it is (the list is locked while a port is armed anyway).
+    if (Com_Puerto->currentIndex() >= FirstDeviceEntry)
+        return;
+    // Rebuilding the entries after the selection leaves the selection alone: nothing is armed.
+    const QSignalBlocker quiet(Com_Puerto);
+    while (Com_Puerto->count() > FirstDeviceEntry)
+        Com_Puerto->removeItem(Com_Puerto->count() - 1);
+    for (const SerialDevice& device : m_ports->devices()) {
+        if (behindComEntries.contains(canonicalDevice(device.systemLocation)))
+            continue;
+        const QString shown = device.description.isEmpty()
+                                  ? device.name
+                                  : device.name + QStringLiteral(" — ") + device.description;
+        Com_Puerto->addItem(shown, device.systemLocation);
+        const int entry = Com_Puerto->count() - 1;
+        Com_Puerto->setItemData(entry, device.name, DeviceNameRole);
+        Com_Puerto->setItemData(entry, device.systemLocation, Qt::ToolTipRole);
+    }
+    // The open list is as wide as its longest entry; the closed box keeps its size.
+    Com_Puerto->view()->setMinimumWidth(
+        Com_Puerto->view()->sizeHintForColumn(0) +
+        Com_Puerto->view()->verticalScrollBar()->sizeHint().width());
 }
 
 void Principal_Deco::setResponsesFolder(const QString& folder) {

@@ -13,7 +13,9 @@
 #include <memory>
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -75,6 +77,8 @@ private Q_SLOTS:
     void openFailureIsExplained_data();
     void openFailureIsExplained();
     void vanishedDeviceIsReportedOnceAndLeavesTheProcessIdle();
+    void lowLatencyRequested_data();
+    void lowLatencyRequested();
 
 private:
     void sendFromDevice(const QByteArray& bytes);
@@ -468,6 +472,83 @@ void TestCommControlPty::vanishedDeviceIsReportedOnceAndLeavesTheProcessIdle() {
                   qPrintable(QStringLiteral("%1 s of CPU in 1 s of waiting").arg(used)));
     QCOMPARE(lost.count(), 1);
     QCOMPARE(closed.count(), 1);
+}
+
+namespace {
+
+// A serial device of this machine whose driver answers TIOCGSERIAL, and its flags; none when
+// there is none or it cannot be opened.
+std::optional<std::pair<QString, int>> serialDriverDevice() {
+    const QStringList candidates =
+        QDir(QStringLiteral("/dev"))
+            .entryList({"ttyUSB*", "ttyACM*", "ttyS*"}, QDir::System, QDir::Name);
+    for (const QString& name : candidates) {
+        const QByteArray path = QFile::encodeName(QStringLiteral("/dev/") + name);
+        const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        serial_struct settings{};
+        const bool answers = ::ioctl(fd, TIOCGSERIAL, &settings) == 0;
+        ::close(fd);
+        if (answers)
+            return std::pair{QFile::decodeName(path), settings.flags};
+    }
+    return std::nullopt;
+}
+
+// Puts the driver's flags back as the test found them.
+void restoreFlags(const QString& device, int flags) {
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    serial_struct settings{};
+    if (fd >= 0 && ::ioctl(fd, TIOCGSERIAL, &settings) == 0) {
+        settings.flags = flags;
+        ::ioctl(fd, TIOCSSERIAL, &settings);
+    }
+    if (fd >= 0)
+        ::close(fd);
+}
+
+} // namespace
+
+void TestCommControlPty::lowLatencyRequested_data() {
+    QTest::addColumn<bool>("pseudoTerminal");
+    QTest::newRow("pseudo-terminal: no such setting, opens all the same") << true;
+    QTest::newRow("serial driver: asked for") << false;
+}
+
+void TestCommControlPty::lowLatencyRequested() {
+    QFETCH(bool, pseudoTerminal);
+    QString device = m_slavePath;
+    int flagsBefore = 0;
+    if (!pseudoTerminal) {
+        const auto found = serialDriverDevice();
+        if (!found)
+            QSKIP("no serial device here answers TIOCGSERIAL");
+        std::tie(device, flagsBefore) = *found;
+    }
+    QtCommControl port;
+    port.setDevicePath(device);
+    port.setPortOpen(true);
+    QVERIFY(port.PortOpen());
+    if (pseudoTerminal) {
+        QCOMPARE(port.lowLatency(), LowLatency::NotSupported);
+        port.setOutput("still a working line");
+        QTRY_COMPARE(m_fromPort, QByteArray("still a working line"));
+        return;
+    }
+    const LowLatency answer = port.lowLatency();
+    serial_struct now{};
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const bool read = fd >= 0 && ::ioctl(fd, TIOCGSERIAL, &now) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    port.setPortOpen(false);
+    restoreFlags(device, flagsBefore);
+    qInfo("%s: low-latency mode %s", qPrintable(device),
+          answer == LowLatency::Set ? "on" : "refused by the driver");
+    QVERIFY(answer != LowLatency::NotSupported);
+    QVERIFY(read);
+    QCOMPARE(bool(now.flags & ASYNC_LOW_LATENCY), answer == LowLatency::Set);
 }
 
 QTEST_GUILESS_MAIN(TestCommControlPty)

@@ -1,4 +1,5 @@
 #include "fakecommcontrol.h"
+#include "fakeportenumerator.h"
 #include "portlist.h"
 #include "qtcommcontrol.h"
 #include "recordingwindow.h"
@@ -298,45 +299,63 @@ void TestWindowArming::failedOpen() {
 }
 
 void TestWindowArming::openFailureOfDevice_data() {
-    QTest::addColumn<QString>("device"); // %DIR% stands for a scratch folder
-    QTest::addColumn<QString>("reason"); // the start of what the message says after the header
-    QTest::newRow("missing") << "/nonexistent/ttyS9"
-                             << "El dispositivo /nonexistent/ttyS9 no existe. Conecte el "
-                                "adaptador serie o elija otro puerto.";
-    QTest::newRow("not a serial port") << "%DIR%/existing.bin"
-                                       << "El sistema no deja usar %DIR%/existing.bin como puerto "
-                                          "serie (";
+    QTest::addColumn<QString>("device");  // %DIR% stands for a scratch folder
+    QTest::addColumn<int>("entry");       // COM2, or the device listed after COM4
+    QTest::addColumn<QString>("message"); // how it starts
+    QTest::newRow("missing") << "/nonexistent/ttyS9" << 2
+                             << "No se puede abrir el COM2\r\n\r\nEl dispositivo "
+                                "/nonexistent/ttyS9 no existe. Conecte el adaptador serie o "
+                                "elija otro puerto.";
+    QTest::newRow("not a serial port")
+        << "%DIR%/existing.bin" << 2
+        << "No se puede abrir el COM2\r\n\r\nEl sistema no deja usar %DIR%/existing.bin como "
+           "puerto serie (";
+    QTest::newRow("a listed device gone")
+        << "/nonexistent/ttyUSB9" << 5
+        << "No se puede abrir el ttyUSB9\r\n\r\nEl dispositivo /nonexistent/ttyUSB9 no existe.";
 }
 
 void TestWindowArming::openFailureOfDevice() {
     QFETCH(QString, device);
-    QFETCH(QString, reason);
+    QFETCH(int, entry);
+    QFETCH(QString, message);
     device.replace(QStringLiteral("%DIR%"), m_dir.path());
-    reason.replace(QStringLiteral("%DIR%"), m_dir.path());
-    qputenv("DECODUMP_COM2", QFile::encodeName(device));
+    message.replace(QStringLiteral("%DIR%"), m_dir.path());
     QtCommControl port;
-    RecordingWindow window(port);
+    FakePortEnumerator devices;
+    if (entry == 2)
+        qputenv("DECODUMP_COM2", QFile::encodeName(device));
+    else
+        devices.present = {{"ttyUSB9", device, {}, {}, {}, {}, {}}};
+    RecordingWindow window(port, &devices);
     window.Txt_Path->setText(m_dir.path());
-    window.Com_Puerto->setCurrentIndex(2);
+    window.Com_Puerto->setCurrentIndex(entry);
     qunsetenv("DECODUMP_COM2");
     QCOMPARE(window.messages.size(), 1);
-    const QString header = QStringLiteral("No se puede abrir el COM2\r\n\r\n");
-    QVERIFY2(window.messages[0].text.startsWith(header + reason),
-             qPrintable(window.messages[0].text));
+    QVERIFY2(window.messages[0].text.startsWith(message), qPrintable(window.messages[0].text));
     QVERIFY(!port.PortOpen());
     QCOMPARE(window.Com_Puerto->currentIndex(), 0);
 }
 
 void TestWindowArming::arming_data() {
     QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("devicePath"); // empty: the one COMn stands for
     for (int n = 1; n <= 4; ++n)
-        QTest::addRow("COM%d", n) << n;
+        QTest::addRow("COM%d", n) << n << QStringLiteral("COM%1").arg(n) << QString();
+    QTest::newRow("a device after COM4") << 6 << "ttyUSB1"
+                                         << "/dev/ttyUSB1";
 }
 
 void TestWindowArming::arming() {
     QFETCH(int, port);
+    QFETCH(QString, name);
+    QFETCH(QString, devicePath);
     FakeCommControl fake;
-    RecordingWindow window(fake);
+    FakePortEnumerator devices;
+    devices.present = {{"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", {}, {}, {}, {}},
+                       {"ttyUSB1", "/dev/ttyUSB1", {}, {}, {}, {}, {}}};
+    RecordingWindow window(fake, &devices);
     window.Txt_Path->setText(m_dir.path());
     const Dialogue::State& state = window.findChild<PortSession*>()->dialogue().state();
 
@@ -357,9 +376,11 @@ void TestWindowArming::arming() {
     window.Com_Puerto->setCurrentIndex(port);
     QCOMPARE(window.messages.size(), 1);
     QVERIFY(fake.PortOpen());
-    QCOMPARE(fake.CommPort(), port);
+    QCOMPARE(fake.devicePath(), devicePath);
+    if (devicePath.isEmpty())
+        QCOMPARE(fake.CommPort(), port);
     QVERIFY(window.logText().endsWith(
-        QStringLiteral("\r\nPuerto COM cerrado.\r\n\r\nEn espera COM%1\r\n").arg(port)));
+        QStringLiteral("\r\nPuerto COM cerrado.\r\n\r\nEn espera %1\r\n").arg(name)));
     QVERIFY(window.Timer1->isActive());
     QCOMPARE(state.Suma_Total, 0);
     QCOMPARE(fake.RThreshold(), 1);

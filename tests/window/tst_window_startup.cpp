@@ -1,4 +1,5 @@
 #include "fakecommcontrol.h"
+#include "fakeportenumerator.h"
 #include "portlist.h"
 #include "portnaming.h"
 #include "recordingwindow.h"
@@ -12,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -26,7 +28,9 @@ private Q_SLOTS:
     void controls_data();
     void controls();
     void logHoldsOneLine();
+    void portListEntries_data();
     void portListEntries();
+    void portListFollowsDevices();
     void portTooltipsNameDevices();
     void presetTwoSelected();
     void tickerStoppedAndPortClosed();
@@ -144,16 +148,78 @@ void TestWindowStartup::logHoldsOneLine() {
     QCOMPARE(window.Text1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
 }
 
+void TestWindowStartup::portListEntries_data() {
+    QTest::addColumn<QList<SerialDevice>>("devices");
+    QTest::addColumn<QString>("com1");      // $DECODUMP_COM1; %LINK% a link to the file %FILE%
+    QTest::addColumn<QStringList>("after"); // the entries after COM4
+    const SerialDevice ftdi{"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A10K",
+                            0x0403,    0x6001};
+    const SerialDevice acm{"ttyACM0", "/dev/ttyACM0", {}, {}, {}, {}, {}};
+    const SerialDevice linked{"ttyLINKED", "%FILE%", "Behind a link", {}, {}, {}, {}};
+    QTest::newRow("no devices") << QList<SerialDevice>{} << QString() << QStringList{};
+    QTest::newRow("adapters, with and without a description")
+        << QList<SerialDevice>{ftdi, acm} << QString()
+        << QStringList{"ttyUSB0 — FT232R USB UART", "ttyACM0"};
+    QTest::newRow("the device behind COM1 is not listed twice")
+        << QList<SerialDevice>{ftdi, acm} << "/dev/ttyUSB0" << QStringList{"ttyACM0"};
+    QTest::newRow("nor when COM1 names it through a link")
+        << QList<SerialDevice>{linked, acm} << "%LINK%" << QStringList{"ttyACM0"};
+}
+
 void TestWindowStartup::portListEntries() {
+    QFETCH(QList<SerialDevice>, devices);
+    QFETCH(QString, com1);
+    QFETCH(QStringList, after);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("device"));
+    const QString link = dir.filePath(QStringLiteral("link"));
+    QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+    QVERIFY(QFile::link(file, link));
+    for (SerialDevice& device : devices)
+        device.systemLocation.replace(QStringLiteral("%FILE%"), file);
+    qputenv("DECODUMP_COM1", com1.replace(QStringLiteral("%LINK%"), link).toLocal8Bit());
+
     FakeCommControl port;
-    RecordingWindow window(port);
-    const QStringList expected{"(ninguno)", "COM1", "COM2", "COM3", "COM4"};
+    FakePortEnumerator ports;
+    ports.present = devices;
+    RecordingWindow window(port, &ports);
+    qunsetenv("DECODUMP_COM1");
     QStringList entries;
     for (int i = 0; i < window.Com_Puerto->count(); ++i)
         entries << window.Com_Puerto->itemText(i);
-    QCOMPARE(entries, expected);
+    QCOMPARE(entries, QStringList({"(ninguno)", "COM1", "COM2", "COM3", "COM4"}) + after);
+    for (int i = 5; i < window.Com_Puerto->count(); ++i)
+        QVERIFY(window.Com_Puerto->itemData(i, Qt::ToolTipRole).toString().startsWith("/dev/"));
     QCOMPARE(window.Com_Puerto->currentIndex(), 0);
     QVERIFY(!window.Com_Puerto->isEditable());
+}
+
+// An adapter plugged in after start-up appears when the list opens; one pulled out goes. The
+// selection stays, and nothing is armed.
+void TestWindowStartup::portListFollowsDevices() {
+    FakeCommControl port;
+    FakePortEnumerator ports;
+    RecordingWindow window(port, &ports);
+    window.show();
+    QCOMPARE(window.Com_Puerto->count(), 5);
+
+    ports.present = {{"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", {}, {}, {}, {}},
+                     {"ttyUSB1", "/dev/ttyUSB1", "CP2102", {}, {}, {}, {}}};
+    window.Com_Puerto->showPopup();
+    window.Com_Puerto->hidePopup();
+    QCOMPARE(window.Com_Puerto->count(), 7);
+    QCOMPARE(window.Com_Puerto->itemText(6), QStringLiteral("ttyUSB1 — CP2102"));
+    QCOMPARE(window.Com_Puerto->itemData(6, Qt::ToolTipRole).toString(),
+             QStringLiteral("/dev/ttyUSB1"));
+
+    ports.present.removeFirst();
+    window.Com_Puerto->showPopup();
+    window.Com_Puerto->hidePopup();
+    QCOMPARE(window.Com_Puerto->count(), 6);
+    QCOMPARE(window.Com_Puerto->itemText(5), QStringLiteral("ttyUSB1 — CP2102"));
+    QCOMPARE(window.Com_Puerto->currentIndex(), 0);
+    QCOMPARE(window.logText(), QStringLiteral("Puerto COM cerrado.\r\n"));
+    QCOMPARE(port.openCount(), 0);
 }
 
 void TestWindowStartup::portTooltipsNameDevices() {
