@@ -16,7 +16,9 @@ bool mayReadAndWrite(const QString&) {
 }
 
 QString canonicalDevice(const QString& path) {
-    return path.toUpper();
+    // QSerialPortInfo reports \\.\COM5 where the operator writes com5.
+    const QString prefix = QStringLiteral("\\\\.\\");
+    return (path.startsWith(prefix) ? path.mid(prefix.size()) : path).toUpper();
 }
 
 std::optional<int> latencyTimerMs(const QString&) {
