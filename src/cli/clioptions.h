@@ -24,7 +24,7 @@ public:
     QString blockCountText;  // e.g. "0128"
     QString outputPath;      // as given, or the preset's file name in the current folder
     QString responsesFolder; // empty: the dialogue's default beside the program
-    // Limit on waiting for the loader to start a transfer: only when --timeout was given.
+    // Limit on waiting for the loader to start a transfer: only when --wait was given.
     std::optional<int> startTimeoutMs;
     // Limit on waiting for each frame and for the total byte.
     int frameTimeoutMs = DefaultTimeoutSeconds * 1000;

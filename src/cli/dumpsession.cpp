@@ -43,7 +43,13 @@ DumpSession::DumpSession(const CliOptions& options, const DumpJob& job, Console&
     m_session.dialogue().setResponsesFolder(m_job.responsesFolder);
     m_session.dialogue().setResumeRecords(m_job.resumedRecords);
     m_watchdog.setSingleShot(true);
+    // A coarse timer may fire 5 % early: "waited 6 s" would not be true.
+    m_watchdog.setTimerType(Qt::PreciseTimer);
     connect(&m_watchdog, &QTimer::timeout, this, &DumpSession::onWatchdog);
+    connect(&m_port, &CommControl::bytesArrived, &m_firstContact, &FirstContactWatch::received);
+    connect(&m_firstContact, &FirstContactWatch::nothingYet, this, &DumpSession::adviseNothingYet);
+    connect(&m_firstContact, &FirstContactWatch::notLoaderText, this,
+            &DumpSession::adviseNotLoaderText);
     connect(&m_session, &PortSession::transferStarted, this, &DumpSession::onTransferStarted);
     connect(&m_session, &PortSession::blockRequested, this, &DumpSession::onBlockRequested);
     connect(&m_session, &PortSession::blockReceived, this, &DumpSession::onBlockReceived);
@@ -85,9 +91,25 @@ bool DumpSession::start() {
         printProblem(QStringLiteral("error: cannot open %1: %2").arg(m_portName, *failure));
         return false;
     }
+    m_firstContact.start();
     if (m_options.startTimeoutMs)
         m_watchdog.start(*m_options.startTimeoutMs);
     return true;
+}
+
+void DumpSession::adviseNothingYet() {
+    printProblem(QStringLiteral("note: nothing has come from the loader in %1 s; check that the "
+                                "decoder has power, that the cable is connected, and that %2 is "
+                                "the device it is on (still waiting)")
+                     .arg(FirstContactWatch::SilenceMs / 1000)
+                     .arg(m_portName));
+}
+
+void DumpSession::adviseNotLoaderText() {
+    printProblem(QStringLiteral("note: what comes from %1 is not loader text: is it the "
+                                "decoder's port, and does it run at %2 baud? (still waiting)")
+                     .arg(m_portName)
+                     .arg(CommControl::BaudRate));
 }
 
 void DumpSession::interrupt(int signalNumber) {
@@ -116,6 +138,7 @@ void DumpSession::setProgress(const QString&) {
 }
 
 void DumpSession::onTransferStarted() {
+    m_firstContact.stop();
     m_transferStarted = true;
     m_blocksDone = 0;
     m_transferClock.start();
@@ -175,11 +198,13 @@ void DumpSession::printProblem(const QString& text) {
 }
 
 void DumpSession::selectNoPort() {
+    m_firstContact.stop();
     m_watchdog.stop();
     m_session.disarm();
 }
 
 void DumpSession::onDialogueEnded(const TransferSummary& summary) {
+    m_firstContact.stop();
     m_watchdog.stop();
     if (m_transferStarted && m_transferClock.isValid())
         m_transferMs = m_transferClock.elapsed();

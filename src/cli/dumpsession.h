@@ -2,6 +2,7 @@
 
 #include "clioptions.h"
 #include "dumpjob.h"
+#include "firstcontactwatch.h"
 #include "logprinter.h"
 #include "operatorside.h"
 #include "portsession.h"
@@ -58,6 +59,8 @@ private:
     void reportBadSum(int index);
     void onDialogueEnded(const TransferSummary& summary);
     void printProblem(const QString& text);
+    void adviseNothingYet();
+    void adviseNotLoaderText();
     void stopProgress();
     void restartWatchdog();
     void onWatchdog();
@@ -75,6 +78,7 @@ private:
     QtCommControl m_port;
     PortSession m_session;
     QString m_portName; // as the messages name it: the device, or "COM1 (/dev/ttyS0)"
+    FirstContactWatch m_firstContact;
     QTimer m_watchdog;
     QElapsedTimer m_transferClock;
     qint64 m_transferMs = 0;

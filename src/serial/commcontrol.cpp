@@ -52,6 +52,7 @@ void CommControl::deliver(const QByteArray& bytes) {
     qCDebug(lcPort) << "rx" << bytes.size() << "bytes:" << bytes.left(64).toHex(' ');
     m_rx.append(bytes);
     ++m_arrivals;
+    Q_EMIT bytesArrived(bytes);
     // A handler that lets the event loop run (a modal message box) may see more bytes arrive;
     // they are only buffered here and the outer run below raises their events in order.
     if (m_delivering)

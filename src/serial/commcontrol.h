@@ -80,6 +80,9 @@ Q_SIGNALS:
     void OnComm();
     // Raised after every arrival of bytes, whatever RThreshold is: the block transfer waits on it.
     void inputArrived();
+    // Each arrival as it came, before its receive events: for watching the line (the bytes are
+    // still to be taken with Input()).
+    void bytesArrived(const QByteArray& bytes);
     // The port went from open to closed, by setPortOpen(false) or because the device went away.
     void closed();
     // The device went away while open. Raised once, before closed(); the port is already closed

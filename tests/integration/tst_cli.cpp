@@ -151,6 +151,9 @@ void TestCli::run_data() {
     QTest::newRow("preset and range")
         << QStringList{} << QStringList{"--port", "/dev/null", "--preset", "bl64", "--count", "4"}
         << 2 << QStringList{"--preset cannot be combined"} << -1;
+    QTest::newRow("wait of 0") << QStringList{} << QStringList{"--port", "/dev/null", "--wait", "0"}
+                               << 2 << QStringList{"--wait takes a number of seconds above 0"}
+                               << -1;
     QTest::newRow("unknown preset")
         << QStringList{} << QStringList{"--port", "/dev/null", "--preset", "bl32"} << 2
         << QStringList{"unknown preset 'bl32'"} << -1;
@@ -181,8 +184,8 @@ void TestCli::run_data() {
         << QStringList{"timeout: waited 1 s for block 5 of 16 (block number 2004)",
                        "Puerto COM cerrado.", "keeps 4 of 16 records"}
         << 4;
-    QTest::newRow("silent loader, timeout")
-        << QStringList{"--silent"} << range + QStringList{"--timeout", "1"} << 4
+    QTest::newRow("silent loader, --wait")
+        << QStringList{"--silent"} << range + QStringList{"--wait", "1"} << 4
         << QStringList{"waited 1 s for the loader to start", "nothing was written"} << 0;
 }
 
