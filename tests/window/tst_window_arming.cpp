@@ -248,8 +248,6 @@ void TestWindowArming::loaderAsksForRange_data() {
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("count");
     QTest::addColumn<QByteArray>("answers");
-    QTest::newRow("digits") << "1984"
-                            << "64" << QByteArray("19840064");
     QTest::newRow("fractions round to even") << "7.5"
                                              << "2.5" << QByteArray("00080002");
     QTest::newRow("comma ends the number") << "7,5"
