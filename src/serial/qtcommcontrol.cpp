@@ -77,7 +77,9 @@ void QtCommControl::writeDevice(const QByteArray& bytes) {
     // the port, which in the window is after any pending paint and layout work: a request would
     // wait behind the repaint of the log and progress caption. Handed to the device at once
     // instead, as far as it takes it without blocking; the rest still goes from the event loop.
+    m_flushing = true;
     m_port.flush();
+    m_flushing = false;
 }
 
 void QtCommControl::receive() {
@@ -105,7 +107,16 @@ void QtCommControl::handleError(QSerialPort::SerialPortError error) {
     }
     // QSerialPort repeats these errors on every turn of the event loop until the port is
     // closed, so the first one closes it.
-    lose(PortFailure{kind, m_openDevice, m_port.errorString()});
+    const PortFailure failure{kind, m_openDevice, m_port.errorString()};
+    if (m_flushing) {
+        // Found by the flush inside setOutput(): reported once the caller is through, from the
+        // event loop as before writes were flushed at once, since the caller (the dialogue
+        // between two steps of a block) does not expect the port to close under it.
+        QMetaObject::invokeMethod(
+            this, [this, failure] { lose(failure); }, Qt::QueuedConnection);
+        return;
+    }
+    lose(failure);
 }
 
 void QtCommControl::checkDevice(const QString& path) {

@@ -32,4 +32,5 @@ private:
     QSerialPort m_port;
     QString m_openDevice;
     LowLatency m_lowLatency = LowLatency::NotSupported;
+    bool m_flushing = false;
 };
