@@ -10,6 +10,7 @@
 #include "programfolders.h"
 #include "systemportenumerator.h"
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -19,7 +20,6 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPlainTextEdit>
