@@ -1,23 +1,44 @@
 // Prints how fast a dump runs over a pseudo-terminal against loader-sim, and what it costs:
-//   (a) the whole 2048-block flash, unpaced: wall time, CPU time, MB/s;
-//   (b) 64 blocks paced at 115200 baud: wall time against the line-rate limit, CPU share.
+//   (a) the whole 2048-block flash, unpaced, through decodump-cli's session: wall, CPU, MB/s;
+//   (b) 64 blocks paced at 115200 baud through the window (offscreen, shown) and through
+//       decodump-cli's session, in turns: wall time against the line-rate limit, CPU share, and
+//       the medians of both side by side;
+//   (c) the break-in beat of both on a pseudo-terminal where nothing answers.
+#include "clioptions.h"
+#include "console.h"
+#include "dumpjob.h"
+#include "dumpsession.h"
 #include "eventwait.h"
-#include "fakeoperator.h"
 #include "loadersimprocess.h"
+#include "portlist.h"
 #include "portsession.h"
 #include "qtcommcontrol.h"
+#include "recordingwindow.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
-#include <QTimer>
 
+#include <fcntl.h>
+#include <pty.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <memory>
+#include <vector>
 
 namespace {
+
+constexpr int Baud = 115200;
+constexpr int PacedRounds = 3;
+constexpr int BeatIntervals = 10;
 
 double cpuSeconds() {
     rusage usage{};
@@ -26,88 +47,188 @@ double cpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-// Times the transfer itself: from its start to the end of the dialogue.
-struct Timing {
-    QElapsedTimer clock;
-    qint64 startNs = -1;
-    qint64 endNs = -1;
-    double startCpu = 0;
-    double endCpu = 0;
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
 
-    void started() {
-        startNs = clock.nsecsElapsed();
-        startCpu = cpuSeconds();
-    }
-    void ended() {
-        endNs = clock.nsecsElapsed();
-        endCpu = cpuSeconds();
-    }
-};
+// Where the command line's session prints: nowhere.
+int discarded() {
+    static const int fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    return fd;
+}
+
+QString responsesFolder() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/Respuestas");
+}
 
 struct Run {
     bool ok = false;
     double wall = 0;
     double cpu = 0;
-    qint64 toolBytes = 0;
 };
 
-Run dump(const QStringList& simArguments, const QString& first, const QString& count, int blocks) {
-    Run run;
-    LoaderSimProcess sim;
-    if (!sim.start(simArguments + QStringList{QStringLiteral("--quiet")})) {
-        std::fprintf(stderr, "loader-sim did not start\n");
-        return run;
+// Times one transfer through a port session: from its start to the end of the dialogue.
+class Stopwatch {
+public:
+    explicit Stopwatch(PortSession& session) {
+        QObject::connect(&session, &PortSession::transferStarted, &session, [this] {
+            m_clock.start();
+            m_startCpu = cpuSeconds();
+        });
+        QObject::connect(&session, &PortSession::dialogueEnded, &session,
+                         [this](const TransferSummary& summary) {
+                             m_run.wall = double(m_clock.nsecsElapsed()) / 1e9;
+                             m_run.cpu = cpuSeconds() - m_startCpu;
+                             m_run.ok = summary.clean();
+                             m_ended = true;
+                         });
     }
-    qputenv("DECODUMP_COM1", sim.devicePath().toLocal8Bit());
+    bool ended() const { return m_ended; }
+    Run run() const { return m_run; }
+
+private:
+    QElapsedTimer m_clock;
+    double m_startCpu = 0;
+    Run m_run;
+    bool m_ended = false;
+};
+
+CliOptions cliOptions(const QString& device, const QString& first, const QString& count,
+                      const QString& output) {
+    CliOptions options;
+    options.action = CliOptions::Action::Dump;
+    options.port = device;
+    options.firstBlockText = first;
+    options.blockCountText = count;
+    options.outputPath = output;
+    options.responsesFolder = responsesFolder();
+    options.quiet = true;
+    return options;
+}
+
+// decodump-cli's session, its terminal output thrown away.
+Run cliDump(const QString& device, const QString& first, const QString& count) {
+    QTemporaryDir dir;
+    const CliOptions options = cliOptions(device, first, count, dir.filePath("dump.bin"));
+    const DumpJob job = DumpJob::prepare(options);
+    Console console(discarded());
+    DumpSession session(options, job, console);
+    Stopwatch stopwatch(*session.findChild<PortSession*>());
+    if (!job.ok() || !session.start())
+        return {};
+    waitFor([&] { return stopwatch.ended(); }, 600000);
+    return stopwatch.run();
+}
+
+// The window, shown offscreen, as the operator drives it: the free preset, then COM1.
+Run windowDump(const QString& device, const QString& first, const QString& count) {
+    qputenv("DECODUMP_COM1", device.toLocal8Bit());
     QTemporaryDir dir;
     QtCommControl port;
-    FakeOperator op;
-    op.folder = dir.path() + QLatin1Char('/');
-    op.startBlock = first;
-    op.blockCount = count;
-    PortSession session(port, op);
-    op.follow(session);
-    session.dialogue().setResponsesFolder(QCoreApplication::applicationDirPath() +
-                                          QStringLiteral("/../bin/Respuestas"));
-    Timing timing;
-    QObject::connect(&session, &PortSession::transferStarted, &session,
-                     [&timing] { timing.started(); });
-    QObject::connect(&session, &PortSession::dialogueEnded, &session,
-                     [&timing] { timing.ended(); });
+    RecordingWindow window(port);
+    window.setResponsesFolder(responsesFolder());
+    window.Opt_Descargar[4]->click();
+    window.Txt_Start_Block->setText(first);
+    window.Txt_Blocks->setText(count);
+    window.Txt_Path->setText(dir.path());
+    window.show();
+    Stopwatch stopwatch(*window.findChild<PortSession*>());
+    window.Com_Puerto->setCurrentIndex(1);
+    if (!port.PortOpen())
+        return {};
+    waitFor([&] { return stopwatch.ended(); }, 600000);
+    return stopwatch.run();
+}
 
-    timing.clock.start();
-    port.setCommPort(1);
-    if (session.arm(QStringLiteral("COM1"))) {
-        std::fprintf(stderr, "cannot open %s\n", qPrintable(sim.devicePath()));
-        return run;
+using Dumper = std::function<Run(const QString&, const QString&, const QString&)>;
+
+Run dumpAgainstSim(const Dumper& dumper, const QStringList& simArguments, const QString& first,
+                   const QString& count) {
+    LoaderSimProcess sim;
+    if (!sim.start(simArguments + QStringList{QStringLiteral("--seed"), QStringLiteral("3"),
+                                              QStringLiteral("--quiet")})) {
+        std::fprintf(stderr, "loader-sim did not start\n");
+        return {};
     }
-    if (!waitFor([&] { return !op.ended.isEmpty(); }, 120000) || !op.ended.first().clean() ||
-        op.ended.first().blocksWritten != blocks) {
+    const Run run = dumper(sim.devicePath(), first, count);
+    if (!run.ok)
         std::fprintf(stderr, "the dump did not complete cleanly\n%s\n", sim.log().constData());
-        return run;
-    }
-    run.ok = true;
-    run.wall = double(timing.endNs - timing.startNs) / 1e9;
-    run.cpu = timing.endCpu - timing.startCpu;
-    // What the tool sends per block: request and acknowledgement; then the total exchange.
-    for (int n = first.toInt(); n < first.toInt() + blocks; ++n)
-        run.toolBytes += 2 * (18 + QByteArray::number(n).size()) - 1 + 1;
-    run.toolBytes += 17 + 13;
     sim.waitForExit(5000);
     return run;
+}
+
+// The loader's end of a pseudo-terminal that never answers: when each break-in byte came.
+class SilentLine {
+public:
+    SilentLine() {
+        if (::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0)
+            return;
+        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+        m_clock.start();
+        m_reader = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Read);
+        QObject::connect(m_reader.get(), &QSocketNotifier::activated, m_reader.get(), [this] {
+            char buffer[256];
+            const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+            for (ssize_t i = 0; i < got; ++i) {
+                if (buffer[i] == 31)
+                    m_arrivals.push_back(double(m_clock.nsecsElapsed()) / 1e6);
+            }
+        });
+    }
+    ~SilentLine() {
+        m_reader.reset();
+        if (m_master >= 0)
+            ::close(m_master);
+        if (m_slave >= 0)
+            ::close(m_slave);
+    }
+    SilentLine(const SilentLine&) = delete;
+    SilentLine& operator=(const SilentLine&) = delete;
+
+    QString device() const {
+        return m_slave >= 0 ? QFile::decodeName(::ttyname(m_slave)) : QString();
+    }
+    // The gaps between break-ins once `count` of them have come, in ms.
+    std::vector<double> intervals(int count) {
+        waitFor([&] { return int(m_arrivals.size()) > count; }, (count + 2) * 600);
+        std::vector<double> gaps;
+        for (size_t i = 1; i < m_arrivals.size() && int(gaps.size()) < count; ++i)
+            gaps.push_back(m_arrivals[i] - m_arrivals[i - 1]);
+        return gaps;
+    }
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    QElapsedTimer m_clock;
+    std::unique_ptr<QSocketNotifier> m_reader;
+    std::vector<double> m_arrivals;
+};
+
+void printBeat(const char* who, const std::vector<double>& gaps) {
+    if (gaps.empty()) {
+        std::printf("    %-6s no break-in came\n", who);
+        return;
+    }
+    const auto [low, high] = std::minmax_element(gaps.begin(), gaps.end());
+    std::printf("    %-6s %zu intervals: min %.2f ms, median %.2f ms, max %.2f ms\n", who,
+                gaps.size(), *low, median(gaps), *high);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     if (LoaderSimProcess::program().isEmpty())
         qputenv("LOADER_SIM",
                 (QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/loader-sim"))
                     .toLocal8Bit());
 
-    const Run full = dump({QStringLiteral("--seed"), QStringLiteral("3")}, QStringLiteral("0000"),
-                          QStringLiteral("2048"), 2048);
+    const Run full = dumpAgainstSim(cliDump, {}, QStringLiteral("0000"), QStringLiteral("2048"));
     if (!full.ok)
         return 1;
     const double megabytes = 2048.0 * 1024 / (1024 * 1024);
@@ -115,20 +236,57 @@ int main(int argc, char** argv) {
         "(a) 2048 blocks unpaced: wall %.3f s, CPU %.3f s, %.1f MB/s (target: wall < 1 s)\n",
         full.wall, full.cpu, megabytes / full.wall);
 
-    const int baud = 115200;
-    const Run paced = dump({QStringLiteral("--seed"), QStringLiteral("3"), QStringLiteral("--baud"),
-                            QString::number(baud)},
-                           QStringLiteral("1984"), QStringLiteral("0064"), 64);
-    if (!paced.ok)
-        return 1;
+    // The loader's bytes alone set the limit: 64 frames and the total byte.
     const qint64 loaderBytes = 64 * 1032 + 1;
-    const double limit = double(loaderBytes) * 10 / baud;
-    const double bothWays = double(loaderBytes + paced.toolBytes) * 10 / baud;
-    std::printf("(b) 64 blocks at %d baud: wall %.3f s, line-rate limit %.3f s for the %lld bytes "
-                "the loader sends (%+.2f%%), %.3f s counting the %lld bytes the tool sends too; "
-                "CPU %.3f s = %.2f%% of one core (targets: within 1%%, CPU < 3%%)\n",
-                baud, paced.wall, limit, static_cast<long long>(loaderBytes),
-                100.0 * (paced.wall - limit) / limit, bothWays,
-                static_cast<long long>(paced.toolBytes), paced.cpu, 100.0 * paced.cpu / paced.wall);
+    const double limit = double(loaderBytes) * 10 / Baud;
+    std::printf("(b) 64 blocks at %d baud; line-rate limit %.3f s for the %lld bytes the loader "
+                "sends (targets: within 1%%, CPU < 3%%)\n",
+                Baud, limit, static_cast<long long>(loaderBytes));
+    const QStringList paced{QStringLiteral("--baud"), QString::number(Baud)};
+    std::vector<double> windowWalls;
+    std::vector<double> cliWalls;
+    for (int round = 1; round <= PacedRounds; ++round) {
+        for (const bool window : {true, false}) {
+            const Run run = dumpAgainstSim(window ? Dumper(windowDump) : Dumper(cliDump), paced,
+                                           QStringLiteral("1984"), QStringLiteral("0064"));
+            if (!run.ok)
+                return 1;
+            (window ? windowWalls : cliWalls).push_back(run.wall);
+            std::printf("    %-6s wall %.3f s (%+.2f%%), CPU %.3f s = %.2f%% of one core\n",
+                        window ? "window" : "cli", run.wall, 100.0 * (run.wall - limit) / limit,
+                        run.cpu, 100.0 * run.cpu / run.wall);
+        }
+    }
+    const double windowMedian = median(windowWalls);
+    const double cliMedian = median(cliWalls);
+    std::printf("    medians of %d: window %.3f s (%+.2f%%), cli %.3f s (%+.2f%%); the window "
+                "takes %+.2f%% of the cli's time (target: within 0.3%%)\n",
+                PacedRounds, windowMedian, 100.0 * (windowMedian - limit) / limit, cliMedian,
+                100.0 * (cliMedian - limit) / limit,
+                100.0 * (windowMedian - cliMedian) / cliMedian);
+
+    std::printf("(c) break-in beat, nothing answering (target: 490 to 510 ms)\n");
+    {
+        SilentLine line;
+        qputenv("DECODUMP_COM1", line.device().toLocal8Bit());
+        QTemporaryDir dir;
+        QtCommControl port;
+        RecordingWindow window(port);
+        window.Txt_Path->setText(dir.path());
+        window.show();
+        window.Com_Puerto->setCurrentIndex(1);
+        printBeat("window", line.intervals(BeatIntervals));
+    }
+    {
+        SilentLine line;
+        QTemporaryDir dir;
+        const CliOptions options = cliOptions(line.device(), QStringLiteral("1984"),
+                                              QStringLiteral("0064"), dir.filePath("dump.bin"));
+        const DumpJob job = DumpJob::prepare(options);
+        Console console(discarded());
+        DumpSession session(options, job, console);
+        if (job.ok() && session.start())
+            printBeat("cli", line.intervals(BeatIntervals));
+    }
     return 0;
 }

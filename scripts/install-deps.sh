@@ -5,10 +5,12 @@
 # scripts/check-package.sh pass it).
 set -euo pipefail
 
+# locales: the source definition of the decimal-comma locale some tests run under (made in the
+# build tree with localedef).
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
-  xvfb xauth
+  xvfb xauth locales
 )
 # dpkg-shlibdeps (dpkg-dev, which needs file) computes the package's dependencies; lintian and
 # desktop-file-validate check the package.

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -23,7 +24,9 @@ QString description() {
                "\n"
                "The port is armed at once: the break-in byte goes out every %1 ms until the "
                "loader\n"
-               "answers, so the decoder may be powered on after the program started.\n"
+               "answers, so the decoder may be powered on after the program started. That wait "
+               "has no\n"
+               "limit unless --wait is given; --timeout limits each frame and the total.\n"
                "\n"
                "Exit status: 0 dump complete and checked; 1 the total or some block sums did not "
                "match;\n"
@@ -78,12 +81,15 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({QStringLiteral("V"), QStringLiteral("version")},
                                      QStringLiteral("Show the version and exit."));
-    const QCommandLineOption listPorts(QStringLiteral("list-ports"),
-                                       QStringLiteral("List the serial devices found and exit."));
+    const QCommandLineOption listPorts(
+        QStringLiteral("list-ports"),
+        QStringLiteral("List the serial devices found (with a USB adapter's latency timer) and "
+                       "where COM1 to COM4 point, then exit."));
     const QCommandLineOption port(
         {QStringLiteral("p"), QStringLiteral("port")},
-        QStringLiteral("Serial device to talk to the loader on (a path such as /dev/ttyUSB0, or "
-                       "COM1 to COM4 as the window maps them)."),
+        QStringLiteral("Serial device to talk to the loader on: a name as --list-ports shows it "
+                       "(ttyUSB0; COM7 on Windows), a path such as /dev/ttyUSB0, or COM1 to COM4 "
+                       "as the window maps them."),
         QStringLiteral("DEVICE"));
     const QCommandLineOption preset(
         QStringLiteral("preset"),
@@ -107,9 +113,13 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
         QStringLiteral("DIR"));
     const QCommandLineOption timeout(
         QStringLiteral("timeout"),
-        QStringLiteral("Seconds to wait for each frame (default %1); when given, also the limit "
-                       "on waiting for the loader to start.")
+        QStringLiteral("Seconds to wait for each frame and for the final total (default %1).")
             .arg(DefaultTimeoutSeconds),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption wait(
+        QStringLiteral("wait"),
+        QStringLiteral("Seconds to wait for the loader to answer and start the transfer "
+                       "(default: no limit)."),
         QStringLiteral("SECONDS"));
     const QCommandLineOption resume(
         QStringLiteral("resume"),
@@ -136,9 +146,9 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No log lines and no progress; only problems "
                                                   "and the summary."));
-    const QList<QCommandLineOption> all{port,    preset,    start,  count,  output, responses,
-                                        timeout, resume,    verify, repair, json,   trace,
-                                        quiet,   listPorts, help,   version};
+    const QList<QCommandLineOption> all{port,   preset, start,  count,  output, responses,
+                                        timeout, wait,  resume, verify, repair, json,
+                                        trace,  quiet, listPorts, help, version};
     parser.addOptions(all);
 
     if (!parser.parse(arguments))
@@ -262,18 +272,29 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
                 QStringLiteral("--responses %1 is not a folder").arg(options.responsesFolder));
     }
 
-    if (parser.isSet(timeout)) {
+    // Whole milliseconds, at least one; nothing when the text is not a number of seconds.
+    const auto milliseconds = [](const QString& text) -> std::optional<int> {
         bool ok = false;
-        const double seconds = parser.value(timeout).toDouble(&ok);
+        const double seconds = text.toDouble(&ok);
         if (!ok || !std::isfinite(seconds) || seconds <= 0.0 || seconds > LongestTimeoutSeconds)
-            return usageError(QStringLiteral("--timeout takes a number of seconds above 0 and up "
-                                             "to %1, not '%2'")
+            return std::nullopt;
+        return std::max(1, static_cast<int>(std::lround(seconds * 1000.0)));
+    };
+    for (const QCommandLineOption* limit : {&timeout, &wait}) {
+        if (!parser.isSet(*limit))
+            continue;
+        const QString name = limit->names().constFirst();
+        const std::optional<int> ms = milliseconds(parser.value(*limit));
+        if (!ms)
+            return usageError(QStringLiteral("--%1 takes a number of seconds above 0 and up "
+                                             "to %2, not '%3'")
+                                  .arg(name)
                                   .arg(LongestTimeoutSeconds)
-                                  .arg(parser.value(timeout)));
-        options.frameTimeoutMs = static_cast<int>(std::lround(seconds * 1000.0));
-        if (options.frameTimeoutMs == 0)
-            options.frameTimeoutMs = 1;
-        options.startTimeoutMs = options.frameTimeoutMs;
+                                  .arg(parser.value(*limit)));
+        if (limit == &timeout)
+            options.frameTimeoutMs = *ms;
+        else
+            options.startTimeoutMs = *ms;
     }
 
     options.resume = parser.isSet(resume);

@@ -28,7 +28,7 @@ public:
     QString outputPath;      // as given, or the preset's file name in the current folder; the file
                              // to check or repair for --verify and --repair
     QString responsesFolder; // empty: the dialogue's default beside the program
-    // Limit on waiting for the loader to start a transfer: only when --timeout was given.
+    // Limit on waiting for the loader to start a transfer: only when --wait was given.
     std::optional<int> startTimeoutMs;
     // Limit on waiting for each frame and for the total byte.
     int frameTimeoutMs = DefaultTimeoutSeconds * 1000;

@@ -3,6 +3,8 @@
 #include "commcontrol.h"
 #include "console.h"
 #include "exitstatus.h"
+#include "plural.h"
+#include "portfailuretext.h"
 #include "signalwatcher.h"
 
 #include <QFile>
@@ -23,6 +25,12 @@ QString blockList(const QList<int>& blocks) {
     return numbers.join(QStringLiteral(", "));
 }
 
+// "block 7" or "blocks 7 to 9".
+QString blockRange(int first, int last) {
+    return first == last ? QStringLiteral("block %1").arg(first)
+                         : QStringLiteral("blocks %1 to %2").arg(first).arg(last);
+}
+
 QString seconds(int ms) {
     return QString::number(ms / 1000.0, 'g', 4) + QStringLiteral(" s");
 }
@@ -33,10 +41,17 @@ DumpSession::DumpSession(const CliOptions& options, const DumpJob& job, Console&
                          QObject* parent)
     : QObject(parent), m_options(options), m_job(job), m_console(console),
       m_log([this](const QString& line) { m_console.printLine(line); }), m_progress(console),
-      m_session(m_port, *this) {
+      m_session(m_port, *this, this) {
+    m_port.setFailureWording(&cliPortFailureText);
     m_session.dialogue().setResponsesFolder(m_job.responsesFolder);
     m_watchdog.setSingleShot(true);
+    // A coarse timer may fire 5 % early: "waited 6 s" would not be true.
+    m_watchdog.setTimerType(Qt::PreciseTimer);
     connect(&m_watchdog, &QTimer::timeout, this, &DumpSession::onWatchdog);
+    connect(&m_port, &CommControl::bytesArrived, &m_firstContact, &FirstContactWatch::received);
+    connect(&m_firstContact, &FirstContactWatch::nothingYet, this, &DumpSession::adviseNothingYet);
+    connect(&m_firstContact, &FirstContactWatch::notLoaderText, this,
+            &DumpSession::adviseNotLoaderText);
     connect(&m_session, &PortSession::transferStarted, this, &DumpSession::onTransferStarted);
     connect(&m_session, &PortSession::blockRequested, this, &DumpSession::onBlockRequested);
     connect(&m_session, &PortSession::blockReceived, this, &DumpSession::onBlockReceived);
@@ -67,36 +82,28 @@ bool DumpSession::start() {
     switch (m_job.mode) {
     case CliOptions::Mode::Dump:
         if (m_job.keptRecords > 0)
-            appendLogLine(
-                QStringLiteral("Resuming %1: its ledger vouches for %2 of %3 records; asking for "
-                               "blocks %4 to %5")
-                    .arg(m_job.dumpPath(), QString::number(m_job.keptRecords),
-                         QString::number(m_job.requestedCount),
-                         QString::number(m_job.requestedFirst + m_job.keptRecords),
-                         QString::number(last)));
+            appendLogLine(QStringLiteral("Resuming %1: its ledger vouches for %2 of %3; asking "
+                                         "for %4")
+                              .arg(m_job.dumpPath(), QString::number(m_job.keptRecords),
+                                   counted(m_job.requestedCount, QStringLiteral("record")),
+                                   blockRange(m_job.requestedFirst + m_job.keptRecords, last)));
         else
-            appendLogLine(QStringLiteral("Reading blocks %1 to %2 (%3 blocks) into %4")
-                              .arg(QString::number(m_job.requestedFirst), QString::number(last),
-                                   QString::number(m_job.requestedCount), m_job.dumpPath()));
+            appendLogLine(QStringLiteral("Reading %1 (%2) into %3")
+                              .arg(blockRange(m_job.requestedFirst, last),
+                                   counted(m_job.requestedCount, QStringLiteral("block")),
+                                   m_job.dumpPath()));
         break;
     case CliOptions::Mode::Verify:
-        appendLogLine(QStringLiteral("Verifying %1: reading blocks %2 to %3 again")
-                          .arg(m_job.dumpPath(), QString::number(m_job.requestedFirst),
-                               QString::number(last)));
+        appendLogLine(QStringLiteral("Verifying %1: reading %2 again")
+                          .arg(m_job.dumpPath(), blockRange(m_job.requestedFirst, last)));
         break;
     case CliOptions::Mode::Repair: {
         QStringList runs;
         for (const DumpJob::Pass& each : m_job.passes)
-            runs.append(
-                each.count == 1
-                    ? QString::number(each.first)
-                    : QStringLiteral("%1 to %2").arg(each.first).arg(each.first + each.count - 1));
-        appendLogLine(
-            QStringLiteral("Repairing %1: reading blocks %2 again (%3)")
-                .arg(m_job.dumpPath(), runs.join(QStringLiteral(", ")),
-                     m_job.passes.size() == 1
-                         ? QStringLiteral("one loader dialogue")
-                         : QStringLiteral("%1 loader dialogues").arg(m_job.passes.size())));
+            runs.append(blockRange(each.first, each.first + each.count - 1));
+        appendLogLine(QStringLiteral("Repairing %1: reading %2 again (%3)")
+                          .arg(m_job.dumpPath(), runs.join(QStringLiteral(", ")),
+                               counted(m_job.passes.size(), QStringLiteral("loader dialogue"))));
         break;
     }
     }
@@ -131,9 +138,10 @@ bool DumpSession::armPass() {
     m_transferStarted = false;
     m_blocksDone = 0;
     if (const std::optional<QString> failure = m_session.arm(m_portName)) {
-        printProblem(QStringLiteral("error: cannot open %1\r\n%2").arg(m_options.port, *failure));
+        printProblem(QStringLiteral("error: cannot open %1: %2").arg(m_portName, *failure));
         return false;
     }
+    m_firstContact.start();
     if (m_options.startTimeoutMs)
         m_watchdog.start(*m_options.startTimeoutMs);
     return true;
@@ -141,15 +149,28 @@ bool DumpSession::armPass() {
 
 void DumpSession::nextPass() {
     ++m_pass;
-    printProblem(QStringLiteral("Blocks %1 to %2 done; next: blocks %3 to %4. Restart the decoder "
-                                "if its loader needs it: waiting for it on %5.")
-                     .arg(m_job.passes.at(m_pass - 1).first)
-                     .arg(m_job.passes.at(m_pass - 1).first + m_job.passes.at(m_pass - 1).count - 1)
-                     .arg(pass().first)
-                     .arg(pass().first + pass().count - 1)
-                     .arg(m_portName));
+    const DumpJob::Pass& done = m_job.passes.at(m_pass - 1);
+    printProblem(QStringLiteral("%1 done; next: %2. Restart the decoder if its loader needs it: "
+                                "waiting for it on %3.")
+                     .arg(blockRange(done.first, done.first + done.count - 1),
+                          blockRange(pass().first, pass().first + pass().count - 1), m_portName));
     if (!armPass())
         endWith(ExitPortOrFile);
+}
+
+void DumpSession::adviseNothingYet() {
+    printProblem(QStringLiteral("note: nothing has come from the loader in %1 s; check that the "
+                                "decoder has power, that the cable is connected, and that %2 is "
+                                "the device it is on (still waiting)")
+                     .arg(FirstContactWatch::SilenceMs / 1000)
+                     .arg(m_portName));
+}
+
+void DumpSession::adviseNotLoaderText() {
+    printProblem(QStringLiteral("note: what comes from %1 is not loader text: is it the "
+                                "decoder's port, and does it run at %2 baud? (still waiting)")
+                     .arg(m_portName)
+                     .arg(CommControl::BaudRate));
 }
 
 void DumpSession::interrupt(int signalNumber) {
@@ -179,6 +200,7 @@ void DumpSession::setProgress(const QString&) {
 }
 
 void DumpSession::onTransferStarted() {
+    m_firstContact.stop();
     m_transferStarted = true;
     m_blocksDone = 0;
     m_transferClock.start();
@@ -192,7 +214,9 @@ void DumpSession::onBlockRequested(int index, int count) {
     restartWatchdog();
 }
 
-void DumpSession::onBlockReceived(int index, int count) {
+void DumpSession::onBlockReceived(int index, int count, bool sumOk) {
+    if (!sumOk)
+        reportBadSum(index);
     m_blocksDone = index;
     m_transferMs = m_transferClock.elapsed();
     m_progress.blockDone(index);
@@ -202,12 +226,30 @@ void DumpSession::onBlockReceived(int index, int count) {
 }
 
 void DumpSession::showMessage(const QString& text, MessageIcon icon) {
-    if (icon == MessageIcon::Critical)
-        stopProgress(); // the dialogue ends here; the last progress stays above the message
-    const QString prefix = icon == MessageIcon::Critical      ? QStringLiteral("error: ")
-                           : icon == MessageIcon::Exclamation ? QStringLiteral("warning: ")
-                                                              : QString();
-    printProblem(prefix + text);
+    // The dialogue's "CRC No Ok!!!" and its end messages speak to the window's operator; the
+    // command line says the same in its own words, with every sum in one base: each bad sum as
+    // its block comes in, the end in the summary.
+    if (icon != MessageIcon::Critical)
+        return;
+    stopProgress(); // the dialogue ends here; the last progress stays above the message
+    // Once the port was lost, the dialogue's message is the report of that loss.
+    const std::optional<PortFailure>& failure = m_port.lastFailure();
+    if (failure && failure->lost()) {
+        printProblem(QStringLiteral("error: lost the connection to %1: %2")
+                         .arg(m_portName, cliPortFailureText(*failure)));
+        return;
+    }
+    printProblem(QStringLiteral("error: ") + text);
+}
+
+void DumpSession::reportBadSum(int index) {
+    const Dialogue::State& state = m_session.dialogue().state();
+    int sum = 0;
+    for (const quint8 byte : state.Bloque)
+        sum += byte;
+    printProblem(QStringLiteral("warning: block %1: sum %2, expected %3")
+                     .arg(pass().first + index - 1)
+                     .arg(hexByte(sum % 256), hexByte(state.Suma_Bloque)));
 }
 
 void DumpSession::printProblem(const QString& text) {
@@ -218,11 +260,13 @@ void DumpSession::printProblem(const QString& text) {
 }
 
 void DumpSession::selectNoPort() {
+    m_firstContact.stop();
     m_watchdog.stop();
     m_session.disarm();
 }
 
 void DumpSession::onDialogueEnded(const TransferSummary& summary) {
+    m_firstContact.stop();
     m_watchdog.stop();
     if (m_transferStarted && m_transferClock.isValid())
         m_transferMs = m_transferClock.elapsed();
@@ -357,11 +401,10 @@ void DumpSession::printModeResult() {
     QStringList runs;
     for (qsizetype i = 0; i < ledger.runs.size(); ++i) {
         const Ledger::Run& run = ledger.runs.at(i);
-        runs.append(QStringLiteral("run %1 (%2, blocks %3 to %4) %5")
+        runs.append(QStringLiteral("run %1 (%2, %3) %4")
                         .arg(i + 1)
-                        .arg(Ledger::runKindName(run.kind))
-                        .arg(run.firstBlock)
-                        .arg(run.firstBlock + run.blockCount - 1)
+                        .arg(Ledger::runKindName(run.kind),
+                             blockRange(run.firstBlock, run.firstBlock + run.blockCount - 1))
                         .arg(!run.total           ? QStringLiteral("never checked")
                              : run.total->match() ? QStringLiteral("matched")
                                                   : QStringLiteral("did not match")));
@@ -372,14 +415,10 @@ void DumpSession::printModeResult() {
         const QList<Ledger::BlockRange> left = ledger.blocksToRead();
         QStringList blocks;
         for (const Ledger::BlockRange& range : left)
-            blocks.append(range.count == 1 ? QString::number(range.first)
-                                           : QStringLiteral("%1 to %2")
-                                                 .arg(range.first)
-                                                 .arg(range.first + range.count - 1));
-        m_console.printLine(left.isEmpty()
-                                ? QStringLiteral("Repaired: no bad or missing block left")
-                                : QStringLiteral("Still bad or missing: blocks %1")
-                                      .arg(blocks.join(QStringLiteral(", "))));
+            blocks.append(blockRange(range.first, range.first + range.count - 1));
+        m_console.printLine(left.isEmpty() ? QStringLiteral("Repaired: no bad or missing block left")
+                                           : QStringLiteral("Still bad or missing: ") +
+                                                 blocks.join(QStringLiteral(", ")));
     }
 }
 
@@ -400,15 +439,16 @@ void DumpSession::printLedger() {
 void DumpSession::printSummary(const TransferSummary& summary) {
     const int kept = summary.resumedRecords + summary.blocksWritten;
     const bool intoMemory = m_job.mode == CliOptions::Mode::Verify;
-    QString line = intoMemory ? QStringLiteral("Summary: %1 of %2 blocks read again")
-                                    .arg(m_blocksDone)
-                                    .arg(summary.count)
-                              : QStringLiteral("Summary: %1 of %2 blocks written to %3")
+    QString line = intoMemory ? QStringLiteral("Summary: %1 of %2 read again")
+                                    .arg(QString::number(m_blocksDone),
+                                         counted(summary.count, QStringLiteral("block")))
+                              : QStringLiteral("Summary: %1 of %2 written to %3")
                                     .arg(QString::number(summary.blocksWritten),
-                                         QString::number(summary.count), summary.dumpPath);
+                                         counted(summary.count, QStringLiteral("block")),
+                                         summary.dumpPath);
     if (summary.resumedRecords > 0)
-        line += QStringLiteral(" after the %1 records kept from before (%2 of %3 in the file)")
-                    .arg(summary.resumedRecords)
+        line += QStringLiteral(" after the %1 kept from before (%2 of %3 in the file)")
+                    .arg(counted(summary.resumedRecords, QStringLiteral("record")))
                     .arg(kept)
                     .arg(m_job.requestedCount);
     line += QStringLiteral(", ");
@@ -442,9 +482,9 @@ void DumpSession::printSummary(const TransferSummary& summary) {
 
 QString DumpSession::outcomeText(const TransferSummary& summary) const {
     const int kept = summary.resumedRecords + summary.blocksWritten;
-    const QString keeps =
-        QStringLiteral("%1 keeps %2 of %3 records; --resume asks for the rest")
-            .arg(summary.dumpPath, QString::number(kept), QString::number(m_job.requestedCount));
+    const QString keeps = QStringLiteral("%1 keeps %2 of %3; --resume asks for the rest")
+                              .arg(summary.dumpPath, QString::number(kept),
+                                   counted(m_job.requestedCount, QStringLiteral("record")));
     switch (*m_exitStatus) {
     case ExitComplete:
         return {};

@@ -2,6 +2,7 @@
 
 #include "clioptions.h"
 #include "dumpjob.h"
+#include "firstcontactwatch.h"
 #include "logprinter.h"
 #include "operatorside.h"
 #include "portsession.h"
@@ -61,9 +62,13 @@ private:
     void printLedger();
     void onTransferStarted();
     void onBlockRequested(int index, int count);
-    void onBlockReceived(int index, int count);
+    void onBlockReceived(int index, int count, bool sumOk);
+    // The block's sum and the loader's, from the dialogue's state as the block left it.
+    void reportBadSum(int index);
     void onDialogueEnded(const TransferSummary& summary);
     void printProblem(const QString& text);
+    void adviseNothingYet();
+    void adviseNotLoaderText();
     void stopProgress();
     void restartWatchdog();
     void onWatchdog();
@@ -82,8 +87,9 @@ private:
     QtCommControl m_port;
     PortSession m_session;
     int m_pass = 0;
-    QString m_portName;
+    QString m_portName; // as the messages name it: the device, or "COM1 (/dev/ttyS0)"
     QList<int> m_differingBlocks; // what a verification found
+    FirstContactWatch m_firstContact;
     QTimer m_watchdog;
     QElapsedTimer m_transferClock;
     qint64 m_transferMs = 0;

@@ -3,8 +3,10 @@
 #include "dumpjob.h"
 #include "dumpsession.h"
 #include "exitstatus.h"
+#include "plural.h"
 #include "portlisting.h"
 #include "signalwatcher.h"
+#include "systemportenumerator.h"
 #include "terminal.h"
 
 #include <QCoreApplication>
@@ -30,7 +32,7 @@ int main(int argc, char* argv[]) {
             << '\n';
         return ExitComplete;
     case CliOptions::Action::ListPorts:
-        PortListing::print(out);
+        PortListing::print(out, SystemPortEnumerator());
         return ExitComplete;
     case CliOptions::Action::UsageError:
         console.printLine(

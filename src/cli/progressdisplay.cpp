@@ -1,6 +1,7 @@
 #include "progressdisplay.h"
 
 #include "console.h"
+#include "plural.h"
 
 #include <QtGlobal>
 
@@ -86,7 +87,10 @@ QString ProgressDisplay::statusText(bool withBar) const {
         text = QLatin1Char('[') + QString(filled, u'#') + QString(BarWidth - filled, u'-') +
                QStringLiteral("] ");
     }
-    text += QStringLiteral("%1/%2 blocks %3%").arg(m_done).arg(m_count).arg(percent, 3);
+    text += QStringLiteral("%1/%2 %3%")
+                .arg(m_done)
+                .arg(counted(m_count, QStringLiteral("block")))
+                .arg(percent, 3);
     const double rate = currentRate(m_clock.elapsed());
     if (rate > 0.0) {
         text += QStringLiteral("  %1 KB/s").arg(rate, 0, 'f', 1);

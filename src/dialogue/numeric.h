@@ -9,7 +9,8 @@
 // Numeric value of a text: spaces, tabs and line feeds are ignored wherever they stand; then an
 // optional sign, digits, optionally a point and more digits, optionally an exponent (E, an
 // optional sign, digits), read up to the first character that cannot continue the number.
-// A text that does not begin with a number is 0. The point is the decimal mark in any locale.
+// A text that does not begin with a number is 0. The point is the decimal mark whatever the
+// process locale (LC_NUMERIC) says; an overflow is infinite and an underflow 0, as with strtod.
 double numericValue(QStringView text);
 double numericValue(QByteArrayView text);
 

@@ -16,6 +16,7 @@ void CommControl::setPortOpen(bool open) {
         m_open = true;
         if (m_trace)
             m_trace->start();
+        m_lastFailure.reset();
         qCDebug(lcPort) << "opened" << deviceName();
         return;
     }
@@ -58,6 +59,7 @@ void CommControl::deliver(const QByteArray& bytes) {
         m_trace->record(WireTrace::Direction::FromLoader, bytes);
     m_rx.append(bytes);
     ++m_arrivals;
+    Q_EMIT bytesArrived(bytes);
     // A handler that lets the event loop run (a modal message box) may see more bytes arrive;
     // they are only buffered here and the outer run below raises their events in order.
     if (m_delivering)
@@ -93,6 +95,23 @@ void CommControl::lose(const QString& description) {
     m_commEvent = comEvDeviceLost;
     Q_EMIT deviceLost(description);
     Q_EMIT closed();
+}
+
+void CommControl::lose(const PortFailure& failure) {
+    if (!m_open)
+        return;
+    m_lastFailure = failure;
+    lose(describe(failure));
+}
+
+void CommControl::refuseOpen(const PortFailure& failure) {
+    m_lastFailure = failure;
+    qCDebug(lcPort) << "cannot open:" << failure.technicalText();
+    throw PortOpenError(failure, describe(failure));
+}
+
+QString CommControl::describe(const PortFailure& failure) const {
+    return m_wording ? m_wording(failure) : failure.technicalText();
 }
 
 void CommControl::clearInput() {

@@ -1,18 +1,29 @@
 #pragma once
 
+#include "portfailure.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 
+#include <functional>
+#include <optional>
 #include <stdexcept>
 
 class WireTrace;
 
 // Raised by setPortOpen(true) when the device cannot be opened; what() is the operator-facing
-// description (what failed and what to do about it).
+// description (what failed and what to do about it), failure() what happened.
 class PortOpenError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+    PortOpenError(const PortFailure& failure, const QString& description)
+        : std::runtime_error(description.toStdString()), m_failure(failure) {}
+
+    const PortFailure& failure() const { return m_failure; }
+
+private:
+    PortFailure m_failure;
 };
 
 // The serial control the dialogue talks through. Every byte is one character both ways.
@@ -58,11 +69,25 @@ public:
     // Records every byte both ways into the trace, its clock started when the port opens; null
     // records nothing. The trace must outlive the port's use of it.
     void setTrace(WireTrace* trace) { m_trace = trace; }
+    // When not empty, this device is opened instead of the one CommPort stands for: a port the
+    // system reports beyond COM1 to COM4, or a path given on the command line.
+    QString devicePath() const { return m_devicePath; }
+    void setDevicePath(const QString& path) { m_devicePath = path; }
+
+    // How a failure is put into words for the operator, in the front end's own language: the
+    // description of PortOpenError and of deviceLost. Without one, PortFailure::technicalText.
+    using FailureWording = std::function<QString(const PortFailure&)>;
+    void setFailureWording(FailureWording wording) { m_wording = std::move(wording); }
+    // What went wrong last, opening the device or while it was open.
+    const std::optional<PortFailure>& lastFailure() const { return m_lastFailure; }
 
 Q_SIGNALS:
     void OnComm();
     // Raised after every arrival of bytes, whatever RThreshold is: the block transfer waits on it.
     void inputArrived();
+    // Each arrival as it came, before its receive events: for watching the line (the bytes are
+    // still to be taken with Input()).
+    void bytesArrived(const QByteArray& bytes);
     // The port went from open to closed, by setPortOpen(false) or because the device went away.
     void closed();
     // The device went away while open. Raised once, before closed(); the port is already closed
@@ -78,13 +103,21 @@ protected:
     void deliver(const QByteArray& bytes);
     // Called by the subclass when its device vanished; closes the port and reports it once.
     void lose(const QString& description);
+    void lose(const PortFailure& failure);
+    // Throws the PortOpenError for a device that could not be opened.
+    [[noreturn]] void refuseOpen(const PortFailure& failure);
 
 private:
     void raiseEvents();
     void clearInput();
 
     WireTrace* m_trace = nullptr;
+    QString describe(const PortFailure& failure) const;
+
     int m_commPort = 1;
+    QString m_devicePath;
+    FailureWording m_wording;
+    std::optional<PortFailure> m_lastFailure;
     bool m_open = false;
     int m_inputLen = 1;
     int m_rThreshold = 1;

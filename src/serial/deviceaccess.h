@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QSerialPort>
 #include <QString>
+
+#include <optional>
 
 // What the serial adapter asks the operating system about a device before and after opening
 // it. Each platform has its own implementation file; nothing else in the tool is
@@ -14,3 +17,20 @@ bool deviceExists(const QString& path);
 
 // Whether this user may read and write the device; true where the system cannot tell beforehand.
 bool mayReadAndWrite(const QString& path);
+
+// The one name of a device however it was reached (through a symbolic link, for instance), to
+// tell whether two names stand for the same device.
+QString canonicalDevice(const QString& path);
+
+// The latency timer of a USB serial adapter in ms, where the system tells it (Linux: sysfs).
+std::optional<int> latencyTimerMs(const QString& name);
+
+// What became of the request for the driver's low-latency mode (an adapter then hands over
+// what it received at once instead of when its latency timer fires).
+enum class LowLatency {
+    NotSupported, // the device has no serial driver settings (a pseudo-terminal)
+    Refused,      // the driver would not change them
+    Set,          // on now
+};
+// Asks the driver of the open port's device for its low-latency mode.
+LowLatency requestLowLatency(const QSerialPort& port);

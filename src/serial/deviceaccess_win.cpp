@@ -14,3 +14,18 @@ bool deviceExists(const QString&) {
 bool mayReadAndWrite(const QString&) {
     return true;
 }
+
+QString canonicalDevice(const QString& path) {
+    // QSerialPortInfo reports \\.\COM5 where the operator writes com5.
+    const QString prefix = QStringLiteral("\\\\.\\");
+    return (path.startsWith(prefix) ? path.mid(prefix.size()) : path).toUpper();
+}
+
+std::optional<int> latencyTimerMs(const QString&) {
+    return std::nullopt;
+}
+
+LowLatency requestLowLatency(const QSerialPort&) {
+    // The FTDI driver for Windows keeps its latency timer in the device's advanced settings.
+    return LowLatency::NotSupported;
+}

@@ -1,37 +1,12 @@
 #include "qtcommcontrol.h"
 
-#include "deviceaccess.h"
+#include "portlog.h"
 #include "portnaming.h"
 
 namespace {
 
 // How long closing waits for queued output to leave, per chunk, before giving up on it.
 constexpr int drainTimeoutMs = 100;
-
-QString missingText(const QString& port, const QString& path) {
-    return QStringLiteral("%1: the device %2 does not exist. Connect the serial adapter or pick "
-                          "another port.")
-        .arg(port, path);
-}
-
-QString permissionText(const QString& port, const QString& path) {
-    return QStringLiteral("%1: permission denied on %2. The user needs read and write access to "
-                          "the device, for instance as a member of the dialout group (sudo "
-                          "usermod -aG dialout $USER, then log in again).")
-        .arg(port, path);
-}
-
-QString busyText(const QString& port, const QString& path) {
-    return QStringLiteral("%1: the device %2 is busy: another program is using it. Close that "
-                          "program or pick another port.")
-        .arg(port, path);
-}
-
-QString otherText(const QString& port, const QString& path, const QString& why) {
-    return QStringLiteral("%1: the device %2 could not be opened (%3). Check that it is a serial "
-                          "port or pick another port.")
-        .arg(port, path, why);
-}
 
 } // namespace
 
@@ -56,12 +31,19 @@ void QtCommControl::openDevice() {
     checkDevice(path);
     m_port.setPortName(path);
     if (!m_port.open(QIODevice::ReadWrite))
-        throw PortOpenError(openFailure(path).toStdString());
+        refuseOpen(openFailure(path));
     m_port.clearError();
     m_openDevice = path;
     // A pseudo-terminal has no modem lines; failing to set them is not an open failure.
     m_port.setDataTerminalReady(true);
     m_port.setRequestToSend(false);
+    // A USB adapter otherwise holds back the tail of each frame until its latency timer fires
+    // (16 ms on FTDI chips). Drivers without the setting (pseudo-terminals) are left as they are.
+    m_lowLatency = requestLowLatency(m_port);
+    qCDebug(lcPort) << "low-latency mode:"
+                    << (m_lowLatency == LowLatency::Set       ? "on"
+                        : m_lowLatency == LowLatency::Refused ? "refused by the driver"
+                                                              : "not supported");
 }
 
 void QtCommControl::closeDevice() {
@@ -85,14 +67,19 @@ void QtCommControl::writeDevice(const QByteArray& bytes) {
     while (left > 0) {
         const qint64 written = m_port.write(data, left);
         if (written <= 0) {
-            lose(QStringLiteral("%1: the device %2 refused the data to send. The port has been "
-                                "closed; check the adapter and pick the port again.")
-                     .arg(portLabel(), m_openDevice));
+            lose(PortFailure{PortFailure::Kind::WriteFailed, m_openDevice, m_port.errorString()});
             return;
         }
         data += written;
         left -= written;
     }
+    // QSerialPort only queues what it is given and writes it once the event loop comes back to
+    // the port, which in the window is after any pending paint and layout work: a request would
+    // wait behind the repaint of the log and progress caption. Handed to the device at once
+    // instead, as far as it takes it without blocking; the rest still goes from the event loop.
+    m_flushing = true;
+    m_port.flush();
+    m_flushing = false;
 }
 
 void QtCommControl::receive() {
@@ -103,16 +90,16 @@ void QtCommControl::receive() {
 }
 
 void QtCommControl::handleError(QSerialPort::SerialPortError error) {
-    QString what;
+    PortFailure::Kind kind = PortFailure::Kind::Gone;
     switch (error) {
     case QSerialPort::ResourceError:
-        what = QStringLiteral("it disappeared");
+        kind = PortFailure::Kind::Gone;
         break;
     case QSerialPort::ReadError:
-        what = QStringLiteral("reading from it failed");
+        kind = PortFailure::Kind::ReadFailed;
         break;
     case QSerialPort::WriteError:
-        what = QStringLiteral("writing to it failed");
+        kind = PortFailure::Kind::WriteFailed;
         break;
     default:
         // Open failures are reported by openDevice(); missing modem lines are harmless.
@@ -120,38 +107,42 @@ void QtCommControl::handleError(QSerialPort::SerialPortError error) {
     }
     // QSerialPort repeats these errors on every turn of the event loop until the port is
     // closed, so the first one closes it.
-    lose(QStringLiteral("%1: the device %2 went away (%3). The port has been closed; reconnect "
-                        "the adapter and pick the port again.")
-             .arg(portLabel(), m_openDevice, what));
+    const PortFailure failure{kind, m_openDevice, m_port.errorString()};
+    if (m_flushing) {
+        // Found by the flush inside setOutput(): reported once the caller is through, from the
+        // event loop as before writes were flushed at once, since the caller (the dialogue
+        // between two steps of a block) does not expect the port to close under it.
+        QMetaObject::invokeMethod(
+            this, [this, failure] { lose(failure); }, Qt::QueuedConnection);
+        return;
+    }
+    lose(failure);
 }
 
-void QtCommControl::checkDevice(const QString& path) const {
+void QtCommControl::checkDevice(const QString& path) {
     if (!deviceExists(path))
-        throw PortOpenError(missingText(portLabel(), path).toStdString());
+        refuseOpen({PortFailure::Kind::DoesNotExist, path, {}});
     if (!mayReadAndWrite(path))
-        throw PortOpenError(permissionText(portLabel(), path).toStdString());
+        refuseOpen({PortFailure::Kind::PermissionDenied, path, {}});
 }
 
-QString QtCommControl::openFailure(const QString& path) const {
+PortFailure QtCommControl::openFailure(const QString& path) const {
     switch (m_port.error()) {
     case QSerialPort::DeviceNotFoundError:
-        return missingText(portLabel(), path);
+        return {PortFailure::Kind::DoesNotExist, path, {}};
     case QSerialPort::PermissionError:
         // Also what QSerialPort reports when another program holds the device's lock.
-        return mayReadAndWrite(path) ? busyText(portLabel(), path)
-                                     : permissionText(portLabel(), path);
+        return {mayReadAndWrite(path) ? PortFailure::Kind::Busy
+                                      : PortFailure::Kind::PermissionDenied,
+                path,
+                {}};
     case QSerialPort::OpenError:
-        return busyText(portLabel(), path);
+        return {PortFailure::Kind::Busy, path, {}};
     default:
-        return otherText(portLabel(), path, m_port.errorString());
+        return {PortFailure::Kind::NotOpened, path, m_port.errorString()};
     }
 }
 
-QString QtCommControl::portLabel() const {
-    return m_devicePath.isEmpty() ? QStringLiteral("COM%1").arg(CommPort())
-                                  : QStringLiteral("Serial port");
-}
-
 QString QtCommControl::targetPath() const {
-    return systemLocation(m_devicePath.isEmpty() ? deviceForCommPort(CommPort()) : m_devicePath);
+    return systemLocation(devicePath().isEmpty() ? deviceForCommPort(CommPort()) : devicePath());
 }

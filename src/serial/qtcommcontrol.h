@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commcontrol.h"
+#include "deviceaccess.h"
 
 #include <QSerialPort>
 
@@ -13,8 +14,8 @@ public:
     explicit QtCommControl(QObject* parent = nullptr);
 
     QString deviceName() const override;
-    // When not empty, this device is opened instead of the one CommPort stands for.
-    void setDevicePath(const QString& path) { m_devicePath = path; }
+    // What the driver said to low-latency mode at the last opening.
+    LowLatency lowLatency() const { return m_lowLatency; }
 
 protected:
     void openDevice() override;
@@ -24,12 +25,12 @@ protected:
 private:
     void receive();
     void handleError(QSerialPort::SerialPortError error);
-    void checkDevice(const QString& path) const;
-    QString openFailure(const QString& path) const;
-    QString portLabel() const;
+    void checkDevice(const QString& path);
+    PortFailure openFailure(const QString& path) const;
     QString targetPath() const;
 
     QSerialPort m_port;
     QString m_openDevice;
-    QString m_devicePath;
+    LowLatency m_lowLatency = LowLatency::NotSupported;
+    bool m_flushing = false;
 };

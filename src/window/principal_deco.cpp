@@ -2,13 +2,17 @@
 
 #include "blockrange.h"
 #include "commcontrol.h"
+#include "deviceaccess.h"
 #include "dumppath.h"
 #include "dumppresets.h"
 #include "numeric.h"
+#include "portfailuretext.h"
 #include "portlist.h"
 #include "portnaming.h"
 #include "programfolders.h"
+#include "systemportenumerator.h"
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -37,6 +41,10 @@ namespace {
 
 constexpr int BlockBoxMaxLength = 4;
 constexpr int NoPort = 0;
+// The devices the system reports follow COM1 to COM4.
+constexpr int FirstDeviceEntry = ComPortCount + 1;
+// A device entry's name (ttyUSB0) beside its system location (the entry's data).
+constexpr int DeviceNameRole = Qt::UserRole + 1;
 constexpr int MinimumPixelSize = 9;
 // Laying out a paragraph of the log widget costs its whole length, so a run of markers that
 // grows by one insertion per turn would cost the square of its length: once the last paragraph
@@ -66,14 +74,15 @@ QString trimSpaces(const QString& text) {
 }
 
 // Whole numbers as plain digits; fractions (and wholes too large for 64 bits) in the shortest
-// decimal form with the user's decimal separator and no grouping.
+// decimal form with the user's decimal separator, ASCII digits and "-", and no grouping. (Qt's
+// locale formatting would also bring in the locale's own digits and minus sign, such as Arabic
+// digits or U+2212.)
 QString sizeText(double value) {
     constexpr double int64Limit = 9223372036854775808.0; // 2^63
     if (value == std::trunc(value) && std::fabs(value) < int64Limit)
         return QString::number(static_cast<qint64>(value));
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    return locale.toString(value, 'f', QLocale::FloatingPointShortest);
+    return QString::number(value, 'f', QLocale::FloatingPointShortest)
+        .replace(u'.', QLocale().decimalPoint());
 }
 
 QMessageBox::Icon boxIcon(MessageIcon icon) {
@@ -90,8 +99,11 @@ QMessageBox::Icon boxIcon(MessageIcon icon) {
 
 } // namespace
 
-Principal_Deco::Principal_Deco(CommControl& port, QWidget* parent)
-    : QWidget(parent), Serie1(port), m_session(port, *this, this) {
+Principal_Deco::Principal_Deco(CommControl& port, const PortEnumerator* ports, QWidget* parent)
+    : QWidget(parent), Serie1(port),
+      m_systemPorts(ports ? nullptr : std::make_unique<SystemPortEnumerator>()),
+      m_ports(ports ? ports : m_systemPorts.get()), m_session(port, *this, this) {
+    Serie1.setFailureWording(&windowPortFailureText);
     createControls();
     Form_Load();
 }
@@ -182,10 +194,12 @@ void Principal_Deco::createControls() {
     });
     connect(Cmd_Salir, &QPushButton::clicked, this, &Principal_Deco::Cmd_Salir_Click);
     connect(Com_Puerto, &QComboBox::currentIndexChanged, this, &Principal_Deco::Com_Puerto_Click);
-    connect(Com_Puerto, &PortList::aboutToShowPopup, this, &Principal_Deco::refreshPortTooltips);
+    connect(Com_Puerto, &PortList::aboutToShowPopup, this, &Principal_Deco::refreshPortList);
     connect(Opt_Descargar, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked)
-            Opt_Descargar_Click(id);
+        if (!checked)
+            return;
+        makeTabStop(id);
+        Opt_Descargar_Click(id);
     });
     connect(Txt_Blocks, &QLineEdit::textChanged, this, &Principal_Deco::Txt_Blocks_Change);
 }
@@ -224,6 +238,14 @@ void Principal_Deco::arrangeTabOrder() {
         QWidget::setTabOrder(order.at(i - 1), order.at(i));
 }
 
+void Principal_Deco::makeTabStop(int preset) {
+    // The presets are one stop in the tab order, on the selected one; the arrow keys move
+    // between them. (Qt would stop at whichever had the focus last, at first the top one.)
+    for (QAbstractButton* option : Opt_Descargar->buttons())
+        option->setFocusPolicy(Opt_Descargar->id(option) == preset ? Qt::StrongFocus
+                                                                   : Qt::ClickFocus);
+}
+
 void Principal_Deco::Form_Load() {
     // Installed, the program's folder is read-only: dumps go to the user's own folder, which
     // is made here so that the default passes the folder check.
@@ -239,11 +261,14 @@ void Principal_Deco::Form_Load() {
         for (int port = 1; port <= ComPortCount; ++port)
             Com_Puerto->addItem(QStringLiteral("COM") + QString::number(port));
         Com_Puerto->setCurrentIndex(-1);
+        refreshPortList();
     }
-    refreshPortTooltips();
 
     Com_Puerto->setCurrentIndex(NoPort);
     Opt_Descargar->button(DefaultPresetIndex)->setChecked(true);
+    // The first key the operator presses goes to the port list; a Space on the exit button
+    // would end the program.
+    Com_Puerto->setFocus();
 }
 
 void Principal_Deco::Form_Unload() {
@@ -283,8 +308,9 @@ bool Principal_Deco::armSelectedPort(int port) {
     const QString folder = trimSpaces(Txt_Path->text());
     if (folder.isEmpty() || !QFileInfo::exists(folder))
         return refuse(QStringLiteral("Debe indicar una ruta válida para el archivo."));
-    if (!Txt_Path->text().endsWith(QDir::separator()))
-        Txt_Path->setText(Txt_Path->text() + QDir::separator());
+    // The folder checked is the folder the dump goes to: the spaces around it are dropped (the
+    // operator's platform drops trailing spaces from folder names too), and the box shows it.
+    Txt_Path->setText(folder.endsWith(QDir::separator()) ? folder : folder + QDir::separator());
 
     if (trimSpaces(Txt_Filename->text()).isEmpty())
         return refuse(QStringLiteral("Debe indicar un nombre de archivo válido."));
@@ -296,11 +322,18 @@ bool Principal_Deco::armSelectedPort(int port) {
         return refuse(QStringLiteral("No se puede crear el archivo ") + dumpPath +
                       QStringLiteral("\r\n\r\n") + target.spanishReason());
 
-    Serie1.setCommPort(port);
-    const std::optional<QString> openFailure =
-        m_session.arm(QStringLiteral("COM") + QString::number(Serie1.CommPort()));
+    // COMn by its number; a device the system reported by its own location and name.
+    QString portName = QStringLiteral("COM") + QString::number(port);
+    if (port < FirstDeviceEntry) {
+        Serie1.setDevicePath({});
+        Serie1.setCommPort(port);
+    } else {
+        Serie1.setDevicePath(Com_Puerto->itemData(port).toString());
+        portName = Com_Puerto->itemData(port, DeviceNameRole).toString();
+    }
+    const std::optional<QString> openFailure = m_session.arm(portName);
     if (openFailure) {
-        showMessage(QStringLiteral("No se puede abrir el COM") + QString::number(port) +
+        showMessage(QStringLiteral("No se puede abrir el ") + portName +
                         QStringLiteral("\r\n\r\n") + *openFailure,
                     MessageIcon::Critical);
         Com_Puerto->setCurrentIndex(NoPort);
@@ -338,9 +371,35 @@ void Principal_Deco::Txt_Blocks_Change() {
                         QStringLiteral(" Kb)"));
 }
 
-void Principal_Deco::refreshPortTooltips() {
-    for (int port = 1; port <= ComPortCount; ++port)
-        Com_Puerto->setItemData(port, deviceForCommPort(port), Qt::ToolTipRole);
+void Principal_Deco::refreshPortList() {
+    QStringList behindComEntries;
+    for (int port = 1; port <= ComPortCount; ++port) {
+        const QString device = deviceForCommPort(port);
+        Com_Puerto->setItemData(port, device, Qt::ToolTipRole);
+        behindComEntries.append(canonicalDevice(systemLocation(device)));
+    }
+    // A device entry in use stays as it is (the list is locked while a port is armed anyway).
+    if (Com_Puerto->currentIndex() >= FirstDeviceEntry)
+        return;
+    // Rebuilding the entries after the selection leaves the selection alone: nothing is armed.
+    const QSignalBlocker quiet(Com_Puerto);
+    while (Com_Puerto->count() > FirstDeviceEntry)
+        Com_Puerto->removeItem(Com_Puerto->count() - 1);
+    for (const SerialDevice& device : m_ports->devices()) {
+        if (behindComEntries.contains(canonicalDevice(device.systemLocation)))
+            continue;
+        const QString shown = device.description.isEmpty()
+                                  ? device.name
+                                  : device.name + QStringLiteral(" — ") + device.description;
+        Com_Puerto->addItem(shown, device.systemLocation);
+        const int entry = Com_Puerto->count() - 1;
+        Com_Puerto->setItemData(entry, device.name, DeviceNameRole);
+        Com_Puerto->setItemData(entry, device.systemLocation, Qt::ToolTipRole);
+    }
+    // The open list is as wide as its longest entry; the closed box keeps its size.
+    Com_Puerto->view()->setMinimumWidth(
+        Com_Puerto->view()->sizeHintForColumn(0) +
+        Com_Puerto->view()->verticalScrollBar()->sizeHint().width());
 }
 
 void Principal_Deco::setResponsesFolder(const QString& folder) {

@@ -7,8 +7,10 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 
 class CommControl;
+class PortEnumerator;
 class PortList;
 class QButtonGroup;
 class QCloseEvent;
@@ -31,8 +33,11 @@ public:
     static constexpr const char* ApplicationTitle = "decodump";
     static constexpr int TwipsPerPixel = 15;
 
-    // Talks through the given port, which must outlive the window.
-    explicit Principal_Deco(CommControl& port, QWidget* parent = nullptr);
+    // Talks through the given port, which must outlive the window. The port list offers, after
+    // COM1 to COM4, the serial devices that `ports` reports (which must outlive the window too),
+    // by default those the system reports.
+    explicit Principal_Deco(CommControl& port, const PortEnumerator* ports = nullptr,
+                            QWidget* parent = nullptr);
     ~Principal_Deco() override;
 
     // The log exactly as appended, CR LF included.
@@ -67,13 +72,15 @@ protected:
 private:
     void createControls();
     void arrangeTabOrder();
+    void makeTabStop(int preset);
     void fitCaptions();
     // Checks the entries and opens the selected port. False when a check refused them: the
     // selection is then back at "(ninguno)" and the caller's run ends.
     bool armSelectedPort(int port);
     bool refuse(const QString& message);
     void applyLockRule();
-    void refreshPortTooltips();
+    // The entries after COM4 follow the devices present; every entry's tooltip names its device.
+    void refreshPortList();
     void flushLogToWidget();
 
     // Controls, in the order the window creates them. The ticker Timer1 belongs to the session.
@@ -95,6 +102,8 @@ private:
     QLabel* Lab_Progreso = nullptr;
     QLabel* Label1 = nullptr;
 
+    std::unique_ptr<PortEnumerator> m_systemPorts;
+    const PortEnumerator* m_ports = nullptr;
     QTimer* m_logFlush = nullptr;
     QString m_log;
     QString m_logPending;

@@ -174,7 +174,7 @@ void TestCli::run_data() {
 
     const QStringList range{"--port", "%DEV%", "--start", "2000", "--count", "16", "-o", "%OUT%"};
     QTest::newRow("complete, ack") << QStringList{"--mode", "ack"} << range << 0
-                                   << QStringList{"FIN DE LA DESCARGA", "Descarga finalizada.",
+                                   << QStringList{"FIN DE LA DESCARGA", "no bad sums",
                                                   "Summary: 16 of 16 blocks written", "(match)"}
                                    << Count << QString("complete");
     QTest::newRow("complete, response files")
@@ -201,13 +201,15 @@ void TestCli::run_data() {
     QTest::newRow("preset and range")
         << QStringList{} << QStringList{"--port", "/dev/null", "--preset", "bl64", "--count", "4"}
         << 2 << QStringList{"--preset cannot be combined"} << -1 << QString();
+    QTest::newRow("wait of 0") << QStringList{} << QStringList{"--port", "/dev/null", "--wait", "0"}
+                               << 2 << QStringList{"--wait takes a number of seconds above 0"}
+                               << -1 << QString();
     QTest::newRow("unknown preset")
         << QStringList{} << QStringList{"--port", "/dev/null", "--preset", "bl32"} << 2
         << QStringList{"unknown preset 'bl32'"} << -1 << QString();
     QTest::newRow("missing device")
         << QStringList{} << QStringList{"--port", "/nonexistent", "-o", "%OUT%"} << 3
-        << QStringList{"cannot open /nonexistent", "/nonexistent does not exist"} << -1
-        << QString();
+        << QStringList{"error: cannot open /nonexistent: no such device"} << -1 << QString();
     QTest::newRow("missing output folder")
         << QStringList{} << QStringList{"--port", "/dev/null", "-o", "%OUT%.d/none/d.bin"} << 3
         << QStringList{"the output folder", "none does not exist"} << -1 << QString();
@@ -237,15 +239,16 @@ void TestCli::run_data() {
         << QStringList{} << QStringList{"--port", "COM5"} << 2
         << QStringList{"--port COM5: only COM1 to COM4 are mapped"} << -1 << QString();
     QTest::newRow("wrong total") << QStringList{"--fault-wrong-total"} << range << 1
-                                 << QStringList{"El total no coincide", "(MISMATCH)",
-                                                "the loader's total did not match"}
+                                 << QStringList{"(MISMATCH)", "the loader's total did not match"}
                                  << Count << QString("total_mismatch");
     QTest::newRow("bad sum") << QStringList{"--fault-bad-sum", "3"} << range << 1
-                             << QStringList{"CRC No Ok!!!", "1 with a bad sum (block 2002)",
+                             << QStringList{"warning: block 2002: sum 0x",
+                                            "1 with a bad sum (block 2002)",
                                             "block 2002 failed its sum"}
                              << Count << QString("bad_sums");
     QTest::newRow("device lost") << QStringList{"--fault-vanish", "5"} << range << 4
-                                 << QStringList{"went away", "Summary: 5 of 16 blocks written",
+                                 << QStringList{"error: lost the connection to",
+                                                "Summary: 5 of 16 blocks written",
                                                 "keeps 5 of 16 records"}
                                  << 5 << QString("device_lost");
     QTest::newRow("short frame, timeout")
@@ -253,8 +256,8 @@ void TestCli::run_data() {
         << QStringList{"timeout: waited 1 s for block 5 of 16 (block number 2004)",
                        "Puerto COM cerrado.", "keeps 4 of 16 records"}
         << 4 << QString("timeout");
-    QTest::newRow("silent loader, timeout")
-        << QStringList{"--silent"} << range + QStringList{"--timeout", "1"} << 4
+    QTest::newRow("silent loader, --wait")
+        << QStringList{"--silent"} << range + QStringList{"--wait", "1"} << 4
         << QStringList{"waited 1 s for the loader to start", "nothing was written"} << 0
         << QString();
 }

@@ -2,14 +2,21 @@
 #include "fakeoperator.h"
 #include "loadersimprocess.h"
 #include "portsession.h"
+#include "processstats.h"
 #include "qtcommcontrol.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
 
 // The dialogue over a real pseudo-terminal with the QSerialPort adapter, against loader-sim.
 class TestDialoguePty : public QObject {
@@ -87,6 +94,38 @@ private Q_SLOTS:
             QVERIFY(rig.dump() == image.mid(firsts[round] * 1024, 16 * 1024));
         }
         QCOMPARE(sim.waitForExit(), 0);
+    }
+
+    // The beat the loader listens for while nothing answers: a precise timer, not a coarse one
+    // that may fire 5 % early or late.
+    void breakInBeat() {
+        int master = -1;
+        int slave = -1;
+        QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        QElapsedTimer clock;
+        clock.start();
+        QList<double> arrivals;
+        {
+            QSocketNotifier reader(master, QSocketNotifier::Read);
+            connect(&reader, &QSocketNotifier::activated, this, [&] {
+                char buffer[64];
+                const ssize_t got = ::read(master, buffer, sizeof buffer);
+                for (ssize_t i = 0; i < got; ++i)
+                    arrivals.append(buffer[i] == 31 ? double(clock.nsecsElapsed()) / 1e6 : -1.0);
+            });
+            Rig rig(QFile::decodeName(::ttyname(slave)));
+            rig.arm();
+            QVERIFY(waitFor([&] { return arrivals.size() > 6; }, 5000));
+        }
+        ::close(master);
+        ::close(slave);
+        QVERIFY(!arrivals.contains(-1.0));
+        for (qsizetype i = 1; i < arrivals.size(); ++i) {
+            const double gap = arrivals.at(i) - arrivals.at(i - 1);
+            qInfo("break-in %lld after %.2f ms", static_cast<long long>(i), gap);
+            VERIFY_FIGURE(gap >= 490.0 && gap <= 510.0, qPrintable(QString::number(gap)));
+        }
     }
 
     void deviceVanishesMidTransfer() {

@@ -3,7 +3,7 @@
 FakeCommControl::FakeCommControl(QObject* parent) : CommControl(parent) {}
 
 QString FakeCommControl::deviceName() const {
-    return QStringLiteral("fake:COM%1").arg(CommPort());
+    return devicePath().isEmpty() ? QStringLiteral("fake:COM%1").arg(CommPort()) : devicePath();
 }
 
 void FakeCommControl::writeDevice(const QByteArray& bytes) {

@@ -1,6 +1,7 @@
 #include "recordingwindow.h"
 
 #include "commcontrol.h"
+#include "fakeportenumerator.h"
 #include "portlist.h"
 
 #include <QButtonGroup>
@@ -14,6 +15,8 @@
 
 namespace {
 
+const FakePortEnumerator NoDevices;
+
 template <typename Control> Control* named(const QObject& window, const char* name) {
     auto* control = window.findChild<Control*>(QString::fromUtf8(name));
     Q_ASSERT(control);
@@ -22,9 +25,10 @@ template <typename Control> Control* named(const QObject& window, const char* na
 
 } // namespace
 
-RecordingWindow::RecordingWindow(CommControl& port)
-    : Principal_Deco(port), Cmd_Salir(named<QPushButton>(*this, "Cmd_Salir")),
-      Timer1(named<QTimer>(*this, "Timer1")), Txt_Filename(named<QLineEdit>(*this, "Txt_Filename")),
+RecordingWindow::RecordingWindow(CommControl& port, const PortEnumerator* ports)
+    : Principal_Deco(port, ports ? ports : &NoDevices),
+      Cmd_Salir(named<QPushButton>(*this, "Cmd_Salir")), Timer1(named<QTimer>(*this, "Timer1")),
+      Txt_Filename(named<QLineEdit>(*this, "Txt_Filename")),
       Txt_Path(named<QLineEdit>(*this, "Txt_Path")),
       Txt_Blocks(named<QLineEdit>(*this, "Txt_Blocks")),
       Txt_Start_Block(named<QLineEdit>(*this, "Txt_Start_Block")),

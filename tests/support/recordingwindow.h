@@ -31,7 +31,9 @@ public:
         QString log;
     };
 
-    explicit RecordingWindow(CommControl& port);
+    // The port list shows after COM4 the devices `ports` reports; none by default, so that the
+    // serial devices of the machine running the tests play no part.
+    explicit RecordingWindow(CommControl& port, const PortEnumerator* ports = nullptr);
 
     void showMessage(const QString& text, MessageIcon icon) override;
 

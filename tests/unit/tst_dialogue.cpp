@@ -2,6 +2,7 @@
 #include "fakecommcontrol.h"
 #include "fakeoperator.h"
 #include "portsession.h"
+#include "testlocale.h"
 
 #include <QDir>
 #include <QFile>
@@ -103,6 +104,7 @@ class TestDialogue : public QObject {
     }
 
 private Q_SLOTS:
+    void initTestCase() { verifyTestLocale(); }
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
@@ -212,6 +214,9 @@ private Q_SLOTS:
         QTest::newRow("start block half")
             << QByteArray("REQDATA_START_BLOCK") << "2.5"
             << "1" << false << QByteArray("0002") << false << false << false;
+        QTest::newRow("start block seven and a half")
+            << QByteArray("REQDATA_START_BLOCK") << "7.5"
+            << "1" << false << QByteArray("0008") << false << false << false;
         QTest::newRow("count") << QByteArray("REQDATA_BLOCK") << "1"
                                << "0064" << false << QByteArray("0064") << true << false << false;
         QTest::newRow("count again")
@@ -232,6 +237,9 @@ private Q_SLOTS:
                                       << "1" << false << QByteArray() << false << false << false;
         QTest::newRow("negative four") << QByteArray("-123") << "1"
                                        << "1" << false << QByteArray() << false << false << false;
+        QTest::newRow("fraction line")
+            << QByteArray("0.50") << "0010"
+            << "0001" << false << m_resp5 + "REQUEST_1024DOWN:10\r" << false << true << false;
         QTest::newRow("zero fraction") << QByteArray("0.00") << "1"
                                        << "1" << false << QByteArray() << false << false << false;
         QTest::newRow("five digits") << QByteArray("12345") << "1"

@@ -1,4 +1,5 @@
 #include "numeric.h"
+#include "testlocale.h"
 
 #include <QTest>
 
@@ -7,6 +8,8 @@
 class TestNumeric : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { verifyTestLocale(); }
+
     void value_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("expected");
@@ -22,6 +25,7 @@ private Q_SLOTS:
         QTest::newRow("sign then space") << "- 5" << -5.0;
         QTest::newRow("plus") << "+9" << 9.0;
         QTest::newRow("fraction") << "1.5" << 1.5;
+        QTest::newRow("four-character fraction") << "0.50" << 0.5;
         QTest::newRow("point first") << ".5" << 0.5;
         QTest::newRow("second point ends") << "1.5.3" << 1.5;
         QTest::newRow("comma ends") << "1,5" << 1.0;
@@ -36,6 +40,8 @@ private Q_SLOTS:
         QTest::newRow("double sign") << "--5" << 0.0;
         QTest::newRow("letter E first") << "E5" << 0.0;
         QTest::newRow("huge") << "9E99" << 9e99;
+        QTest::newRow("overflow") << "-9E999" << -std::numeric_limits<double>::infinity();
+        QTest::newRow("underflow") << "1E-999" << 0.0;
     }
     void value() {
         QFETCH(QString, text);

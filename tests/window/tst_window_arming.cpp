@@ -1,6 +1,9 @@
 #include "fakecommcontrol.h"
+#include "fakeportenumerator.h"
 #include "portlist.h"
+#include "qtcommcontrol.h"
 #include "recordingwindow.h"
+#include "testlocale.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -20,6 +23,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+
 // Port selection: the entry checks in their order, opening, locking, disarming and closing.
 class TestWindowArming : public QObject {
     Q_OBJECT
@@ -35,7 +41,11 @@ private Q_SLOTS:
     void fileNameCheck_data();
     void fileNameCheck();
     void countCheckComesFirst();
+    void loaderAsksForRange_data();
+    void loaderAsksForRange();
     void failedOpen();
+    void openFailureOfDevice_data();
+    void openFailureOfDevice();
     void arming_data();
     void arming();
     void operatorPicksPort();
@@ -79,6 +89,7 @@ void verifyDisarmed(RecordingWindow& window, FakeCommControl& port) {
 } // namespace
 
 void TestWindowArming::initTestCase() {
+    verifyTestLocale();
     QVERIFY(m_dir.isValid());
     QFile file(m_dir.filePath(QStringLiteral("existing.bin")));
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -160,16 +171,23 @@ void TestWindowArming::folderCheck_data() {
         QStringLiteral("No se puede crear el archivo %1BL_128.bin\r\n\r\n");
     QTest::newRow("existing folder") << dir << dir + "/" << QString();
     QTest::newRow("ends in separator") << dir + "/" << dir + "/" << QString();
+    QTest::newRow("trailing spaces") << dir + "  " << dir + "/" << QString();
+    QTest::newRow("leading spaces") << "  " + dir << dir + "/" << QString();
+    QTest::newRow("spaces after the separator") << dir + "/   " << dir + "/" << QString();
     QTest::newRow("existing file: the dump cannot go below it")
         << dir + "/existing.bin" << dir + "/existing.bin/"
-        << cannotCreate.arg(dir + "/existing.bin/") + QStringLiteral("Not a directory");
+        << cannotCreate.arg(dir + "/existing.bin/") +
+               QString::fromLocal8Bit(std::strerror(ENOTDIR));
     QTest::newRow("a pipe where the dump goes")
         << dir + "/fifo" << dir + "/fifo/"
         << cannotCreate.arg(dir + "/fifo/") +
                QStringLiteral("Es una tubería (FIFO), no un archivo.");
+    // The system's own words for what stops a file from being made there.
+    QFile procProbe(QStringLiteral("/proc/BL_128.bin"));
+    QVERIFY(!procProbe.open(QIODevice::ReadWrite | QIODevice::NewOnly));
     QTest::newRow("folder where no file can be made")
-        << "/proc" << "/proc/"
-        << cannotCreate.arg("/proc/") + QStringLiteral("No such file or directory");
+        << "/proc"
+        << "/proc/" << cannotCreate.arg("/proc/") + procProbe.errorString();
     QTest::newRow("missing folder") << dir + "/missing" << dir + "/missing" << FolderMessage;
     QTest::newRow("missing below separator")
         << dir + "/missing/" << dir + "/missing/" << FolderMessage;
@@ -274,6 +292,32 @@ void TestWindowArming::countCheckComesFirst() {
     QCOMPARE(window.logText(), LogAfterOneDisarm);
 }
 
+void TestWindowArming::loaderAsksForRange_data() {
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("count");
+    QTest::addColumn<QByteArray>("answers");
+    QTest::newRow("fractions round to even") << "7.5"
+                                             << "2.5" << QByteArray("00080002");
+    QTest::newRow("comma ends the number") << "7,5"
+                                           << "3,5" << QByteArray("00070003");
+}
+
+void TestWindowArming::loaderAsksForRange() {
+    QFETCH(QString, first);
+    QFETCH(QString, count);
+    QFETCH(QByteArray, answers);
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.Opt_Descargar[4]->click();
+    window.Txt_Start_Block->setText(first);
+    window.Txt_Blocks->setText(count);
+    window.Txt_Path->setText(m_dir.path());
+    window.Com_Puerto->setCurrentIndex(1);
+    QVERIFY(port.PortOpen());
+    port.push("REQDATA_START_BLOCK\nREQDATA_BLOCK\n");
+    QCOMPARE(port.sent(), answers);
+}
+
 void TestWindowArming::failedOpen() {
     FakeCommControl port;
     RecordingWindow window(port);
@@ -300,16 +344,64 @@ void TestWindowArming::failedOpen() {
     QCOMPARE(window.messages.size(), 1);
 }
 
+void TestWindowArming::openFailureOfDevice_data() {
+    QTest::addColumn<QString>("device");  // %DIR% stands for a scratch folder
+    QTest::addColumn<int>("entry");       // COM2, or the device listed after COM4
+    QTest::addColumn<QString>("message"); // how it starts
+    QTest::newRow("missing") << "/nonexistent/ttyS9" << 2
+                             << "No se puede abrir el COM2\r\n\r\nEl dispositivo "
+                                "/nonexistent/ttyS9 no existe. Conecte el adaptador serie o "
+                                "elija otro puerto.";
+    QTest::newRow("not a serial port")
+        << "%DIR%/existing.bin" << 2
+        << "No se puede abrir el COM2\r\n\r\nEl sistema no deja usar %DIR%/existing.bin como "
+           "puerto serie (";
+    QTest::newRow("a listed device gone")
+        << "/nonexistent/ttyUSB9" << 5
+        << "No se puede abrir el ttyUSB9\r\n\r\nEl dispositivo /nonexistent/ttyUSB9 no existe.";
+}
+
+void TestWindowArming::openFailureOfDevice() {
+    QFETCH(QString, device);
+    QFETCH(int, entry);
+    QFETCH(QString, message);
+    device.replace(QStringLiteral("%DIR%"), m_dir.path());
+    message.replace(QStringLiteral("%DIR%"), m_dir.path());
+    QtCommControl port;
+    FakePortEnumerator devices;
+    if (entry == 2)
+        qputenv("DECODUMP_COM2", QFile::encodeName(device));
+    else
+        devices.present = {{"ttyUSB9", device, {}, {}, {}, {}, {}}};
+    RecordingWindow window(port, &devices);
+    window.Txt_Path->setText(m_dir.path());
+    window.Com_Puerto->setCurrentIndex(entry);
+    qunsetenv("DECODUMP_COM2");
+    QCOMPARE(window.messages.size(), 1);
+    QVERIFY2(window.messages[0].text.startsWith(message), qPrintable(window.messages[0].text));
+    QVERIFY(!port.PortOpen());
+    QCOMPARE(window.Com_Puerto->currentIndex(), 0);
+}
+
 void TestWindowArming::arming_data() {
     QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("devicePath"); // empty: the one COMn stands for
     for (int n = 1; n <= 4; ++n)
-        QTest::addRow("COM%d", n) << n;
+        QTest::addRow("COM%d", n) << n << QStringLiteral("COM%1").arg(n) << QString();
+    QTest::newRow("a device after COM4") << 6 << "ttyUSB1"
+                                         << "/dev/ttyUSB1";
 }
 
 void TestWindowArming::arming() {
     QFETCH(int, port);
+    QFETCH(QString, name);
+    QFETCH(QString, devicePath);
     FakeCommControl fake;
-    RecordingWindow window(fake);
+    FakePortEnumerator devices;
+    devices.present = {{"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", {}, {}, {}, {}},
+                       {"ttyUSB1", "/dev/ttyUSB1", {}, {}, {}, {}, {}}};
+    RecordingWindow window(fake, &devices);
     window.Txt_Path->setText(m_dir.path());
     const Dialogue::State& state = window.findChild<PortSession*>()->dialogue().state();
 
@@ -330,9 +422,11 @@ void TestWindowArming::arming() {
     window.Com_Puerto->setCurrentIndex(port);
     QCOMPARE(window.messages.size(), 1);
     QVERIFY(fake.PortOpen());
-    QCOMPARE(fake.CommPort(), port);
+    QCOMPARE(fake.devicePath(), devicePath);
+    if (devicePath.isEmpty())
+        QCOMPARE(fake.CommPort(), port);
     QVERIFY(window.logText().endsWith(
-        QStringLiteral("\r\nPuerto COM cerrado.\r\n\r\nEn espera COM%1\r\n").arg(port)));
+        QStringLiteral("\r\nPuerto COM cerrado.\r\n\r\nEn espera %1\r\n").arg(name)));
     QVERIFY(window.Timer1->isActive());
     QCOMPARE(state.Suma_Total, 0);
     QCOMPARE(fake.RThreshold(), 1);

@@ -143,18 +143,17 @@ Reception expectedReception(const QByteArray& image, const QStringList& simArgum
     return reception;
 }
 
-// The descriptions the serial adapter gives a device that went away, by what the system
-// reported first.
+// How the window words a device that went away, by what the system reported first.
 QStringList lostDescriptions(const QString& device) {
-    QStringList all;
-    for (const char* what : {"it disappeared", "reading from it failed", "writing to it failed"})
-        all << QStringLiteral("COM1: the device %1 went away (%2). The port has been closed; "
-                              "reconnect the adapter and pick the port again.")
-                   .arg(device, QLatin1String(what));
-    all << QStringLiteral("COM1: the device %1 refused the data to send. The port has been "
-                          "closed; check the adapter and pick the port again.")
-               .arg(device);
-    return all;
+    return {QStringLiteral("El dispositivo %1 ya no está en el sistema. Vuelva a conectar el "
+                           "adaptador y elija el puerto otra vez.")
+                .arg(device),
+            QStringLiteral("Falló la lectura del dispositivo %1. Compruebe el adaptador y elija el "
+                           "puerto otra vez.")
+                .arg(device),
+            QStringLiteral("Falló la escritura en el dispositivo %1. Compruebe el adaptador y "
+                           "elija el puerto otra vez.")
+                .arg(device)};
 }
 
 QString samplesFolder() {

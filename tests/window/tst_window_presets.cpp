@@ -214,6 +214,12 @@ void TestWindowPresets::sizeLabelUsesLocaleSeparator_data() {
                                       << "(0.25 Kb)";
     QTest::newRow("English large number") << english << "1E7"
                                           << "(10000000 Kb)";
+    // Qt's data for these locales has its own minus sign and digits; the label keeps ASCII.
+    QTest::newRow("Swedish negative fraction")
+        << QLocale(QLocale::Swedish, QLocale::Sweden) << "-1.5"
+        << "(-1,5 Kb)";
+    QTest::newRow("Egyptian Arabic fraction")
+        << QLocale(QLocale::Arabic, QLocale::Egypt) << "1.25" << QStringLiteral("(1\u066b25 Kb)");
 }
 
 void TestWindowPresets::sizeLabelUsesLocaleSeparator() {

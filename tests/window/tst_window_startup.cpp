@@ -1,9 +1,11 @@
 #include "fakecommcontrol.h"
+#include "fakeportenumerator.h"
 #include "portlist.h"
 #include "portnaming.h"
 #include "recordingwindow.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,8 +13,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <ctime>
 
@@ -24,6 +28,7 @@ private Q_SLOTS:
     void controls_data();
     void controls();
     void logHoldsOneLine();
+    void portListEntries_data();
     void portListEntries();
     void portTooltipsNameDevices();
     void presetTwoSelected();
@@ -32,6 +37,10 @@ private Q_SLOTS:
     void captionsFit_data();
     void captionsFit();
     void tabOrder();
+    void tabEntersPresetsOnSelected_data();
+    void tabEntersPresetsOnSelected();
+    void strayInputChangesNothing_data();
+    void strayInputChangesNothing();
     void blockBoxesTakeFourCharacters_data();
     void blockBoxesTakeFourCharacters();
     void logAppendIsLinear();
@@ -43,6 +52,9 @@ namespace {
 QString defaultFolder() {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/Descarga");
 }
+
+// What an operator may do by mistake right after start-up.
+enum class StrayInput { WheelNotch, SpaceAtStart };
 
 QWidget* control(RecordingWindow& window, const QString& name) {
     if (name.startsWith(QStringLiteral("Opt_Descargar")))
@@ -67,6 +79,8 @@ QString shownText(QWidget* widget) {
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(StrayInput)
 
 void TestWindowStartup::controls_data() {
     QTest::addColumn<QString>("name");
@@ -133,15 +147,57 @@ void TestWindowStartup::logHoldsOneLine() {
     QCOMPARE(window.Text1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
 }
 
+using Devices = QList<SerialDevice>;
+
+// The entries after COM4 follow the devices present each time the list opens, without arming
+// anything; a device already behind a COMn entry is not listed again.
+void TestWindowStartup::portListEntries_data() {
+    QTest::addColumn<Devices>("atStart");
+    QTest::addColumn<Devices>("atOpening");
+    QTest::addColumn<QString>("com1");      // $DECODUMP_COM1; %LINK% is a link to /dev/null
+    QTest::addColumn<QStringList>("after"); // the entries after COM4 once the list has opened
+    const SerialDevice ftdi{"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", {}, {}, {}, {}};
+    const SerialDevice acm{"ttyACM0", "/dev/ttyACM0", {}, {}, {}, {}, {}};
+    const SerialDevice null{"null", "/dev/null", "Behind a link", {}, {}, {}, {}};
+    const QString ftdiEntry = QStringLiteral("ttyUSB0 — FT232R USB UART");
+    QTest::newRow("none") << Devices{} << Devices{} << QString() << QStringList{};
+    QTest::newRow("plugged in after start-up")
+        << Devices{acm} << Devices{acm, ftdi} << QString() << QStringList{"ttyACM0", ftdiEntry};
+    QTest::newRow("pulled out") << Devices{acm, ftdi} << Devices{ftdi} << QString()
+                                << QStringList{ftdiEntry};
+    QTest::newRow("behind COM1") << Devices{} << Devices{ftdi, acm} << "/dev/ttyUSB0"
+                                 << QStringList{"ttyACM0"};
+    QTest::newRow("behind COM1 through a link")
+        << Devices{} << Devices{null, acm} << "%LINK%" << QStringList{"ttyACM0"};
+}
+
 void TestWindowStartup::portListEntries() {
+    QFETCH(Devices, atStart);
+    QFETCH(Devices, atOpening);
+    QFETCH(QString, com1);
+    QFETCH(QStringList, after);
+    QTemporaryDir dir;
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), dir.filePath(QStringLiteral("link"))));
+    qputenv("DECODUMP_COM1", com1.replace(QStringLiteral("%LINK%"), dir.filePath("link")).toUtf8());
     FakeCommControl port;
-    RecordingWindow window(port);
-    const QStringList expected{"(ninguno)", "COM1", "COM2", "COM3", "COM4"};
+    FakePortEnumerator ports;
+    ports.present = atStart;
+    RecordingWindow window(port, &ports);
+    window.show();
+    ports.present = atOpening;
+    window.Com_Puerto->showPopup();
+    window.Com_Puerto->hidePopup();
+    qunsetenv("DECODUMP_COM1");
+
     QStringList entries;
     for (int i = 0; i < window.Com_Puerto->count(); ++i)
         entries << window.Com_Puerto->itemText(i);
-    QCOMPARE(entries, expected);
+    QCOMPARE(entries, QStringList({"(ninguno)", "COM1", "COM2", "COM3", "COM4"}) + after);
+    for (int i = 5; i < window.Com_Puerto->count(); ++i)
+        QVERIFY(window.Com_Puerto->itemData(i, Qt::ToolTipRole).toString().startsWith("/dev/"));
     QCOMPARE(window.Com_Puerto->currentIndex(), 0);
+    QCOMPARE(window.logText(), QStringLiteral("Puerto COM cerrado.\r\n"));
+    QCOMPARE(port.openCount(), 0);
     QVERIFY(!window.Com_Puerto->isEditable());
 }
 
@@ -215,18 +271,10 @@ void TestWindowStartup::captionsFit() {
 void TestWindowStartup::tabOrder() {
     FakeCommControl port;
     RecordingWindow window(port);
-    const QList<QWidget*> expected{window.Text1,
-                                   window.Com_Puerto,
-                                   window.Opt_Descargar[0],
-                                   window.Opt_Descargar[1],
-                                   window.Opt_Descargar[2],
-                                   window.Opt_Descargar[3],
-                                   window.Opt_Descargar[4],
-                                   window.Txt_Start_Block,
-                                   window.Txt_Blocks,
-                                   window.Txt_Path,
-                                   window.Txt_Filename,
-                                   window.Cmd_Salir};
+    // The presets are one stop, on the selected one.
+    const QList<QWidget*> expected{
+        window.Text1,      window.Com_Puerto, window.Opt_Descargar[2], window.Txt_Start_Block,
+        window.Txt_Blocks, window.Txt_Path,   window.Txt_Filename,     window.Cmd_Salir};
     QList<QWidget*> chain;
     QWidget* widget = window.Text1;
     do {
@@ -235,6 +283,61 @@ void TestWindowStartup::tabOrder() {
         widget = widget->nextInFocusChain();
     } while (widget != window.Text1 && chain.size() <= expected.size());
     QCOMPARE(chain, expected);
+}
+
+void TestWindowStartup::tabEntersPresetsOnSelected_data() {
+    QTest::addColumn<int>("preset");
+    QTest::addColumn<QString>("next"); // where the next Tab goes
+    for (int preset = 0; preset < 4; ++preset)
+        QTest::addRow("preset %d", preset) << preset << QStringLiteral("Txt_Path");
+    QTest::newRow("free preset") << 4 << QStringLiteral("Txt_Start_Block");
+}
+
+void TestWindowStartup::tabEntersPresetsOnSelected() {
+    QFETCH(int, preset);
+    QFETCH(QString, next);
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    window.Opt_Descargar.at(preset)->setChecked(true);
+    window.Com_Puerto->setFocus();
+    QTest::keyClick(window.Com_Puerto, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), window.Opt_Descargar.at(preset));
+    QTest::keyClick(window.Opt_Descargar.at(preset), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), next);
+}
+
+void TestWindowStartup::strayInputChangesNothing_data() {
+    QTest::addColumn<StrayInput>("input");
+    QTest::newRow("wheel notch over the port list") << StrayInput::WheelNotch;
+    QTest::newRow("Space at start-up") << StrayInput::SpaceAtStart;
+}
+
+void TestWindowStartup::strayInputChangesNothing() {
+    QFETCH(StrayInput, input);
+    FakeCommControl port;
+    RecordingWindow window(port);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+
+    if (input == StrayInput::WheelNotch) {
+        const QPointF inside(window.Com_Puerto->rect().center());
+        QWheelEvent notch(inside, window.Com_Puerto->mapToGlobal(inside), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(window.Com_Puerto, &notch);
+    } else {
+        // To whichever control has the focus, as the keyboard would.
+        QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Space);
+        window.Com_Puerto->hidePopup();
+    }
+
+    QCOMPARE(window.Com_Puerto->currentIndex(), 0);
+    QCOMPARE(window.logText(), QStringLiteral("Puerto COM cerrado.\r\n"));
+    QVERIFY(window.isVisible());
+    QVERIFY(!port.PortOpen());
+    QVERIFY(window.messages.isEmpty());
+    QCOMPARE(QApplication::focusWidget(), window.Com_Puerto);
 }
 
 void TestWindowStartup::blockBoxesTakeFourCharacters_data() {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -157,6 +158,19 @@ void LoaderDialogue::sendPreamble() {
         m_link.send(text);
         m_log.info("sent " + std::to_string(text.size()) +
                    " characters without CR or LF (--long-line)");
+    }
+    if (m_options.garbage > 0) {
+        // A fixed pattern of all byte values, LF among them now and then.
+        std::string bytes(static_cast<std::size_t>(m_options.garbage), '\0');
+        std::uint32_t state = 0x2545f491;
+        for (char& byte : bytes) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            byte = static_cast<char>(state & 0xff);
+        }
+        m_link.send(bytes);
+        m_log.info("sent " + std::to_string(bytes.size()) + " bytes of garbage (--garbage)");
     }
     for (long long i = 1; i <= m_options.noiseLines; ++i) {
         // Binary bytes too: the tool must take any byte into its line.

@@ -99,6 +99,8 @@ SimOptions parseSimOptions(int argc, char** argv) {
          [&](auto option, auto value) { o.noiseLines = wholeNumber(option, value, 0, 100'000); }},
         {"--long-line",
          [&](auto option, auto value) { o.longLine = wholeNumber(option, value, 0, 100'000'000); }},
+        {"--garbage",
+         [&](auto option, auto value) { o.garbage = wholeNumber(option, value, 0, 100'000'000); }},
         {"--record", [&](auto, auto value) { o.recordPath = value; }},
         {"--replay", [&](auto, auto value) { o.replayPath = value; }},
         {"--replay-pace",
@@ -152,10 +154,10 @@ SimOptions parseSimOptions(int argc, char** argv) {
     const bool playsDialogue = o.mode != SimOptions::Mode::Ack || o.sessions != 1 || o.silent ||
                                o.badSumBlock != 0 || o.surplusBlock != 0 || o.shortBlock != 0 ||
                                o.vanishBlock != 0 || o.corruptBlock != 0 || o.wrongTotal ||
-                               o.noiseLines != 0 || o.longLine != 0;
+                               o.noiseLines != 0 || o.longLine != 0 || o.garbage != 0;
     if (!o.replayPath.empty() && playsDialogue) {
         usageError("--replay plays only the trace: it does not combine with --mode, --sessions, "
-                   "--silent, --noise, --long-line or a fault");
+                   "--silent, --noise, --long-line, --garbage or a fault");
     }
     return o;
 }
@@ -245,6 +247,8 @@ Faults (K counts the blocks of one transfer from 1)
   --noise N           N lines of junk that match no keyword before the announce
                       lines (respfile mode: before "0000").
   --long-line N       N characters without CR or LF before the announce lines.
+  --garbage N         N bytes of binary garbage (what a line at the wrong speed
+                      gives) before the announce lines.
   --silent            Send nothing at all; log what arrives until stopped.
   A fault whose block is never reached makes the dialogue fail (exit 1).
 

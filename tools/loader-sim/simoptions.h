@@ -28,6 +28,7 @@ struct SimOptions {
     long long lingerMs = 1500;
     long long noiseLines = 0;
     long long longLine = 0;
+    long long garbage = 0;
     bool silent = false;
     std::string recordPath;
     std::string replayPath;
