@@ -239,7 +239,32 @@ void DumpSession::showMessage(const QString& text, MessageIcon icon) {
                          .arg(m_portName, cliPortFailureText(*failure)));
         return;
     }
-    printProblem(QStringLiteral("error: ") + text);
+    printProblem(QStringLiteral("error: ") + failureText(m_session.dialogue().summary(), text));
+}
+
+QString DumpSession::failureText(const TransferSummary& summary, const QString& windowText) {
+    using Failure = TransferSummary::Failure;
+    switch (summary.failure) {
+    case Failure::ResponsesFolderMissing:
+        return QStringLiteral("the loader asked for a response file, but the folder %1 does not "
+                              "exist (name one with --responses DIR)")
+            .arg(summary.failedPath);
+    case Failure::ResponseFileUnreadable:
+        return QStringLiteral("cannot read the response file %1: %2")
+            .arg(summary.failedPath, summary.detail);
+    case Failure::DumpNotCreated:
+        return QStringLiteral("cannot create the dump file %1: %2")
+            .arg(summary.failedPath, summary.detail);
+    case Failure::DumpNotWritten:
+        return QStringLiteral("cannot write the dump file %1: %2")
+            .arg(summary.failedPath, summary.detail);
+    case Failure::InvalidRange:
+        return QStringLiteral("the block range is not valid: %1").arg(summary.detail);
+    case Failure::DeviceLost:
+    case Failure::None:
+        break;
+    }
+    return windowText;
 }
 
 void DumpSession::reportBadSum(int index) {
@@ -416,9 +441,10 @@ void DumpSession::printModeResult() {
         QStringList blocks;
         for (const Ledger::BlockRange& range : left)
             blocks.append(blockRange(range.first, range.first + range.count - 1));
-        m_console.printLine(left.isEmpty() ? QStringLiteral("Repaired: no bad or missing block left")
-                                           : QStringLiteral("Still bad or missing: ") +
-                                                 blocks.join(QStringLiteral(", ")));
+        m_console.printLine(left.isEmpty()
+                                ? QStringLiteral("Repaired: no bad or missing block left")
+                                : QStringLiteral("Still bad or missing: ") +
+                                      blocks.join(QStringLiteral(", ")));
     }
 }
 
@@ -439,13 +465,13 @@ void DumpSession::printLedger() {
 void DumpSession::printSummary(const TransferSummary& summary) {
     const int kept = summary.resumedRecords + summary.blocksWritten;
     const bool intoMemory = m_job.mode == CliOptions::Mode::Verify;
-    QString line = intoMemory ? QStringLiteral("Summary: %1 of %2 read again")
-                                    .arg(QString::number(m_blocksDone),
-                                         counted(summary.count, QStringLiteral("block")))
-                              : QStringLiteral("Summary: %1 of %2 written to %3")
-                                    .arg(QString::number(summary.blocksWritten),
-                                         counted(summary.count, QStringLiteral("block")),
-                                         summary.dumpPath);
+    QString line =
+        intoMemory ? QStringLiteral("Summary: %1 of %2 read again")
+                         .arg(QString::number(m_blocksDone),
+                              counted(summary.count, QStringLiteral("block")))
+                   : QStringLiteral("Summary: %1 of %2 written to %3")
+                         .arg(QString::number(summary.blocksWritten),
+                              counted(summary.count, QStringLiteral("block")), summary.dumpPath);
     if (summary.resumedRecords > 0)
         line += QStringLiteral(" after the %1 kept from before (%2 of %3 in the file)")
                     .arg(counted(summary.resumedRecords, QStringLiteral("record")))

@@ -67,6 +67,8 @@ private:
     void reportBadSum(int index);
     void onDialogueEnded(const TransferSummary& summary);
     void printProblem(const QString& text);
+    // A failure of the dialogue in the command line's words; the window's when there are none.
+    static QString failureText(const TransferSummary& summary, const QString& windowText);
     void adviseNothingYet();
     void adviseNotLoaderText();
     void stopProgress();
@@ -87,7 +89,7 @@ private:
     QtCommControl m_port;
     PortSession m_session;
     int m_pass = 0;
-    QString m_portName; // as the messages name it: the device, or "COM1 (/dev/ttyS0)"
+    QString m_portName;           // as the messages name it: the device, or "COM1 (/dev/ttyS0)"
     QList<int> m_differingBlocks; // what a verification found
     FirstContactWatch m_firstContact;
     QTimer m_watchdog;

@@ -131,16 +131,21 @@ QString Dialogue::responseFilePath(qint32 n) const {
 
 bool Dialogue::Envia_Parrafada(qint32 n) {
     const QString path = responseFilePath(n);
-    const auto cannotRead = [&](const QString& why) {
+    const auto cannotRead = [&](TransferSummary::Failure failure, const QString& why) {
         m_summary = TransferSummary{};
+        m_summary.failure = failure;
+        m_summary.failedPath =
+            failure == TransferSummary::Failure::ResponsesFolderMissing ? m_responsesFolder : path;
+        m_summary.detail = why;
         failAndDisarm(TransferSummary::Outcome::FileError,
                       QStringLiteral("No se puede leer el archivo de respuesta ") + path +
                           QStringLiteral("\r\n\r\n") + why);
         return false;
     };
     if (!QFileInfo(m_responsesFolder).isDir())
-        return cannotRead(QStringLiteral("La carpeta ") + m_responsesFolder +
-                          QStringLiteral(" no existe."));
+        return cannotRead(TransferSummary::Failure::ResponsesFolderMissing,
+                          QStringLiteral("La carpeta ") + m_responsesFolder +
+                              QStringLiteral(" no existe."));
 
     Fichero_Respuesta.setFileName(path);
     // A missing file in an existing folder is created empty: nothing is sent.
@@ -148,13 +153,14 @@ bool Dialogue::Envia_Parrafada(qint32 n) {
                                          ? QIODevice::ReadOnly
                                          : QIODevice::ReadWrite | QIODevice::NewOnly;
     if (!Fichero_Respuesta.open(mode))
-        return cannotRead(fileProblem(Fichero_Respuesta));
+        return cannotRead(TransferSummary::Failure::ResponseFileUnreadable,
+                          fileProblem(Fichero_Respuesta));
     const QByteArray content = Fichero_Respuesta.readAll();
     const bool readFailed = Fichero_Respuesta.error() != QFileDevice::NoError;
     const QString problem = fileProblem(Fichero_Respuesta);
     Fichero_Respuesta.close();
     if (readFailed)
-        return cannotRead(problem);
+        return cannotRead(TransferSummary::Failure::ResponseFileUnreadable, problem);
 
     for (const char byte : content) {
         if (!send(QByteArray(1, byte)))
@@ -200,6 +206,9 @@ void Dialogue::Recibe_Bloques() {
     // ranges when they arm; this is the last line of defence, before anything is touched.
     const BlockRange range = BlockRange::read(m_op.startBlockText(), m_op.blockCountText());
     if (!range.ok()) {
+        m_summary.failure = TransferSummary::Failure::InvalidRange;
+        m_summary.detail = QStringLiteral("first block \"%1\", count \"%2\"")
+                               .arg(m_op.startBlockText(), m_op.blockCountText());
         failAndDisarm(TransferSummary::Outcome::RangeError,
                       QStringLiteral("El rango de bloques no es válido.\r\n\r\n") +
                           range.spanishReason());
@@ -209,6 +218,7 @@ void Dialogue::Recibe_Bloques() {
                                 ? DumpPath{}
                                 : DumpPath::check(path, m_target.kind != Target::Kind::NewFile);
     if (!target.ok()) {
+        noteFileFailure(TransferSummary::Failure::DumpNotCreated, target.englishReason());
         failAndDisarm(TransferSummary::Outcome::FileError,
                       QStringLiteral("No se puede crear el archivo ") + path +
                           QStringLiteral("\r\n\r\n") + target.spanishReason());
@@ -243,6 +253,8 @@ bool Dialogue::openDump() {
     const QIODevice::OpenMode mode = QIODevice::ReadWrite | QIODevice::Unbuffered |
                                      (keep ? QIODevice::NotOpen : QIODevice::Truncate);
     if (!target.ok() || !Num_Fichero.open(mode)) {
+        noteFileFailure(TransferSummary::Failure::DumpNotCreated,
+                        target.ok() ? fileProblem(Num_Fichero) : target.englishReason());
         failAndDisarm(TransferSummary::Outcome::FileError,
                       QStringLiteral("No se puede crear el archivo ") + path +
                           QStringLiteral("\r\n\r\n") +
@@ -253,6 +265,7 @@ bool Dialogue::openDump() {
     // after them is read again.
     if (m_target.kind == Target::Kind::Resume &&
         !Num_Fichero.resize(qint64(m_target.recordOffset) * BlockSize)) {
+        noteFileFailure(TransferSummary::Failure::DumpNotWritten, fileProblem(Num_Fichero));
         failAndDisarm(TransferSummary::Outcome::FileError,
                       QStringLiteral("No se puede escribir el archivo ") + path +
                           QStringLiteral("\r\n\r\n") + fileProblem(Num_Fichero));
@@ -280,6 +293,7 @@ bool Dialogue::storeBlock(qint32 index, const QByteArray& data, bool sumOk) {
     if (!Num_Fichero.seek(offset) || Num_Fichero.write(data) != BlockSize) {
         const QString problem = fileProblem(Num_Fichero);
         Num_Fichero.close();
+        noteFileFailure(TransferSummary::Failure::DumpNotWritten, problem);
         failAndDisarm(TransferSummary::Outcome::FileError,
                       QStringLiteral("No se puede escribir el archivo ") + m_summary.dumpPath +
                           QStringLiteral("\r\n\r\n") + problem);
@@ -460,9 +474,17 @@ void Dialogue::reportDeviceLost(const QString& description) {
     stopTransfer();
     if (!running)
         m_summary = TransferSummary{};
+    m_summary.failure = TransferSummary::Failure::DeviceLost;
+    m_summary.detail = description;
     failAndDisarm(TransferSummary::Outcome::DeviceLost,
                   QStringLiteral("Se ha perdido la conexión con ") + m_portName +
                       QStringLiteral(".\r\n\r\n") + description);
+}
+
+void Dialogue::noteFileFailure(TransferSummary::Failure failure, const QString& detail) {
+    m_summary.failure = failure;
+    m_summary.failedPath = m_summary.dumpPath;
+    m_summary.detail = detail;
 }
 
 bool Dialogue::send(const QByteArray& text) {

@@ -58,6 +58,8 @@ public:
     void portArmed(const QString& portName);
 
     const State& state() const { return m_shared; }
+    // How the current or last transfer stands; complete once the dialogue has ended.
+    const TransferSummary& summary() const { return m_summary; }
     bool transferRunning() const { return m_transfer != Transfer::Idle; }
     // Whether the response file or the dump file is open.
     bool fileOpen() const { return Fichero_Respuesta.isOpen() || Num_Fichero.isOpen(); }
@@ -131,6 +133,8 @@ private:
     void stopTransfer();
     void endCutShort();
     void failAndDisarm(TransferSummary::Outcome outcome, const QString& message);
+    // What failed with the dump file, for the summary.
+    void noteFileFailure(TransferSummary::Failure failure, const QString& detail);
     void finish();
     void onPortClosed();
     void onDeviceLost(const QString& description);

@@ -22,8 +22,23 @@ struct TransferSummary {
     bool totalReceived = false;
     int loaderTotal = 0;
     int computedTotal = 0;
+    // What failed, for the outcomes other than Completed and PortClosed, so that a front end
+    // can put it in its own words.
+    enum class Failure {
+        None,
+        ResponsesFolderMissing, // failedPath: the folder
+        ResponseFileUnreadable, // failedPath: the file
+        DumpNotCreated,
+        DumpNotWritten,
+        InvalidRange, // failedPath empty; detail: the range texts
+        DeviceLost,
+    };
+
+    Failure failure = Failure::None;
+    QString failedPath;
+    QString detail; // the system's reason, in its own words (English)
     QString dumpPath;
-    QString error;       // what failed, for the outcomes other than Completed
+    QString error;       // what failed, as the window says it
     QString ledgerError; // why the ledger beside the dump could not be written, if it could not
 
     bool totalMatched() const { return totalReceived && loaderTotal == computedTotal; }

@@ -432,8 +432,8 @@ void TestCliFaults::fault_data() {
         << SimAfter::Repeats << QString();
     QTest::newRow("missing response folder, found when the loader asks for a file")
         << respfile << QStringList{} << Responses::MissingFolder << dump << false << 3
-        << QStringList{"error: No se puede leer el archivo de respuesta %RESP%/Respuesta4.TXT",
-                       "La carpeta %RESP% no existe.",
+        << QStringList{"error: the loader asked for a response file, but the folder %RESP% does "
+                       "not exist",
                        "No transfer had started; nothing was written."}
         << nothing << SimAfter::Complains
         << QString("the tool closed the port while expecting response file 4");
@@ -443,9 +443,9 @@ void TestCliFaults::fault_data() {
         << QString();
     QTest::newRow("response folder gone once armed")
         << respfile << timeout2 << Responses::RemovedWhenArmed << dump << false << 3
-        << QStringList{"error: No se puede leer el archivo de respuesta %RESP%/Respuesta4.TXT",
-                       "La carpeta %RESP% no existe.", "Puerto COM cerrado.",
-                       "No transfer had started; nothing was written."}
+        << QStringList{"error: the loader asked for a response file, but the folder %RESP% does "
+                       "not exist",
+                       "Puerto COM cerrado.", "No transfer had started; nothing was written."}
         << nothing << SimAfter::Complains
         << QString("the tool closed the port while expecting response file 4");
     QTest::newRow("missing Respuesta4.TXT")
