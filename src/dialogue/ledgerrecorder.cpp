@@ -2,6 +2,9 @@
 
 #include "filedigest.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 #include <algorithm>
 
 void LedgerRecorder::begin(const Setup& setup) {
@@ -30,6 +33,7 @@ bool LedgerRecorder::beginRun(Ledger::RunKind kind, int first, int count) {
     run.started = now;
     m_ledger.runs.append(run);
     m_running = true;
+    startFileDigest();
     return write();
 }
 
@@ -57,6 +61,12 @@ bool LedgerRecorder::blockWritten(int record, QByteArrayView data, bool sumOk) {
             setBad(m_ledger.firstBlock + m_ledger.records(), true);
             m_ledger.blockDigests.append(zeros);
         }
+    }
+    if (m_fileHash && record == m_hashedRecords) {
+        m_fileHash->addData(data);
+        ++m_hashedRecords;
+    } else {
+        m_fileHash.reset();
     }
     const QByteArray digest = FileDigest::sha256Of(data);
     if (record == m_ledger.records())
@@ -111,14 +121,41 @@ bool LedgerRecorder::write() {
     m_ledger.finished = now;
 
     QString problem;
-    const std::optional<FileDigest> digest =
-        FileDigest::scan(m_dumpPath, FileDigest::Records::Skip, &problem, true);
+    const std::optional<QByteArray> digest = fileDigest(&problem);
     if (!digest)
         return fail(QStringLiteral("%1: cannot write the ledger: %2").arg(m_ledgerPath, problem));
-    m_ledger.sha256 = digest->sha256;
+    m_ledger.sha256 = *digest;
     if (!m_ledger.writeAtomically(m_ledgerPath, &problem))
         return fail(problem);
     return true;
+}
+
+void LedgerRecorder::startFileDigest() {
+    m_fileHash.reset();
+    m_hashedRecords = 0;
+    QFile file(m_dumpPath);
+    if (file.exists() && !file.open(QIODevice::ReadOnly))
+        return;
+    auto hash = std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256);
+    if (file.isOpen() && !hash->addData(&file))
+        return;
+    const qint64 size = file.isOpen() ? file.size() : 0;
+    if (size % Ledger::RecordSize != 0)
+        return;
+    m_fileHash = std::move(hash);
+    m_hashedRecords = static_cast<int>(size / Ledger::RecordSize);
+}
+
+std::optional<QByteArray> LedgerRecorder::fileDigest(QString* problem) {
+    // The running digest stands for the file only while the file holds exactly what it took in.
+    // Taking the result leaves it open to more data.
+    if (m_fileHash && QFileInfo(m_dumpPath).size() == qint64(m_hashedRecords) * Ledger::RecordSize)
+        return m_fileHash->result();
+    const std::optional<FileDigest> digest =
+        FileDigest::scan(m_dumpPath, FileDigest::Records::Skip, problem, true);
+    if (!digest)
+        return std::nullopt;
+    return digest->sha256;
 }
 
 bool LedgerRecorder::fail(const QString& problem) {

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QCryptographicHash>
+
+#include <memory>
+
 #include "ledger.h"
 
 #include <QByteArray>
@@ -68,6 +72,10 @@ public:
 private:
     bool write();
     bool fail(const QString& problem);
+    // The digest of the dump file as it stands: kept up as records are appended in order (a new
+    // dump, a resume), read from the file otherwise (a repair writes here and there).
+    void startFileDigest();
+    std::optional<QByteArray> fileDigest(QString* problem);
 
     Ledger m_ledger;
     QString m_dumpPath;
@@ -75,4 +83,6 @@ private:
     bool m_running = false;
     int m_sinceWrite = 0;
     QString m_error;
+    std::unique_ptr<QCryptographicHash> m_fileHash; // of the first m_hashedRecords records
+    int m_hashedRecords = 0;
 };
