@@ -50,27 +50,23 @@ enum class Transfer {
 // then the summary.
 QStringList summaryTexts(const ExpectedReception& reception, const QString& dumpPath) {
     QStringList texts;
-    for (const ExpectedReception::BadSum& bad : reception.badSums)
+    QStringList badBlocks;
+    for (const ExpectedReception::BadSum& bad : reception.badSums) {
         texts << QStringLiteral("warning: block %1: sum %2, expected %3\n")
                      .arg(bad.block)
                      .arg(hexByte(bad.sum), hexByte(bad.sumByte));
+        badBlocks << QString::number(bad.block);
+    }
     texts << QStringLiteral("Summary: %1 of %2 blocks written to %3")
                  .arg(reception.records.size() / BlockSize)
                  .arg(Count)
                  .arg(dumpPath);
-    const QList<int> badBlocks = reception.badSumBlocks();
-    if (badBlocks.isEmpty()) {
-        texts.append(QStringLiteral(", no bad sums;"));
-    } else {
-        QStringList numbers;
-        for (const int block : badBlocks)
-            numbers.append(QString::number(block));
-        texts.append(
-            QStringLiteral("%1 with a bad sum (%2 %3)")
-                .arg(badBlocks.size())
-                .arg(badBlocks.size() == 1 ? QStringLiteral("block") : QStringLiteral("blocks"))
-                .arg(numbers.join(QStringLiteral(", "))));
-    }
+    texts << (badBlocks.isEmpty() ? QStringLiteral(", no bad sums;")
+                                  : QStringLiteral("%1 with a bad sum (%2 %3)")
+                                        .arg(badBlocks.size())
+                                        .arg(badBlocks.size() == 1 ? QStringLiteral("block")
+                                                                   : QStringLiteral("blocks"))
+                                        .arg(badBlocks.join(QStringLiteral(", "))));
     texts.append(reception.totalReceived
                      ? QStringLiteral("total loader %1, computed %2 (%3)")
                            .arg(hexByte(reception.loaderTotal), hexByte(reception.computedTotal),

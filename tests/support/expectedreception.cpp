@@ -72,10 +72,3 @@ ExpectedReception ExpectedReception::of(const QByteArray& image, int firstBlock,
     }
     return reception;
 }
-
-QList<int> ExpectedReception::badSumBlocks() const {
-    QList<int> blocks;
-    for (const BadSum& bad : badSums)
-        blocks.append(bad.block);
-    return blocks;
-}
