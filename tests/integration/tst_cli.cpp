@@ -1,8 +1,9 @@
+#include "clirun.h"
 #include "loadersimprocess.h"
 #include "portlist.h"
-#include "processstats.h"
 #include "qtcommcontrol.h"
 #include "recordingwindow.h"
+#include "testfiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -29,56 +30,10 @@ constexpr int Seed = 5;
 constexpr int BlockSize = 1024;
 constexpr int FirstBlock = 2000;
 constexpr int Count = 16;
-constexpr char BreakIn = 31;
 constexpr int RunTimeoutMs = 30000;
-
-struct CliRun {
-    int status = -1;
-    QString errors;
-    QByteArray output; // standard output
-};
-
-// Runs decodump-cli (or a copy of it) to its end, with its standard error captured (not a
-// terminal), in the given folder and with the child's set-up done just before it starts.
-CliRun runCli(const QStringList& arguments, const QString& workingDirectory = {},
-              const std::function<void()>& childSetup = {}, const QString& program = cliProgram()) {
-    QProcess process;
-    if (!workingDirectory.isEmpty())
-        process.setWorkingDirectory(workingDirectory);
-    if (childSetup)
-        process.setChildProcessModifier(childSetup);
-    process.start(program, arguments);
-    CliRun run;
-    if (!process.waitForFinished(RunTimeoutMs) || process.exitStatus() != QProcess::NormalExit) {
-        process.kill();
-        process.waitForFinished();
-        run.errors = QStringLiteral("decodump-cli did not end by itself");
-        return run;
-    }
-    run.status = process.exitCode();
-    run.errors = QString::fromUtf8(process.readAllStandardError());
-    run.output = process.readAllStandardOutput();
-    return run;
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
 
 QJsonObject ledgerOf(const QString& dumpPath) {
     return QJsonDocument::fromJson(readFile(dumpPath + QStringLiteral(".json"))).object();
-}
-
-QByteArray withoutBreakIns(QByteArray bytes) {
-    bytes.removeIf([](char c) { return c == BreakIn; });
-    return bytes;
 }
 
 QStringList substituted(QStringList texts, const QString& device, const QString& output,
@@ -202,8 +157,8 @@ void TestCli::run_data() {
         << QStringList{} << QStringList{"--port", "/dev/null", "--preset", "bl64", "--count", "4"}
         << 2 << QStringList{"--preset cannot be combined"} << -1 << QString();
     QTest::newRow("wait of 0") << QStringList{} << QStringList{"--port", "/dev/null", "--wait", "0"}
-                               << 2 << QStringList{"--wait takes a number of seconds above 0"}
-                               << -1 << QString();
+                               << 2 << QStringList{"--wait takes a number of seconds above 0"} << -1
+                               << QString();
     QTest::newRow("unknown preset")
         << QStringList{} << QStringList{"--port", "/dev/null", "--preset", "bl32"} << 2
         << QStringList{"unknown preset 'bl32'"} << -1 << QString();
@@ -348,8 +303,7 @@ void TestCli::sameBytesAsWindow() {
     qputenv("DECODUMP_COM1", windowSim.devicePath().toLocal8Bit());
     QtCommControl port;
     RecordingWindow window(port);
-    window.setResponsesFolder(QFileInfo(LoaderSimProcess::program()).absolutePath() +
-                              QStringLiteral("/Respuestas"));
+    window.setResponsesFolder(LoaderSimProcess::samplesFolder());
     window.Opt_Descargar.at(preset)->click();
     if (!firstBlock.isEmpty()) {
         window.Txt_Start_Block->setText(firstBlock);
@@ -601,15 +555,16 @@ void TestCli::closedOutputsDoNotStopADump() {
     QTemporaryDir out;
     QVERIFY(out.isValid());
     const QString dumpPath = out.filePath(QStringLiteral("dump.bin"));
-    const CliRun run = runCli(
-        {"--port", sim.devicePath(), "--start", "2000", "--count", "16", "-o", dumpPath}, {}, [] {
-            int ends[2];
-            if (::pipe(ends) != 0)
-                return;
-            ::close(ends[0]);
-            ::dup2(ends[1], STDOUT_FILENO);
-            ::dup2(ends[1], STDERR_FILENO);
-        });
+    const CliRun run =
+        runCli({"--port", sim.devicePath(), "--start", "2000", "--count", "16", "-o", dumpPath},
+               {.childSetup = [] {
+                   int ends[2];
+                   if (::pipe(ends) != 0)
+                       return;
+                   ::close(ends[0]);
+                   ::dup2(ends[1], STDOUT_FILENO);
+                   ::dup2(ends[1], STDERR_FILENO);
+               }});
     QCOMPARE(run.status, 0);
     QCOMPARE(sim.waitForExit(), 0); // the loader got its DOWN_SUCCESS
     QCOMPARE(readFile(dumpPath), m_image.mid(FirstBlock * BlockSize, Count * BlockSize));
@@ -628,7 +583,7 @@ void TestCli::aloneInAFolderThroughARelativeLink() {
     QVERIFY(QFile::link(sim.devicePath(), alone.filePath(QStringLiteral("sub/link"))));
     const CliRun run =
         runCli({"--port", "sub/link", "--start", "2000", "--count", "16", "-o", "dump.bin"},
-               alone.path(), {}, copy);
+               {.workingDirectory = alone.path(), .program = copy});
     QVERIFY2(run.status == 0, qPrintable(run.errors));
     QCOMPARE(readFile(alone.filePath(QStringLiteral("dump.bin"))),
              m_image.mid(FirstBlock * BlockSize, Count * BlockSize));
@@ -666,8 +621,8 @@ void TestCli::undeletableOldDumpIsCutToTheRange() {
     QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
                                               QFileDevice::ReadOther | QFileDevice::ExeOther));
     const CliRun run =
-        runCli({"--port", sim.devicePath(), "--start", "2000", "--count", "16", "-o", dumpPath}, {},
-               asUser);
+        runCli({"--port", sim.devicePath(), "--start", "2000", "--count", "16", "-o", dumpPath},
+               {.childSetup = asUser});
     QFile::setPermissions(folder,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QVERIFY2(run.status == 0, qPrintable(run.errors));

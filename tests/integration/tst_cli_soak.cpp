@@ -6,10 +6,10 @@
 #include "exitstatus.h"
 #include "loadersimprocess.h"
 #include "processstats.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -24,11 +24,6 @@ constexpr int BlockSize = 1024;
 constexpr int FlashBlocks = 2048;
 constexpr int DumpTimeoutMs = 15000;
 constexpr qint64 RssSlackKb = 2048;
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -70,8 +65,7 @@ void TestCliSoak::consecutiveDumps() {
     QTemporaryDir out;
     QVERIFY(out.isValid());
     const QString dumpPath = out.filePath(QStringLiteral("soak.bin"));
-    const QString responses =
-        QFileInfo(LoaderSimProcess::program()).absolutePath() + QStringLiteral("/Respuestas");
+    const QString responses = LoaderSimProcess::samplesFolder();
     // What the sessions print goes to a file opened once, so it holds no descriptor of its own.
     QTemporaryFile printed;
     QVERIFY(printed.open());

@@ -4,6 +4,7 @@
 #include "portsession.h"
 #include "processstats.h"
 #include "qtcommcontrol.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -32,17 +33,13 @@ class TestDialoguePty : public QObject {
             qputenv("DECODUMP_COM1", device.toLocal8Bit());
             op.folder = dir.path() + QLatin1Char('/');
             op.follow(session);
-            session.dialogue().setResponsesFolder(qEnvironmentVariable("DECODUMP_BIN") +
-                                                  QStringLiteral("/Respuestas"));
+            session.dialogue().setResponsesFolder(LoaderSimProcess::samplesFolder());
         }
         void arm() {
             port.setCommPort(1);
             QVERIFY(!session.arm(QStringLiteral("COM1")));
         }
-        QByteArray dump() const {
-            QFile file(op.folder + op.fileName);
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        }
+        QByteArray dump() const { return readFile(op.folder + op.fileName); }
     };
 
 private Q_SLOTS:

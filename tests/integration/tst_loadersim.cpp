@@ -3,9 +3,9 @@
 
 #include "loadersimprocess.h"
 #include "ptyclient.h"
+#include "testfiles.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QTest>
 
@@ -28,16 +28,8 @@ QByteArray expectedBlock(const QByteArray& image, qint64 n) {
     return image.mid(n * BlockSize, BlockSize);
 }
 
-unsigned sumOf(QByteArrayView bytes) {
-    unsigned sum = 0;
-    for (const char byte : bytes) {
-        sum += static_cast<unsigned char>(byte);
-    }
-    return sum;
-}
-
 bool frameSumMatches(const QByteArray& frame) {
-    return (sumOf(frame.first(BlockSize)) & 0xFF) == static_cast<unsigned char>(frame[BlockSize]);
+    return byteSum(frame.first(BlockSize)) == static_cast<quint8>(frame[BlockSize]);
 }
 
 // What the tool's side saw of a transfer.
@@ -119,11 +111,9 @@ private Q_SLOTS:
         LoaderSimProcess sim;
         QByteArray image = m_image;
         if (!imageFile.isEmpty()) {
-            QFile file(sim.scratchPath("image.bin"));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(imageFile);
-            file.close();
-            arguments << "--image" << file.fileName();
+            const QString imagePath = sim.scratchPath("image.bin");
+            QVERIFY(writeFile(imagePath, imageFile));
+            arguments << "--image" << imagePath;
             image = imageFile + QByteArray(m_image.size() - imageFile.size(), '\xff');
         }
         const QString record = sim.scratchPath("record.bin");
@@ -154,9 +144,7 @@ private Q_SLOTS:
 
         tool.close();
         QCOMPARE(sim.waitForExit(), 0);
-        QFile recorded(record);
-        QVERIFY(recorded.open(QIODevice::ReadOnly));
-        QCOMPARE(recorded.readAll(), tool.sentBytes());
+        QCOMPARE(readFile(record), tool.sentBytes());
     }
 
     void respfileDialogue_data() {
@@ -282,7 +270,7 @@ private Q_SLOTS:
                     differing += frame[j] != block[j] ? 1 : 0;
                 }
                 QCOMPARE(differing, 1);
-                QCOMPARE(static_cast<unsigned char>(frame[BlockSize]), sumOf(block) & 0xFF);
+                QCOMPARE(static_cast<quint8>(frame[BlockSize]), byteSum(block));
                 QVERIFY(!frameSumMatches(frame));
             } else {
                 QCOMPARE(frame.first(BlockSize), block);
@@ -555,7 +543,7 @@ private:
             const QByteArray frame = tool.read(FrameSize, Patience);
             QCOMPARE(frame.size(), FrameSize);
             result.frames.append(frame);
-            total += sumOf(frame.first(BlockSize));
+            total += byteSum(frame.first(BlockSize));
             QVERIFY(tool.send(tick + "1024DOWN_SUCCESS:" + QByteArray::number(n) + "\r"));
         }
         QVERIFY(tool.send(tick + "REQUEST_TOTALCRC\r"));

@@ -4,10 +4,10 @@
 
 #include "loadersimprocess.h"
 #include "ptyclient.h"
+#include "testfiles.h"
 #include "wiretrace.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTest>
 #include <QThread>
 
@@ -164,11 +164,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, trace);
         QFETCH(QByteArray, reason);
         LoaderSimProcess sim;
-        QFile file(sim.scratchPath("bad.trace"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(trace);
-        file.close();
-        sim.start({"--replay", file.fileName()});
+        const QString path = sim.scratchPath("bad.trace");
+        QVERIFY(writeFile(path, trace));
+        sim.start({"--replay", path});
         QCOMPARE(sim.waitForExit(), 2);
         QVERIFY2(sim.log().contains(reason), sim.log().constData());
     }

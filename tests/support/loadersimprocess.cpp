@@ -1,5 +1,7 @@
 #include "loadersimprocess.h"
 
+#include "testfiles.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -27,10 +29,12 @@ QString LoaderSimProcess::program() {
     return QFileInfo::exists(beside) ? QFileInfo(beside).canonicalFilePath() : QString();
 }
 
+QString LoaderSimProcess::samplesFolder() {
+    return QFileInfo(program()).absolutePath() + QStringLiteral("/Respuestas");
+}
+
 QByteArray LoaderSimProcess::sampleResponse(int n) {
-    QFile file(QFileInfo(program()).absolutePath() +
-               QStringLiteral("/Respuestas/Respuesta%1.TXT").arg(n));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readFile(samplesFolder() + QStringLiteral("/Respuesta%1.TXT").arg(n));
 }
 
 QByteArray LoaderSimProcess::imageForSeed(quint64 seed) {

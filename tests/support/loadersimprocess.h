@@ -19,7 +19,9 @@ public:
     // $LOADER_SIM, else loader-sim in the bin folder beside the tests' folder; empty when
     // neither exists.
     static QString program();
-    // A sample response file beside loader-sim (Respuestas/Respuesta<n>.TXT).
+    // The sample response files' folder beside loader-sim (Respuestas).
+    static QString samplesFolder();
+    // A sample response file of that folder (Respuesta<n>.TXT).
     static QByteArray sampleResponse(int n);
     // The flash image that loader-sim serves for a seed; empty when it could not be made.
     static QByteArray imageForSeed(quint64 seed);

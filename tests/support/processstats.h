@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <iterator>
 
-// What the soak tests watch in their own process, and where the programs under test live.
+// What the soak tests watch in their own process.
 
 // Time, CPU and memory figures are printed in every build but asserted only in the plain one:
 // sanitizers slow the code down many times and hold on to freed memory.
@@ -51,9 +51,4 @@ inline double processCpuSeconds() {
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
-
-// decodump-cli in the build's bin folder.
-inline QString cliProgram() {
-    return qEnvironmentVariable("DECODUMP_BIN") + QStringLiteral("/decodump-cli");
 }

@@ -2,6 +2,7 @@
 #include "fakecommcontrol.h"
 #include "fakeoperator.h"
 #include "portsession.h"
+#include "testfiles.h"
 #include "testlocale.h"
 
 #include <QDir>
@@ -29,21 +30,8 @@ rlimit fileSizeLimit() {
     return limit;
 }
 
-quint8 sumOf(const QByteArray& data) {
-    unsigned sum = 0;
-    for (const char c : data)
-        sum += static_cast<quint8>(c);
-    return static_cast<quint8>(sum);
-}
-
 QByteArray frameOf(const QByteArray& data, int sumDelta = 0) {
-    return data + char(sumOf(data) + sumDelta) + QByteArray(7, '\x55');
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
+    return data + char(byteSum(data) + sumDelta) + QByteArray(7, '\x55');
 }
 
 } // namespace
@@ -88,7 +76,7 @@ class TestDialogue : public QObject {
             if (last.startsWith("REQUEST_1024DOWN:")) {
                 const int n = last.mid(17).chopped(1).toInt();
                 const QByteArray data = blockData(n);
-                total += sumOf(data);
+                total += byteSum(data);
                 m_port->push(frameOf(data, sumDelta.value(n)));
             } else if (last == "REQUEST_TOTALCRC\r") {
                 m_port->push(QByteArray(1, char(total + totalDelta)));
@@ -98,11 +86,6 @@ class TestDialogue : public QObject {
         }
     }
 
-    QByteArray dumpContent() const {
-        QFile file(dumpPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
-
 private Q_SLOTS:
     void initTestCase() { verifyTestLocale(); }
     void init() {
@@ -110,8 +93,8 @@ private Q_SLOTS:
         QVERIFY(m_dir->isValid());
         QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("Respuestas")));
         QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("Descarga")));
-        writeFile(respDir() + QStringLiteral("/Respuesta4.TXT"), m_resp4);
-        writeFile(respDir() + QStringLiteral("/Respuesta5.TXT"), m_resp5);
+        QVERIFY(writeFile(respDir() + QStringLiteral("/Respuesta4.TXT"), m_resp4));
+        QVERIFY(writeFile(respDir() + QStringLiteral("/Respuesta5.TXT"), m_resp5));
         m_port = std::make_unique<FakeCommControl>();
         m_op = std::make_unique<FakeOperator>();
         m_op->folder = m_dir->filePath(QStringLiteral("Descarga/"));
@@ -310,14 +293,15 @@ private Q_SLOTS:
     }
 
     void responseFileBytesOneWriteEach() {
-        writeFile(respDir() + QStringLiteral("/Respuesta4.TXT"), QByteArray("\x00\r\n\xff", 4));
+        QVERIFY(writeFile(respDir() + QStringLiteral("/Respuesta4.TXT"),
+                          QByteArray("\x00\r\n\xff", 4)));
         QVERIFY(dialogue().Envia_Parrafada(4));
         QCOMPARE(m_port->writes(), (QByteArrayList{QByteArray(1, '\0'), "\r", "\n", "\xff"}));
         QVERIFY(!dialogue().fileOpen());
     }
 
     void emptyResponseFileSendsNothing() {
-        writeFile(respDir() + QStringLiteral("/Respuesta4.TXT"), QByteArray());
+        QVERIFY(writeFile(respDir() + QStringLiteral("/Respuesta4.TXT"), QByteArray()));
         QVERIFY(dialogue().Envia_Parrafada(4));
         QVERIFY(m_port->writes().isEmpty());
     }
@@ -392,7 +376,7 @@ private Q_SLOTS:
                  << "DOWN_SUCCESS\r";
         QCOMPARE(m_port->writes(), expected);
         QCOMPARE(m_op->captions, captions);
-        const QByteArray dump = dumpContent();
+        const QByteArray dump = readFile(dumpPath());
         QCOMPARE(dump.size(), 65536);
         QCOMPARE(dump.left(1024), blockData(1984));
         QCOMPARE(dump.mid(64512), blockData(2047));
@@ -428,7 +412,7 @@ private Q_SLOTS:
         QFETCH(QStringList, captions);
         m_op->startBlock = start;
         m_op->blockCount = count;
-        writeFile(dumpPath(), "old content");
+        QVERIFY(writeFile(dumpPath(), "old content"));
         m_port->push("REQDATA_BLOCK\nack\n");
         serve();
         QByteArrayList expected{"REQUEST_DOWNLOAD\r"};
@@ -442,7 +426,7 @@ private Q_SLOTS:
                  << "DOWN_SUCCESS\r";
         QCOMPARE(m_port->writes().mid(1), expected);
         QCOMPARE(m_op->captions, captions);
-        QCOMPARE(dumpContent(), dump);
+        QCOMPARE(readFile(dumpPath()), dump);
     }
 
     void blockSums_data() {
@@ -482,7 +466,7 @@ private Q_SLOTS:
         QCOMPARE(m_op->messages[0].text, QStringLiteral("CRC No Ok!!!"));
         QCOMPARE(m_op->messages[0].icon, MessageIcon::Exclamation);
         QVERIFY(m_port->writes().contains("1024DOWN_SUCCESS:101\r"));
-        QCOMPARE(dumpContent(), blockData(100) + blockData(101) + blockData(102));
+        QCOMPARE(readFile(dumpPath()), blockData(100) + blockData(101) + blockData(102));
         // The bad block's bytes count in the total, so the total still matches.
         QCOMPARE(m_port->writes().last(), QByteArray("DOWN_SUCCESS\r"));
         QCOMPARE(m_op->messages[1].text,
@@ -512,7 +496,7 @@ private Q_SLOTS:
         m_op->blockCount = QStringLiteral("1");
         m_port->push("REQDATA_BLOCK\nack\n");
         const QByteArray data = blockData(5);
-        m_port->push(frameOf(data) + char(sumOf(data)));
+        m_port->push(frameOf(data) + char(byteSum(data)));
         QCOMPARE(m_port->writes().mid(4), (QByteArrayList{"REQUEST_TOTALCRC\r", "DOWN_SUCCESS\r"}));
     }
 
@@ -523,7 +507,7 @@ private Q_SLOTS:
         m_port->push(frameOf(blockData(0)) + 'X');
         m_port->push(frameOf(blockData(1)));
         QCOMPARE(m_op->messages.first().text, QStringLiteral("CRC No Ok!!!"));
-        QCOMPARE(dumpContent().mid(1024), 'X' + blockData(1).left(1023));
+        QCOMPARE(readFile(dumpPath()).mid(1024), 'X' + blockData(1).left(1023));
         QCOMPARE(m_port->InBufferCount(), 0); // the shifted-out byte became the total
         QVERIFY(!m_port->PortOpen());
     }
@@ -538,7 +522,7 @@ private Q_SLOTS:
         const qsizetype at = writes.indexOf("REQUEST_1024DOWN:0\r");
         QCOMPARE(writes.at(at + 1), QByteArray("\x1f"));
         QVERIFY(writes.contains("DOWN_SUCCESS\r"));
-        QCOMPARE(dumpContent(), blockData(0) + blockData(1));
+        QCOMPARE(readFile(dumpPath()), blockData(0) + blockData(1));
     }
 
     void secondDumpInTheSameRun() {
@@ -552,7 +536,7 @@ private Q_SLOTS:
         m_port->push("REQDATA_BLOCK\nack\n");
         serve();
         QCOMPARE(m_port->writes().last(), QByteArray("DOWN_SUCCESS\r"));
-        QCOMPARE(dumpContent(), blockData(7) + blockData(8));
+        QCOMPARE(readFile(dumpPath()), blockData(7) + blockData(8));
         QCOMPARE(m_op->ended.size(), 2);
     }
 
@@ -567,7 +551,7 @@ private Q_SLOTS:
         m_port->setPortOpen(false);
         QVERIFY(!dialogue().transferRunning());
         QVERIFY(!dialogue().fileOpen());
-        QCOMPARE(dumpContent(), blockData(0) + blockData(1) + blockData(2));
+        QCOMPARE(readFile(dumpPath()), blockData(0) + blockData(1) + blockData(2));
         QCOMPARE(m_port->writes().size(), writesBefore);
         QCOMPARE(m_op->ended.last().outcome, TransferSummary::Outcome::PortClosed);
         QCOMPARE(m_op->ended.last().blocksWritten, 3);
@@ -583,7 +567,7 @@ private Q_SLOTS:
         QCOMPARE(m_op->messages[0].icon, MessageIcon::Critical);
         QVERIFY(m_op->messages[0].text.contains(QStringLiteral("COM1")));
         QVERIFY(m_op->messages[0].text.contains(QStringLiteral("the device went away")));
-        QCOMPARE(dumpContent(), blockData(0) + blockData(1));
+        QCOMPARE(readFile(dumpPath()), blockData(0) + blockData(1));
         QCOMPARE(m_op->disarms, 1);
         QCOMPARE(m_op->portListEnabled, 1);
         QCOMPARE(m_op->ended.last().outcome, TransferSummary::Outcome::DeviceLost);
@@ -621,7 +605,7 @@ private Q_SLOTS:
         m_port->push("REQDATA_BLOCK\nack\n");
         m_port->push(frameOf(blockData(0)) + frameOf(blockData(1), 3));
         QVERIFY(!dialogue().transferRunning());
-        QCOMPARE(dumpContent(), blockData(0) + blockData(1));
+        QCOMPARE(readFile(dumpPath()), blockData(0) + blockData(1));
         QVERIFY(!m_port->writes().contains("1024DOWN_SUCCESS:1\r"));
         QCOMPARE(m_op->ended.size(), 1);
         QCOMPARE(m_op->ended.last().outcome, vanish ? TransferSummary::Outcome::DeviceLost
@@ -657,7 +641,7 @@ private Q_SLOTS:
         QVERIFY(!m_port->PortOpen());
         QVERIFY(m_port->writes().contains("1024DOWN_SUCCESS:1984\r"));
         QVERIFY(!m_port->writes().contains("1024DOWN_SUCCESS:1985\r"));
-        QCOMPARE(dumpContent(), blockData(1984));
+        QCOMPARE(readFile(dumpPath()), blockData(1984));
     }
 
     // Ranges the front ends refuse when they arm: the dialogue refuses them too, before it asks
@@ -681,14 +665,14 @@ private Q_SLOTS:
         QFETCH(QString, count);
         m_op->startBlock = start;
         m_op->blockCount = count;
-        writeFile(dumpPath(), "old content");
+        QVERIFY(writeFile(dumpPath(), "old content"));
         m_port->push("REQDATA_BLOCK\nack\n");
         QCOMPARE(m_op->messages.size(), 1);
         QCOMPARE(m_op->messages[0].icon, MessageIcon::Critical);
         QVERIFY(!m_port->PortOpen());
         QCOMPARE(m_op->ended.last().outcome, TransferSummary::Outcome::RangeError);
         QCOMPARE(m_port->writes().last(), QByteArray("REQUEST_DOWNLOAD\r"));
-        QCOMPARE(dumpContent(), QByteArray("old content"));
+        QCOMPARE(readFile(dumpPath()), QByteArray("old content"));
     }
 
     // A write to the port that fails ends the dialogue as a lost device does, wherever it
@@ -715,7 +699,7 @@ private Q_SLOTS:
         QFETCH(int, failingWrite);
         QFETCH(int, records);
         m_op->blockCount = QStringLiteral("2");
-        writeFile(dumpPath(), "old content");
+        QVERIFY(writeFile(dumpPath(), "old content"));
         m_port->failWrite(failingWrite);
         m_port->push(lines);
         serve();
@@ -730,7 +714,7 @@ private Q_SLOTS:
         QCOMPARE(m_op->portListEnabled, 1);
         QCOMPARE(m_op->ended.size(), 1);
         QCOMPARE(m_op->ended.last().outcome, TransferSummary::Outcome::DeviceLost);
-        QCOMPARE(dumpContent(),
+        QCOMPARE(readFile(dumpPath()),
                  records < 0 ? QByteArray("old content")
                              : blockData(1984) + (records == 2 ? blockData(1985) : QByteArray()));
     }
@@ -747,13 +731,13 @@ private Q_SLOTS:
     }
 
     void resumeWritesAfterKeptRecords() {
-        writeFile(dumpPath(), blockData(1984) + blockData(1985));
+        QVERIFY(writeFile(dumpPath(), blockData(1984) + blockData(1985)));
         dialogue().setTarget({Dialogue::Target::Kind::Resume, 2});
         m_op->startBlock = QStringLiteral("1986");
         m_op->blockCount = QStringLiteral("2");
         m_port->push("REQDATA_BLOCK\nack\n");
         serve();
-        QCOMPARE(dumpContent(),
+        QCOMPARE(readFile(dumpPath()),
                  blockData(1984) + blockData(1985) + blockData(1986) + blockData(1987));
         QCOMPARE(m_op->ended.last().resumedRecords, 2);
     }

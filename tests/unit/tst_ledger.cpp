@@ -5,6 +5,7 @@
 #include "ledger.h"
 #include "ledgercheck.h"
 #include "ledgerrecorder.h"
+#include "testfiles.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -77,17 +78,6 @@ QJsonValue replaced(const QJsonValue& node, QStringList path, const QJsonValue& 
 QByteArray sampleWith(const QString& path, const QJsonValue& value) {
     const QJsonObject top = QJsonDocument::fromJson(sampleLedger().toJson()).object();
     return QJsonDocument(replaced(top, path.split('/'), value).toObject()).toJson();
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(content), content.size());
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -278,7 +268,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString dump = dir.filePath("BL.bin");
         if (!content.isEmpty())
-            writeFile(dump, content);
+            QVERIFY(writeFile(dump, content));
         const LedgerCheck check = LedgerCheck::run(sampleLedger(), dump);
         QCOMPARE(static_cast<int>(check.verdict), verdict);
         QCOMPARE(check.vouchedRecords, vouched);

@@ -3,11 +3,10 @@
 #include "portlist.h"
 #include "qtcommcontrol.h"
 #include "recordingwindow.h"
+#include "testfiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -74,8 +73,7 @@ void TestWindowDump::dump() {
 
     QtCommControl port;
     RecordingWindow window(port);
-    window.setResponsesFolder(QFileInfo(LoaderSimProcess::program()).absolutePath() +
-                              QStringLiteral("/Respuestas"));
+    window.setResponsesFolder(LoaderSimProcess::samplesFolder());
     if (!window.Opt_Descargar.at(preset)->isChecked())
         window.Opt_Descargar.at(preset)->click();
     window.Txt_Path->setText(out.path());
@@ -104,15 +102,11 @@ void TestWindowDump::dump() {
         QVERIFY(waitFor([&] { return !port.PortOpen(); }, 5000));
     }
 
-    QFile dumpFile(out.filePath(fileName));
-    QVERIFY(dumpFile.open(QIODevice::ReadOnly));
-    const QByteArray dump = dumpFile.readAll();
+    const QByteArray dump = readFile(out.filePath(fileName));
     QCOMPARE(dump, image.mid(qsizetype(firstBlock) * 1024, qsizetype(count) * 1024));
     // The ledger beside the dump vouches for exactly this file.
     if (!ledgerBlocked) {
-        QFile ledgerFile(ledgerPath);
-        QVERIFY(ledgerFile.open(QIODevice::ReadOnly));
-        const QJsonObject ledger = QJsonDocument::fromJson(ledgerFile.readAll()).object();
+        const QJsonObject ledger = QJsonDocument::fromJson(readFile(ledgerPath)).object();
         QCOMPARE(ledger.value(QStringLiteral("sha256")).toString(),
                  QString::fromLatin1(
                      QCryptographicHash::hash(dump, QCryptographicHash::Sha256).toHex()));

@@ -1,8 +1,10 @@
 #include "eventwait.h"
+#include "expectedreception.h"
 #include "loadersimprocess.h"
 #include "portlist.h"
 #include "qtcommcontrol.h"
 #include "recordingwindow.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -40,10 +42,10 @@ enum class CloseWhen {
 
 // How the first dump ends.
 enum class Ending {
-    Total,        // the total exchange took place; the end message follows the sum messages
-    Closed,       // the window was closed; no message beyond the sum messages
-    DeviceLost,   // the loader went away
-    CannotRead,   // the Respuestas folder is missing
+    Total,      // the total exchange took place; the end message follows the sum messages
+    Closed,     // the window was closed; no message beyond the sum messages
+    DeviceLost, // the loader went away
+    CannotRead, // the Respuestas folder is missing
 };
 
 constexpr quint64 Seed = 11;
@@ -51,7 +53,6 @@ constexpr int FirstBlock = 100;
 constexpr int Count = 12;
 constexpr int LibrePreset = 4;
 constexpr int BlockSize = 1024;
-constexpr int FrameSize = 1032;
 constexpr int ShortFrameBytes = 500;
 constexpr int TransferTimeoutMs = 30000;
 
@@ -72,75 +73,22 @@ struct Expected {
     bool portOpen = true;
 };
 
-// What the window must make of the loader's bytes. Frames are told apart by count alone, so a
-// surplus byte shifts every later frame by one, and a byte left over after the last frame is
-// taken as the loader's total.
-struct Reception {
-    QByteArray records;      // all Count records
-    QList<bool> sumMismatch; // per record
-    Expected end;            // the end message
-};
-
-int faultBlock(const QStringList& arguments, const QString& option) {
-    const qsizetype at = arguments.indexOf(option);
-    return at < 0 ? 0 : arguments.at(at + 1).toInt();
-}
-
-int byteSum(QByteArrayView bytes) {
-    int sum = 0;
-    for (const char byte : bytes)
-        sum += static_cast<quint8>(byte);
-    return sum;
-}
-
-Reception expectedReception(const QByteArray& image, const QStringList& simArguments) {
-    const int badSum = faultBlock(simArguments, QStringLiteral("--fault-bad-sum"));
-    const int surplus = faultBlock(simArguments, QStringLiteral("--fault-surplus"));
-    QByteArray stream;
-    int loaderSum = 0;
-    for (int k = 1; k <= Count; ++k) {
-        QByteArray frame = image.mid(qsizetype(FirstBlock + k - 1) * BlockSize, BlockSize);
-        const int sum = byteSum(frame);
-        loaderSum += sum;
-        frame.append(static_cast<char>(k == badSum ? sum + 1 : sum));
-        frame.append("\xF1\xF2\xF3\xF4\xF5\xF6\xF7", 7);
-        stream += frame;
-        if (k == surplus)
-            stream += '\xA5';
-    }
-    const int loaderTotal =
-        (loaderSum + (simArguments.contains(QStringLiteral("--fault-wrong-total")) ? 1 : 0)) % 256;
-
-    Reception reception;
-    int total = 0;
-    for (int k = 1; k <= Count; ++k) {
-        const QByteArray record = stream.mid(qsizetype(k - 1) * FrameSize, BlockSize);
-        const int sum = byteSum(record);
-        reception.records += record;
-        reception.sumMismatch.append(
-            sum % 256 != static_cast<quint8>(stream.at((k - 1) * FrameSize + BlockSize)));
-        total += sum;
-    }
-    total %= 256;
-    const int received = stream.size() > qsizetype(Count) * FrameSize
-                             ? static_cast<quint8>(stream.at(qsizetype(Count) * FrameSize))
-                             : loaderTotal;
-    const qsizetype bad = reception.sumMismatch.count(true);
-    if (received == total && bad == 0) {
-        reception.end = {QStringLiteral("Descarga finalizada."), 64};
-        return reception;
-    }
+// The message that ends a dump whose total exchange took place.
+Expected endMessage(const ExpectedReception& reception) {
+    const qsizetype bad = reception.badSums.size();
+    const bool totalMatches = reception.loaderTotal == reception.computedTotal;
+    if (totalMatches && bad == 0)
+        return {QStringLiteral("Descarga finalizada."), 64};
     const QString totalText =
-        received == total ? QStringLiteral("El total coincide")
-                          : QStringLiteral("El total no coincide (recibido %1, calculado %2)")
-                                .arg(received)
-                                .arg(total);
-    reception.end = {QStringLiteral("Descarga finalizada.\r\n%1; %2 %3 con suma errónea.")
-                         .arg(totalText)
-                         .arg(bad)
-                         .arg(bad == 1 ? QStringLiteral("bloque") : QStringLiteral("bloques")),
-                     48};
-    return reception;
+        totalMatches ? QStringLiteral("El total coincide")
+                     : QStringLiteral("El total no coincide (recibido %1, calculado %2)")
+                           .arg(reception.loaderTotal)
+                           .arg(reception.computedTotal);
+    return {QStringLiteral("Descarga finalizada.\r\n%1; %2 %3 con suma errónea.")
+                .arg(totalText)
+                .arg(bad)
+                .arg(bad == 1 ? QStringLiteral("bloque") : QStringLiteral("bloques")),
+            48};
 }
 
 // How the window words a device that went away, by what the system reported first.
@@ -154,20 +102,6 @@ QStringList lostDescriptions(const QString& device) {
             QStringLiteral("Falló la escritura en el dispositivo %1. Compruebe el adaptador y "
                            "elija el puerto otra vez.")
                 .arg(device)};
-}
-
-QString samplesFolder() {
-    return QFileInfo(LoaderSimProcess::program()).absolutePath() + QStringLiteral("/Respuestas");
-}
-
-QByteArray withoutBreakIns(QByteArray bytes) {
-    bytes.removeIf([](char byte) { return byte == 31; });
-    return bytes;
-}
-
-QByteArray fileContent(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void prepare(RecordingWindow& window, const QString& folder, const QString& responses) {
@@ -304,7 +238,7 @@ void TestWindowFaults::fault() {
     QTemporaryDir out;
     QVERIFY(out.isValid());
     QString folder = out.path();
-    QString responses = samplesFolder();
+    QString responses = LoaderSimProcess::samplesFolder();
     switch (setup) {
     case Setup::Plain:
         break;
@@ -321,7 +255,7 @@ void TestWindowFaults::fault() {
         QVERIFY(QDir().mkdir(responses));
         const int present = setup == Setup::MissingResponse4 ? 5 : 4;
         const QString name = QStringLiteral("/Respuesta%1.TXT").arg(present);
-        QVERIFY(QFile::copy(samplesFolder() + name, responses + name));
+        QVERIFY(QFile::copy(LoaderSimProcess::samplesFolder() + name, responses + name));
         break;
     }
     }
@@ -377,16 +311,16 @@ void TestWindowFaults::fault() {
     const bool closedByOperator = closeWhen != CloseWhen::Never;
 
     // What the operator was told.
-    const Reception reception = expectedReception(m_image, simArguments);
+    const ExpectedReception reception =
+        ExpectedReception::of(m_image, FirstBlock, Count, simArguments);
     QList<Expected> expected;
-    const int kept = qMax(records, 0);
-    for (int k = 0; k < kept; ++k) {
-        if (reception.sumMismatch.at(k))
+    for (const ExpectedReception::BadSum& bad : reception.badSums) {
+        if (bad.block < FirstBlock + records)
             expected.append({Crc, 48});
     }
     switch (ending) {
     case Ending::Total:
-        expected.append(reception.end);
+        expected.append(endMessage(reception));
         break;
     case Ending::Closed:
         break;
@@ -433,7 +367,7 @@ void TestWindowFaults::fault() {
         QVERIFY2(!QFileInfo::exists(dumpPath), qPrintable(dumpPath));
     } else {
         QVERIFY2(QFileInfo::exists(dumpPath), qPrintable(dumpPath));
-        QCOMPARE(fileContent(dumpPath), reception.records.left(qsizetype(records) * BlockSize));
+        QCOMPARE(readFile(dumpPath), reception.records.left(qsizetype(records) * BlockSize));
     }
     switch (setup) {
     case Setup::MissingResponse4:
@@ -459,7 +393,7 @@ void TestWindowFaults::fault() {
                                                          LoaderSimProcess::sampleResponse(4))));
     const QRegularExpression sentPattern(QRegularExpression::anchoredPattern(toolSent),
                                          QRegularExpression::DotMatchesEverythingOption);
-    const QString sent = QString::fromLatin1(withoutBreakIns(fileContent(record)));
+    const QString sent = QString::fromLatin1(withoutBreakIns(readFile(record)));
     QVERIFY2(sentPattern.match(sent).hasMatch(), qPrintable(sent.right(200)));
 
     // The next dump in the same run works: in the same window, or in a new one on the same port
@@ -467,10 +401,10 @@ void TestWindowFaults::fault() {
     if (closedByOperator) {
         window.reset();
         window = std::make_unique<RecordingWindow>(port);
-        prepare(*window, out.path(), samplesFolder());
+        prepare(*window, out.path(), LoaderSimProcess::samplesFolder());
     } else {
         window->Txt_Path->setText(out.path());
-        window->setResponsesFolder(samplesFolder());
+        window->setResponsesFolder(LoaderSimProcess::samplesFolder());
     }
     followingDumpSucceeds(*window, port, mode, out.path());
 }
@@ -490,7 +424,7 @@ void TestWindowFaults::followingDumpSucceeds(RecordingWindow& window, QtCommCont
     QCOMPARE(window.messages.last().icon, 64);
     QVERIFY(!port.PortOpen());
     QVERIFY(window.Com_Puerto->isEnabled());
-    QCOMPARE(fileContent(QDir(folder).filePath(FileName)),
+    QCOMPARE(readFile(QDir(folder).filePath(FileName)),
              m_image.mid(qsizetype(FirstBlock) * BlockSize, qsizetype(Count) * BlockSize));
     QCOMPARE(sim.waitForExit(), 0);
 }

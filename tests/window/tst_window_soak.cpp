@@ -5,9 +5,9 @@
 #include "processstats.h"
 #include "qtcommcontrol.h"
 #include "recordingwindow.h"
+#include "testfiles.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
@@ -168,9 +168,7 @@ void TestWindowSoak::soak() {
         qInfo("after dump %3d: %d open descriptors, VmRSS %lld kB", dump, descriptors.at(dump - 1),
               static_cast<long long>(resident.at(dump - 1)));
 
-    QFile dumpFile(out.filePath(QStringLiteral("BL_64.bin")));
-    QVERIFY(dumpFile.open(QIODevice::ReadOnly));
-    QCOMPARE(dumpFile.readAll(),
+    QCOMPARE(readFile(out.filePath(QStringLiteral("BL_64.bin"))),
              image.mid(qsizetype(FirstBlock) * BlockSize, qsizetype(Count) * BlockSize));
     QCOMPARE(sim.waitForExit(), 0);
     QCOMPARE(window.logText().count(QStringLiteral("FIN DE LA DESCARGA\r\n")), Dumps);

@@ -253,7 +253,7 @@ LoaderDialogue::Outcome LoaderDialogue::serveBlocks(std::optional<Announced> ann
         }
         m_link.send(frame);
         tool.sent(frame);
-        if (!tool.takeFrame()) {
+        if (const auto taken = tool.takeFrame(); !taken || !taken->sumMatches()) {
             faults += "; the tool will find its sum wrong";
         }
         const std::string line = what + ": frame sent, sum " + hexByte(blockSum) + faults;
@@ -286,7 +286,8 @@ LoaderDialogue::Outcome LoaderDialogue::serveBlocks(std::optional<Announced> ann
     const std::string totalByte(1, static_cast<char>(total));
     m_link.send(totalByte);
     tool.sent(totalByte);
-    const bool confirmationDue = tool.takeTotal();
+    const auto taken = tool.takeTotal();
+    const bool confirmationDue = taken && taken->matches();
     const std::string line = "total " + hexByte(total) + " sent after " + std::to_string(served) +
                              " blocks" + (m_options.wrongTotal ? " (--fault-wrong-total)" : "");
     if (confirmationDue) {

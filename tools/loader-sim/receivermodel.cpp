@@ -6,25 +6,28 @@ void ReceiverModel::sent(std::string_view bytes) {
     }
 }
 
-bool ReceiverModel::takeFrame() {
+std::optional<ReceiverModel::Frame> ReceiverModel::takeFrame() {
     if (m_pending.size() < FrameSize) {
-        return false;
+        return std::nullopt;
     }
+    Frame frame;
+    frame.data.assign(m_pending.begin(), m_pending.begin() + DataSize);
     unsigned sum = 0;
-    for (std::size_t i = 0; i < 1024; ++i) {
-        sum += m_pending[i];
+    for (const char byte : frame.data) {
+        sum += static_cast<unsigned char>(byte);
     }
-    const bool sumMatches = (sum & 0xFF) == m_pending[1024];
+    frame.sum = static_cast<unsigned char>(sum);
+    frame.sumByte = m_pending[DataSize];
     m_total += sum;
     m_pending.erase(m_pending.begin(), m_pending.begin() + FrameSize);
-    return sumMatches;
+    return frame;
 }
 
-bool ReceiverModel::takeTotal() {
+std::optional<ReceiverModel::Total> ReceiverModel::takeTotal() {
     if (m_pending.empty()) {
-        return false;
+        return std::nullopt;
     }
-    const unsigned char total = m_pending.front();
+    const Total total{m_pending.front(), static_cast<unsigned char>(m_total)};
     m_pending.pop_front();
-    return total == (m_total & 0xFF);
+    return total;
 }
