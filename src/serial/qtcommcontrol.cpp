@@ -49,6 +49,11 @@ void QtCommControl::openDevice() {
 void QtCommControl::closeDevice() {
     if (!m_port.isOpen())
         return;
+    if (m_flushing) {
+        m_closeAfterFlush = true;
+        m_openDevice.clear();
+        return;
+    }
     const QSerialPort::SerialPortError error = m_port.error();
     const bool deviceFailed = error == QSerialPort::ResourceError ||
                               error == QSerialPort::ReadError || error == QSerialPort::WriteError;
@@ -80,6 +85,12 @@ void QtCommControl::writeDevice(const QByteArray& bytes) {
     m_flushing = true;
     m_port.flush();
     m_flushing = false;
+    // A loss the flush found has already been reported; the device itself is let go of now that
+    // QSerialPort is out of its flush.
+    if (m_closeAfterFlush) {
+        m_closeAfterFlush = false;
+        m_port.close();
+    }
 }
 
 void QtCommControl::receive() {
@@ -107,16 +118,9 @@ void QtCommControl::handleError(QSerialPort::SerialPortError error) {
     }
     // QSerialPort repeats these errors on every turn of the event loop until the port is
     // closed, so the first one closes it.
-    const PortFailure failure{kind, m_openDevice, m_port.errorString()};
-    if (m_flushing) {
-        // Found by the flush inside setOutput(): reported once the caller is through, from the
-        // event loop as before writes were flushed at once, since the caller (the dialogue
-        // between two steps of a block) does not expect the port to close under it.
-        QMetaObject::invokeMethod(
-            this, [this, failure] { lose(failure); }, Qt::QueuedConnection);
-        return;
-    }
-    lose(failure);
+    // Also when the flush inside setOutput() found it: the writer learns at once that the port
+    // is gone (and stops there), while the device is closed once the flush has returned.
+    lose(PortFailure{kind, m_openDevice, m_port.errorString()});
 }
 
 void QtCommControl::checkDevice(const QString& path) {

@@ -33,4 +33,5 @@ private:
     QString m_openDevice;
     LowLatency m_lowLatency = LowLatency::NotSupported;
     bool m_flushing = false;
+    bool m_closeAfterFlush = false;
 };
