@@ -146,9 +146,9 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No log lines and no progress; only problems "
                                                   "and the summary."));
-    const QList<QCommandLineOption> all{port,   preset, start,  count,  output, responses,
-                                        timeout, wait,  resume, verify, repair, json,
-                                        trace,  quiet, listPorts, help, version};
+    const QList<QCommandLineOption> all{port,    preset, start,     count,  output, responses,
+                                        timeout, wait,   resume,    verify, repair, json,
+                                        trace,   quiet,  listPorts, help,   version};
     parser.addOptions(all);
 
     if (!parser.parse(arguments))

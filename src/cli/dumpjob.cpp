@@ -4,6 +4,7 @@
 #include "ledgercheck.h"
 #include "numeric.h"
 #include "programfolders.h"
+#include "wording.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -14,10 +15,6 @@ namespace {
 
 int wholeOrZero(const QString& text) {
     return wholeNumber(numericValue(text)).value_or(0);
-}
-
-QString blockSpan(qint64 first, qint64 count) {
-    return QStringLiteral("blocks %1 to %2").arg(first).arg(first + count - 1);
 }
 
 } // namespace
@@ -118,8 +115,8 @@ void DumpJob::planResume() {
         return;
     if (ledger->firstBlock != requestedFirst || ledger->blockCount != requestedCount) {
         problem = QStringLiteral("cannot resume %1: its ledger is for %2, not %3")
-                      .arg(dumpPath(), blockSpan(ledger->firstBlock, ledger->blockCount),
-                           blockSpan(requestedFirst, requestedCount));
+                      .arg(dumpPath(), blockRange(ledger->firstBlock, ledger->lastBlock()),
+                           blockRange(requestedFirst, qint64(requestedFirst) + requestedCount - 1));
         return;
     }
     keptRecords = ledger->records();

@@ -3,9 +3,9 @@
 #include "commcontrol.h"
 #include "console.h"
 #include "exitstatus.h"
-#include "plural.h"
 #include "portfailuretext.h"
 #include "signalwatcher.h"
+#include "wording.h"
 
 #include <QFile>
 #include <QStringList>
@@ -23,12 +23,6 @@ QString blockList(const QList<int>& blocks) {
     for (const int block : blocks)
         numbers.append(QString::number(block));
     return numbers.join(QStringLiteral(", "));
-}
-
-// "block 7" or "blocks 7 to 9".
-QString blockRange(int first, int last) {
-    return first == last ? QStringLiteral("block %1").arg(first)
-                         : QStringLiteral("blocks %1 to %2").arg(first).arg(last);
 }
 
 QString seconds(int ms) {
@@ -455,9 +449,12 @@ void DumpSession::printLedger() {
                            : !m_session.ledgerPath().isEmpty()    ? &m_session.ledger()
                            : m_job.ledger                         ? &*m_job.ledger
                                                                   : nullptr;
-    if (!ledger)
-        return;
-    const QByteArray json = ledger->toJson();
+    if (ledger)
+        printJson(*ledger);
+}
+
+void DumpSession::printJson(const Ledger& ledger) {
+    const QByteArray json = ledger.toJson();
     std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
     std::fflush(stdout);
 }

@@ -32,6 +32,8 @@ public:
     // Opens the port and arms the dialogue. False, with the reason printed, when the port could
     // not be opened.
     bool start();
+    // The ledger as JSON on standard output (--json).
+    static void printJson(const Ledger& ledger);
     // Closes the port: a running transfer ends there and keeps the records it wrote.
     void interrupt(int signalNumber);
 

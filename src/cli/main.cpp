@@ -3,16 +3,15 @@
 #include "dumpjob.h"
 #include "dumpsession.h"
 #include "exitstatus.h"
-#include "plural.h"
 #include "portlisting.h"
 #include "signalwatcher.h"
 #include "systemportenumerator.h"
 #include "terminal.h"
+#include "wording.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include <cstdio>
 
 int main(int argc, char* argv[]) {
     ignoreBrokenPipes();
@@ -49,10 +48,8 @@ int main(int argc, char* argv[]) {
     }
     if (job.settledStatus) {
         console.printLine(job.settledText);
-        if (options.json && job.ledger) {
-            const QByteArray json = job.ledger->toJson();
-            std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
-        }
+        if (options.json && job.ledger)
+            DumpSession::printJson(*job.ledger);
         return *job.settledStatus;
     }
 

@@ -1,7 +1,7 @@
 #include "progressdisplay.h"
 
 #include "console.h"
-#include "plural.h"
+#include "wording.h"
 
 #include <QtGlobal>
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "blocksize.h"
 #include "operatorside.h"
 #include "transfersummary.h"
 
@@ -24,7 +25,7 @@ class QTimer;
 class Dialogue : public QObject {
     Q_OBJECT
 public:
-    static constexpr int BlockSize = 1024;
+    static constexpr int BlockSize = ::BlockSize;
     static constexpr int FrameSize = 1032;
     static constexpr char BreakIn = 31;
 

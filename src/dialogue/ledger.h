@@ -1,5 +1,7 @@
 #pragma once
 
+#include "blocksize.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDateTime>
@@ -17,7 +19,7 @@
 class Ledger {
 public:
     static constexpr int Format = 1;
-    static constexpr int RecordSize = 1024;
+    static constexpr int RecordSize = BlockSize;
     static constexpr int DigestSize = 32; // SHA-256
     // Far more than the ledger of any dump takes; a larger file is refused unread.
     static constexpr qint64 MaxFileSize = 64 * 1024 * 1024;

@@ -1,3 +1,4 @@
+#include "blocksize.h"
 #include "clirun.h"
 #include "loadersimprocess.h"
 #include "portlist.h"
@@ -27,7 +28,6 @@
 namespace {
 
 constexpr int Seed = 5;
-constexpr int BlockSize = 1024;
 constexpr int FirstBlock = 2000;
 constexpr int Count = 16;
 constexpr int RunTimeoutMs = 30000;

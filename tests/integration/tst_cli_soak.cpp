@@ -1,3 +1,4 @@
+#include "blocksize.h"
 #include "clioptions.h"
 #include "console.h"
 #include "dumpjob.h"
@@ -20,7 +21,6 @@
 namespace {
 
 constexpr int Seed = 9;
-constexpr int BlockSize = 1024;
 constexpr int FlashBlocks = 2048;
 constexpr int DumpTimeoutMs = 15000;
 constexpr qint64 RssSlackKb = 2048;

@@ -1,3 +1,4 @@
+#include "blocksize.h"
 #include "eventwait.h"
 #include "expectedreception.h"
 #include "loadersimprocess.h"
@@ -52,7 +53,6 @@ constexpr quint64 Seed = 11;
 constexpr int FirstBlock = 100;
 constexpr int Count = 12;
 constexpr int LibrePreset = 4;
-constexpr int BlockSize = 1024;
 constexpr int ShortFrameBytes = 500;
 constexpr int TransferTimeoutMs = 30000;
 

@@ -1,3 +1,4 @@
+#include "blocksize.h"
 #include "eventwait.h"
 #include "fakecommcontrol.h"
 #include "loadersimprocess.h"
@@ -28,7 +29,6 @@ constexpr int Dumps = 100;
 constexpr int Bootloader64Preset = 1;
 constexpr int FirstBlock = 1984;
 constexpr int Count = 64;
-constexpr int BlockSize = 1024;
 constexpr qint64 RssSlackKb = 2048;
 // The break-in tick only delays the start of each dialogue (the loader answers the first
 // one); a shorter interval keeps a hundred dumps within a minute without changing a dump.
