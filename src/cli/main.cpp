@@ -12,7 +12,6 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
-
 int main(int argc, char* argv[]) {
     ignoreBrokenPipes();
     QCoreApplication app(argc, argv);
