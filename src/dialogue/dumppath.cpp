@@ -67,6 +67,23 @@ DumpPath DumpPath::check(const QString& path, bool keepRecords) {
     }
 }
 
+DumpPath DumpPath::checkLedger(const QString& ledgerPath) {
+    std::error_code error;
+    switch (fs::symlink_status(QFile::encodeName(ledgerPath).toStdString(), error).type()) {
+    case fs::file_type::directory:
+        return withProblem(Problem::Folder);
+    case fs::file_type::block:
+    case fs::file_type::character:
+        return withProblem(Problem::Device);
+    case fs::file_type::fifo:
+        return withProblem(Problem::Pipe);
+    case fs::file_type::socket:
+        return withProblem(Problem::Socket);
+    default:
+        return {};
+    }
+}
+
 QString DumpPath::spanishReason() const {
     switch (problem) {
     case Problem::None:

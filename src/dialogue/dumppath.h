@@ -20,6 +20,10 @@ public:
 
     // keepRecords: the dump goes on in the existing file (a resume) instead of replacing it.
     static DumpPath check(const QString& path, bool keepRecords = false);
+    // What stands at the path of a dump's ledger, which is replaced as a regular file: nothing, a
+    // regular file or a link (replaced, never followed) will do; a folder, device, pipe or socket
+    // is refused.
+    static DumpPath checkLedger(const QString& ledgerPath);
 
     Problem problem = Problem::None;
     QString systemText;

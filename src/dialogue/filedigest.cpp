@@ -1,9 +1,11 @@
 #include "filedigest.h"
 
 #include "ledger.h"
+#include "safefile.h"
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -12,20 +14,31 @@ constexpr qint64 ChunkSize = 64 * Ledger::RecordSize;
 } // namespace
 
 std::optional<FileDigest> FileDigest::scan(const QString& path, Records records, QString* error,
-                                           bool missingIsEmpty) {
+                                           bool missingIsEmpty, int prefixRecords) {
     FileDigest result;
     QCryptographicHash whole(QCryptographicHash::Sha256);
-    QFile file(path);
-    if (missingIsEmpty && !file.exists()) {
+    QCryptographicHash prefix(QCryptographicHash::Sha256);
+    if (missingIsEmpty && !QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
         result.sha256 = whole.result();
         return result;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    QString problem;
+    if (!openRegularFile(file, path, &problem)) {
         if (error)
-            *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+            *error = QStringLiteral("cannot read %1: %2").arg(path, problem);
         return std::nullopt;
     }
 
+    const auto takeRecord = [&](QByteArrayView record) {
+        result.recordDigests.append(sha256Of(record));
+        int sum = 0;
+        for (const char byte : record)
+            sum += static_cast<quint8>(byte);
+        result.recordSums.append(static_cast<quint8>(sum));
+        if (result.recordDigests.size() <= prefixRecords)
+            prefix.addData(record);
+    };
     QByteArray chunk(ChunkSize, Qt::Uninitialized);
     QByteArray partial; // the start of a record that a short read cut
     for (;;) {
@@ -49,14 +62,16 @@ std::optional<FileDigest> FileDigest::scan(const QString& path, Records records,
             at = missing;
             if (partial.size() < Ledger::RecordSize)
                 continue;
-            result.recordDigests.append(sha256Of(partial));
+            takeRecord(partial);
             partial.clear();
         }
         for (; at + Ledger::RecordSize <= got; at += Ledger::RecordSize)
-            result.recordDigests.append(sha256Of(piece.sliced(at, Ledger::RecordSize)));
+            takeRecord(piece.sliced(at, Ledger::RecordSize));
         partial = piece.sliced(at).toByteArray();
     }
     result.sha256 = whole.result();
+    if (result.recordDigests.size() >= prefixRecords)
+        result.prefixSha256 = prefix.result();
     return result;
 }
 

@@ -1,23 +1,25 @@
 #include "ledger.h"
 
 #include "ledgerreader.h"
+#include "safefile.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
 namespace {
 
-constexpr std::array<std::pair<Ledger::Outcome, const char*>, 8> OutcomeNames{{
+constexpr std::array<std::pair<Ledger::Outcome, const char*>, 9> OutcomeNames{{
     {Ledger::Outcome::Complete, "complete"},
     {Ledger::Outcome::BadSums, "bad_sums"},
     {Ledger::Outcome::TotalMismatch, "total_mismatch"},
+    {Ledger::Outcome::TotalUnchecked, "total_unchecked"},
     {Ledger::Outcome::CutShort, "cut_short"},
     {Ledger::Outcome::DeviceLost, "device_lost"},
     {Ledger::Outcome::Timeout, "timeout"},
@@ -99,6 +101,84 @@ QList<Ledger::BlockRange> Ledger::blocksToRead() const {
     return ranges;
 }
 
+Ledger::Standing Ledger::standing(const QList<quint8>& recordSums) const {
+    if (records() < blockCount)
+        return Standing::Missing;
+    if (!badBlocks.isEmpty())
+        return Standing::BadSums;
+    if (verified && verified->identical())
+        return Standing::Complete;
+    QList<bool> vouched(records(), false);
+    QList<bool> mismatched(records(), false);
+    for (const Run& run : runs) {
+        if (!run.total)
+            continue;
+        const bool consistent = runVouches(run, recordSums);
+        const qint64 from = qint64(run.firstBlock) - firstBlock;
+        const qint64 to = std::min<qint64>(from + run.blockCount, records());
+        for (qint64 record = std::max<qint64>(from, 0); record < to; ++record) {
+            if (consistent)
+                vouched[record] = true;
+            else
+                mismatched[record] = true;
+        }
+    }
+    Standing result = Standing::Complete;
+    for (int record = 0; record < records(); ++record) {
+        if (vouched.at(record))
+            continue;
+        if (mismatched.at(record))
+            return Standing::TotalMismatch;
+        result = Standing::TotalUnchecked;
+    }
+    return result;
+}
+
+bool Ledger::runVouches(const Run& run, const QList<quint8>& recordSums) const {
+    const qint64 from = qint64(run.firstBlock) - firstBlock;
+    const qint64 to = from + run.blockCount;
+    if (!run.total || from < 0 || to > recordSums.size() || to > records())
+        return false;
+    int sum = 0;
+    for (qint64 record = from; record < to; ++record)
+        sum += recordSums.at(record);
+    return sum % 256 == run.total->loader;
+}
+
+Ledger::Outcome Ledger::fileOutcome(Outcome runOutcome, const QList<quint8>& recordSums) const {
+    if (runOutcome != Outcome::Complete && runOutcome != Outcome::BadSums &&
+        runOutcome != Outcome::TotalMismatch)
+        return runOutcome;
+    switch (standing(recordSums)) {
+    case Standing::Complete:
+        return Outcome::Complete;
+    case Standing::Missing:
+        return Outcome::CutShort;
+    case Standing::BadSums:
+        return Outcome::BadSums;
+    case Standing::TotalMismatch:
+        return Outcome::TotalMismatch;
+    case Standing::TotalUnchecked:
+        return Outcome::TotalUnchecked;
+    }
+    return Outcome::CutShort;
+}
+
+void Ledger::recordVerification(const QList<int>& differingBlocks, const QDateTime& at) {
+    verified = Verification{at, differingBlocks};
+    if (differingBlocks.isEmpty()) {
+        badBlocks.clear();
+        outcome = Outcome::Complete;
+        return;
+    }
+    for (const int block : differingBlocks) {
+        const auto place = std::lower_bound(badBlocks.begin(), badBlocks.end(), block);
+        if (qint64(block) - firstBlock < records() && (place == badBlocks.end() || *place != block))
+            badBlocks.insert(place, block);
+    }
+    outcome = records() < blockCount ? Outcome::CutShort : Outcome::BadSums;
+}
+
 QByteArray Ledger::toJson() const {
     QJsonArray digests;
     for (const QByteArray& digest : blockDigests)
@@ -146,34 +226,35 @@ std::optional<Ledger> Ledger::parse(QByteArrayView bytes, const QString& fileNam
 }
 
 std::optional<Ledger> Ledger::load(const QString& ledgerPath, QString* error) {
-    QFile file(ledgerPath);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const auto refuse = [&](const QString& problem) {
         if (error)
-            *error = ledgerPath + QStringLiteral(": cannot read the ledger: ") + file.errorString();
+            *error = ledgerPath + QStringLiteral(": cannot read the ledger: ") + problem;
         return std::nullopt;
-    }
+    };
+    QFile file;
+    QString problem;
+    if (!openRegularFile(file, ledgerPath, &problem))
+        return refuse(problem);
     if (file.size() > MaxFileSize) {
         if (error)
             *error =
                 ledgerPath + QStringLiteral(": %1 bytes, larger than any ledger").arg(file.size());
         return std::nullopt;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = ledgerPath + QStringLiteral(": cannot read the ledger: ") + file.errorString();
-        return std::nullopt;
-    }
+    // At most one byte more than allowed: a file that grows while it is read is still refused.
+    const QByteArray bytes = file.read(MaxFileSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        return refuse(file.errorString());
+    if (bytes.size() > MaxFileSize)
+        return refuse(QStringLiteral("larger than any ledger"));
     return parse(bytes, ledgerPath, error);
 }
 
 bool Ledger::writeAtomically(const QString& ledgerPath, QString* error) const {
-    QSaveFile file(ledgerPath);
-    const QByteArray bytes = toJson();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    QString problem;
+    if (!replaceFile(ledgerPath, toJson(), &problem)) {
         if (error)
-            *error =
-                ledgerPath + QStringLiteral(": cannot write the ledger: ") + file.errorString();
+            *error = ledgerPath + QStringLiteral(": cannot write the ledger: ") + problem;
         return false;
     }
     return true;

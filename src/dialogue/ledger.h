@@ -23,13 +23,20 @@ public:
     static constexpr int DigestSize = 32; // SHA-256
     // Far more than the ledger of any dump takes; a larger file is refused unread.
     static constexpr qint64 MaxFileSize = 64 * 1024 * 1024;
+    // The ranges the block boxes and --start/--count take: up to four digits, a count of one
+    // block at least.
+    static constexpr int LargestFirstBlock = 9999;
+    static constexpr int LargestBlockCount = 9999;
 
     // How a run ended; the ledger's own outcome describes the file after its latest run.
     enum class Outcome {
         Complete,      // every block arrived with a good sum and the totals matched
         BadSums,       // blocks whose sum failed are in the file
         TotalMismatch, // the loader's total differs from the computed one
-        CutShort,      // the port closed under the transfer, or records are missing
+        // Every record is there with a good sum, but some were read by a run whose total was
+        // never received (a run cut short, then resumed): only a verification vouches for them.
+        TotalUnchecked,
+        CutShort, // the port closed under the transfer, or records are missing
         DeviceLost,
         Timeout,
         Interrupted, // stopped by the operator, or still running when the ledger was written
@@ -104,17 +111,34 @@ public:
     // contiguous ranges in ascending order.
     QList<BlockRange> blocksToRead() const;
 
+    // How the file stands whatever ended its latest run. Complete: every record is there, none
+    // bad, and each is vouched for by a total: that of a run over it, checked against the
+    // file's records of the run's range as they now stand (recordSums: the sum modulo 256 of
+    // each record of the file), or an identical verification since the latest run.
+    enum class Standing { Complete, Missing, BadSums, TotalMismatch, TotalUnchecked };
+    Standing standing(const QList<quint8>& recordSums) const;
+    // Whether the run's total is that of the file's records of its range as they now stand.
+    bool runVouches(const Run& run, const QList<quint8>& recordSums) const;
+    // The ledger's outcome after a run that ended with `runOutcome`: how that run ended when it
+    // did not reach its total, else how the file stands.
+    Outcome fileOutcome(Outcome runOutcome, const QList<quint8>& recordSums) const;
+    // A verification read the whole range again: identical, the file is complete and no record
+    // is bad any more; otherwise the differing blocks that the file holds are bad ones, for a
+    // repair to read again.
+    void recordVerification(const QList<int>& differingBlocks, const QDateTime& at);
+
     // The ledger as indented JSON; keys appear in alphabetical order.
     QByteArray toJson() const;
     // Reads a ledger. Anything that is not a ledger of this format, or that contradicts itself,
     // is refused: nothing is returned and *error names `fileName` and the problem.
     static std::optional<Ledger> parse(QByteArrayView bytes, const QString& fileName,
                                        QString* error);
-    // Reads the ledger file; a file that cannot be read, or is larger than MaxFileSize, is
-    // refused like a bad one.
+    // Reads the ledger file; a file that cannot be read, is not a regular file or is larger than
+    // MaxFileSize is refused like a bad one, without waiting on a pipe or reading a device.
     static std::optional<Ledger> load(const QString& ledgerPath, QString* error);
     // Writes a temporary file in the same folder and renames it over ledgerPath, so a reader
-    // sees either the old ledger or the new one, never a part.
+    // sees either the old ledger or the new one, never a part; a link there is replaced, never
+    // followed. When it fails the old ledger stays as it was.
     bool writeAtomically(const QString& ledgerPath, QString* error) const;
 
     // <dump file>.json

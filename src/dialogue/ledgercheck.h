@@ -18,6 +18,7 @@ public:
         LongerThanRange, // more bytes than the ledger's block range holds
         Shorter,         // fewer whole records than the ledger vouches for
         RecordDiffers,   // a record's digest differs from the ledger's
+        DigestDiffers,   // the records match one by one, but not the digest of them all
     };
 
     static LedgerCheck run(const Ledger& ledger, const QString& dumpPath,
@@ -36,4 +37,5 @@ public:
     int vouchedRecords = 0;     // leading records whose digest matches the ledger's
     qint64 unvouchedBytes = 0;  // bytes after the ledger's records, when the file matches
     bool sha256Matches = false; // the file is exactly what the ledger last described
+    QList<quint8> recordSums;   // each whole record's bytes added, modulo 256
 };

@@ -131,10 +131,12 @@ bool LedgerReader::readTop(const QJsonObject& top, Ledger& ledger) {
         !banner(value, ledger.loaderBanner))
         return false;
 
+    // The range a dump can have been asked for: what the block boxes and --start/--count take.
     if (!member(top, none, QStringLiteral("first_block"), value) ||
-        !integer(value, QStringLiteral("first_block"), BlockMin, BlockMax, ledger.firstBlock) ||
+        !integer(value, QStringLiteral("first_block"), 0, Ledger::LargestFirstBlock,
+                 ledger.firstBlock) ||
         !member(top, none, QStringLiteral("block_count"), value) ||
-        !integer(value, QStringLiteral("block_count"), 0, BlockMax - ledger.firstBlock + 1,
+        !integer(value, QStringLiteral("block_count"), 1, Ledger::LargestBlockCount,
                  ledger.blockCount))
         return false;
 
@@ -309,11 +311,17 @@ bool LedgerReader::checkConsistency(const Ledger& ledger) {
         return fail(QStringLiteral("\"runs\" is empty: no run wrote into the file"));
     if (ledger.total != ledger.runs.last().total)
         return fail(QStringLiteral("\"total\" differs from the total of the latest run"));
-    const bool totalMismatched = ledger.total && !ledger.total->match();
+    // An identical verification vouches for the file whatever the latest run's total said.
+    const bool totalMismatched = ledger.total && !ledger.total->match() &&
+                                 !(ledger.verified && ledger.verified->identical());
     if (ledger.outcome == Ledger::Outcome::Complete &&
         (ledger.records() != ledger.blockCount || !ledger.badBlocks.isEmpty() || totalMismatched))
         return fail(QStringLiteral("\"outcome\" is \"complete\" but records are missing or bad, "
                                    "or the total did not match"));
+    if (ledger.outcome == Ledger::Outcome::TotalUnchecked &&
+        (ledger.records() != ledger.blockCount || !ledger.badBlocks.isEmpty()))
+        return fail(QStringLiteral("\"outcome\" is \"total_unchecked\" but records are missing "
+                                   "or bad"));
     if (ledger.outcome == Ledger::Outcome::BadSums && ledger.badBlocks.isEmpty())
         return fail(QStringLiteral("\"outcome\" is \"bad_sums\" but \"bad_blocks\" is empty"));
     return true;

@@ -1,6 +1,7 @@
 #include "ledgerrecorder.h"
 
 #include "filedigest.h"
+#include "safefile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -68,6 +69,12 @@ bool LedgerRecorder::blockWritten(int record, QByteArrayView data, bool sumOk) {
     } else {
         m_fileHash.reset();
     }
+    int sum = 0;
+    for (const char byte : data)
+        sum += static_cast<quint8>(byte);
+    if (m_recordSums.size() <= record)
+        m_recordSums.resize(record + 1, 0);
+    m_recordSums[record] = static_cast<quint8>(sum);
     const QByteArray digest = FileDigest::sha256Of(data);
     if (record == m_ledger.records())
         m_ledger.blockDigests.append(digest);
@@ -94,21 +101,6 @@ bool LedgerRecorder::end(Ledger::Outcome outcome) {
     return write();
 }
 
-Ledger::Outcome LedgerRecorder::fileOutcome(const Ledger& ledger, Ledger::Outcome runOutcome) {
-    using Outcome = Ledger::Outcome;
-    if (runOutcome != Outcome::Complete && runOutcome != Outcome::BadSums &&
-        runOutcome != Outcome::TotalMismatch)
-        return runOutcome;
-    if (ledger.records() < ledger.blockCount)
-        return Outcome::CutShort;
-    if (!ledger.badBlocks.isEmpty())
-        return Outcome::BadSums;
-    const bool totalMismatched = ledger.total && !ledger.total->match();
-    if (runOutcome == Outcome::TotalMismatch || totalMismatched)
-        return Outcome::TotalMismatch;
-    return Outcome::Complete;
-}
-
 bool LedgerRecorder::write() {
     m_sinceWrite = 0;
     const QDateTime now = Ledger::now();
@@ -117,7 +109,7 @@ bool LedgerRecorder::write() {
     if (m_running)
         run.outcome = Ledger::Outcome::Interrupted;
     m_ledger.total = run.total;
-    m_ledger.outcome = fileOutcome(m_ledger, run.outcome);
+    m_ledger.outcome = m_ledger.fileOutcome(run.outcome, m_recordSums);
     m_ledger.finished = now;
 
     QString problem;
@@ -133,14 +125,32 @@ bool LedgerRecorder::write() {
 void LedgerRecorder::startFileDigest() {
     m_fileHash.reset();
     m_hashedRecords = 0;
-    QFile file(m_dumpPath);
-    if (file.exists() && !file.open(QIODevice::ReadOnly))
-        return;
+    m_recordSums.clear();
     auto hash = std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256);
-    if (file.isOpen() && !hash->addData(&file))
+    if (!QFileInfo::exists(m_dumpPath)) {
+        m_fileHash = std::move(hash);
         return;
-    const qint64 size = file.isOpen() ? file.size() : 0;
-    if (size % Ledger::RecordSize != 0)
+    }
+    QFile file;
+    QString problem;
+    if (!openRegularFile(file, m_dumpPath, &problem))
+        return;
+    // One pass over the records already there: the running digest of the file, and each
+    // record's sum, against which the totals of earlier runs are checked again.
+    qint64 size = 0;
+    int sum = 0;
+    QByteArray chunk(64 * Ledger::RecordSize, Qt::Uninitialized);
+    for (qint64 got = 0; (got = file.read(chunk.data(), chunk.size())) > 0;) {
+        hash->addData(QByteArrayView(chunk.constData(), got));
+        for (qint64 i = 0; i < got; ++i) {
+            sum += static_cast<quint8>(chunk.at(i));
+            if (++size % Ledger::RecordSize == 0) {
+                m_recordSums.append(static_cast<quint8>(sum));
+                sum = 0;
+            }
+        }
+    }
+    if (file.error() != QFileDevice::NoError || size % Ledger::RecordSize != 0)
         return;
     m_fileHash = std::move(hash);
     m_hashedRecords = static_cast<int>(size / Ledger::RecordSize);

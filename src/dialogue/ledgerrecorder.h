@@ -60,14 +60,13 @@ public:
 
     bool running() const { return m_running; }
     const Ledger& ledger() const { return m_ledger; }
+    // Whether run `index` of the ledger vouches for its records as they now stand.
+    bool runVouches(qsizetype index) const {
+        return m_ledger.runVouches(m_ledger.runs.at(index), m_recordSums);
+    }
     QString ledgerPath() const { return m_ledgerPath; }
     // What the last failed write or call could not do, naming the ledger or dump file.
     QString error() const { return m_error; }
-
-    // The ledger's own outcome after a run that ended with `runOutcome`: a run that reached its
-    // total leaves "complete" only when the file holds every record, none of them bad, and the
-    // totals matched; otherwise what is still wrong with the file.
-    static Ledger::Outcome fileOutcome(const Ledger& ledger, Ledger::Outcome runOutcome);
 
 private:
     bool write();
@@ -85,4 +84,5 @@ private:
     QString m_error;
     std::unique_ptr<QCryptographicHash> m_fileHash; // of the first m_hashedRecords records
     int m_hashedRecords = 0;
+    QList<quint8> m_recordSums; // each record's bytes added, modulo 256
 };

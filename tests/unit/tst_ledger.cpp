@@ -8,12 +8,19 @@
 #include "testfiles.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
 
 namespace {
 
@@ -48,7 +55,7 @@ Ledger sampleLedger() {
         ledger.blockDigests.append(sha256(blockData(record, record == 1)));
     ledger.badBlocks = {First + 1};
     ledger.outcome = Ledger::Outcome::CutShort;
-    ledger.sha256 = sha256("whatever");
+    ledger.sha256 = sha256(blockData(0) + blockData(1, true) + blockData(2));
     ledger.started = at(1);
     ledger.finished = at(2);
     ledger.runs.append({Ledger::RunKind::Dump, First, 4, 3, at(1), at(2), std::nullopt,
@@ -143,7 +150,9 @@ private Q_SLOTS:
         QTest::newRow("fractional records") << sampleWith("records", 2.5) << "\"records\" is 2.5";
         QTest::newRow("negative records") << sampleWith("records", -1) << "\"records\" is -1";
         QTest::newRow("huge count")
-            << sampleWith("block_count", 1e300) << "expected a whole number from 0 to";
+            << sampleWith("block_count", 1e300) << "expected a whole number from 1 to 9999";
+        QTest::newRow("first block beyond the block boxes")
+            << sampleWith("first_block", 99999) << "\"first_block\" is 99999";
         QTest::newRow("more records than blocks")
             << sampleWith("records", 5) << "\"records\" is 5, more than the 4 blocks";
         QTest::newRow("digests for fewer records")
@@ -258,6 +267,9 @@ private Q_SLOTS:
             << "more than the 4 blocks";
         QTest::newRow("missing") << QByteArray() << v(LedgerCheck::Verdict::Unreadable) << 0
                                  << "does not exist";
+        QTest::newRow("last record differs")
+            << three.first(2048) + blockData(3) << v(LedgerCheck::Verdict::RecordDiffers) << 2
+            << "record 2 (block 1922)";
     }
 
     void fileCheck() {
@@ -294,8 +306,9 @@ private Q_SLOTS:
                                  << "bad_sums" << QList<int>{First + 5} << 70;
         QTest::newRow("cut short") << 30 << -1 << ""
                                    << "cut_short" << QList<int>() << 30;
+        // The first run's records were never checked by a total.
         QTest::newRow("resumed") << 30 << -1 << "resume"
-                                 << "complete" << QList<int>() << 70;
+                                 << "total_unchecked" << QList<int>() << 70;
         QTest::newRow("bad block repaired") << 70 << 5 << "repair"
                                             << "complete" << QList<int>() << 70;
     }
@@ -324,15 +337,17 @@ private Q_SLOTS:
         recorder.begin(setup);
         const auto runBlocks = [&](Ledger::RunKind kind, int from, int to) {
             QVERIFY(recorder.beginRun(kind, First + from, to - from));
-            quint8 total = 0;
+            // The loader adds up its flash; the run what it received.
+            quint8 loaderTotal = 0;
+            quint8 computed = 0;
             for (int record = from; record < to; ++record) {
                 const bool bad = record == badRecord && kind == Ledger::RunKind::Dump;
                 const QByteArray data = blockData(record, bad);
                 QVERIFY(file.seek(qint64(record) * 1024));
                 QCOMPARE(file.write(data), data.size());
                 QVERIFY(recorder.blockWritten(record, data, !bad));
-                for (const char byte : data)
-                    total += static_cast<quint8>(byte);
+                loaderTotal += byteSum(blockData(record));
+                computed += byteSum(data);
                 if (record - from + 1 == LedgerRecorder::WriteInterval) {
                     const std::optional<Ledger> midway = Ledger::load(ledgerPath, nullptr);
                     QVERIFY(midway);
@@ -343,7 +358,7 @@ private Q_SLOTS:
             }
             const bool cut = kind == Ledger::RunKind::Dump && to < Count;
             if (!cut)
-                recorder.totalChecked(total, total);
+                recorder.totalChecked(loaderTotal, computed);
             const bool sawBad = kind == Ledger::RunKind::Dump && badRecord >= 0;
             QVERIFY(recorder.end(cut      ? Ledger::Outcome::CutShort
                                  : sawBad ? Ledger::Outcome::BadSums
@@ -384,18 +399,93 @@ private Q_SLOTS:
         QVERIFY(LedgerCheck::run(*ledger, dump).sha256Matches);
     }
 
-    void unwritableLedgerIsReported() {
+    // Replacing a ledger: the old one stays whole whenever the new one cannot be written, and
+    // whatever stands at the path is never written through.
+    void ledgerWrite_data() {
+        QTest::addColumn<QString>("atPath");  // what stands at the ledger's path
+        QTest::addColumn<QString>("problem"); // empty: written
+        QTest::newRow("old ledger") << "file" << QString();
+        QTest::newRow("link to another file") << "link" << QString();
+        QTest::newRow("no such folder") << "no folder"
+                                        << "cannot write the ledger";
+        QTest::newRow("full disk") << "file, full disk"
+                                   << "cannot write the ledger";
+        QTest::newRow("folder") << "folder"
+                                << "it is a folder";
+        QTest::newRow("pipe") << "fifo"
+                              << "it is a pipe";
+    }
+
+    void ledgerWrite() {
+        QFETCH(QString, atPath);
+        QFETCH(QString, problem);
         QTemporaryDir dir;
-        LedgerRecorder recorder;
-        LedgerRecorder::Setup setup;
-        setup.dumpPath = dir.filePath("BL.bin");
-        setup.ledgerPath = dir.filePath("no/such/folder/BL.bin.json");
-        setup.blockCount = 1;
-        recorder.begin(setup);
-        QVERIFY(!recorder.beginRun(Ledger::RunKind::Dump, 0, 1));
-        QVERIFY(!recorder.end(Ledger::Outcome::DeviceLost));
-        QVERIFY2(recorder.error().startsWith(setup.ledgerPath + ": cannot write the ledger"),
-                 qPrintable(recorder.error()));
+        QString path = dir.filePath("BL.bin.json");
+        const QByteArray old = "{\"old\": true}";
+        const QString target = dir.filePath("elsewhere");
+        if (atPath.startsWith("file"))
+            QVERIFY(writeFile(path, old));
+        else if (atPath == "link")
+            QVERIFY(writeFile(target, old) && QFile::link(target, path));
+        else if (atPath == "no folder")
+            path = dir.filePath("no/such/folder/BL.bin.json");
+        else if (atPath == "folder")
+            QVERIFY(QDir(dir.path()).mkdir("BL.bin.json"));
+        else if (atPath == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+
+        // Files may grow to 100 bytes: the new ledger fails part way, as on a full disk.
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 100;
+        if (atPath.endsWith("full disk"))
+            QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        QString error;
+        const bool written = sampleLedger().writeAtomically(path, &error);
+        setrlimit(RLIMIT_FSIZE, &saved);
+
+        QCOMPARE(written, problem.isEmpty());
+        if (!written) {
+            QVERIFY2(error.startsWith(path + ": cannot write the ledger: ") &&
+                         error.contains(problem),
+                     qPrintable(error));
+            if (atPath.startsWith("file"))
+                QCOMPARE(readFile(path), old);
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(),
+                     atPath.startsWith("file") || atPath == "fifo" ? 1 : 0);
+            return;
+        }
+        // A link is replaced by the ledger; what it pointed to stays as it was.
+        QVERIFY(QFileInfo(path).isFile() && !QFileInfo(path).isSymLink());
+        QCOMPARE(readFile(path), sampleLedger().toJson());
+        if (atPath == "link")
+            QCOMPARE(readFile(target), old);
+    }
+
+    // Reading a ledger never waits on a pipe nor reads a device without end.
+    void ledgerLoadRefusesWhatIsNoFile_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("pipe") << "fifo"
+                              << "it is a pipe";
+        QTest::newRow("device") << "/dev/zero"
+                                << "it is a device";
+    }
+
+    void ledgerLoadRefusesWhatIsNoFile() {
+        QFETCH(QString, path);
+        QFETCH(QString, problem);
+        QTemporaryDir dir;
+        if (path == "fifo") {
+            path = dir.filePath("BL.bin.json");
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        }
+        QString error;
+        QVERIFY(!Ledger::load(path, &error));
+        QVERIFY2(error.startsWith(path + ": cannot read the ledger: ") && error.contains(problem),
+                 qPrintable(error));
     }
 };
 
