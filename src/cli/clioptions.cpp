@@ -144,11 +144,15 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
                        "loader-sim --replay)."),
         QStringLiteral("FILE"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
-                                   QStringLiteral("No log lines and no progress; only problems "
+                                   QStringLiteral("No milestones and no progress; only problems "
                                                   "and the summary."));
-    const QList<QCommandLineOption> all{port,    preset, start,     count,  output, responses,
-                                        timeout, wait,   resume,    verify, repair, json,
-                                        trace,   quiet,  listPorts, help,   version};
+    const QCommandLineOption verbose(
+        {QStringLiteral("v"), QStringLiteral("verbose")},
+        QStringLiteral("Also print the dialogue's own log, as the window shows it (in Spanish), "
+                       "one dot per loader line."));
+    const QList<QCommandLineOption> all{port,    preset, start,   count,     output, responses,
+                                        timeout, wait,   resume,  verify,    repair, json,
+                                        trace,   quiet,  verbose, listPorts, help,   version};
     parser.addOptions(all);
 
     if (!parser.parse(arguments))
@@ -299,6 +303,7 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
 
     options.resume = parser.isSet(resume);
     options.quiet = parser.isSet(quiet);
+    options.verbose = parser.isSet(verbose);
     options.json = parser.isSet(json);
     if (parser.isSet(trace)) {
         options.tracePath = parser.value(trace);

@@ -35,8 +35,9 @@ public:
     Mode mode = Mode::Dump;
     bool resume = false;
     bool quiet = false;
-    bool json = false; // the ledger on standard output at the end
-    QString tracePath; // empty: no wire trace
+    bool verbose = false; // the dialogue's own log, in the window's words
+    bool json = false;    // the ledger on standard output at the end
+    QString tracePath;    // empty: no wire trace
 
     // The COM number the port stands for (1..4), or 0 for a device path.
     int commPortNumber() const;

@@ -9,8 +9,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <algorithm>
-
 namespace {
 
 int wholeOrZero(const QString& text) {
@@ -47,7 +45,7 @@ DumpJob DumpJob::prepare(const CliOptions& options) {
     job.responsesFolder = options.responsesFolder.isEmpty()
                               ? defaultResponsesFolder()
                               : QFileInfo(options.responsesFolder).absoluteFilePath();
-    // Verifying reads into memory: the file is only compared with.
+    // Verifying only compares with the file.
     if (job.mode != CliOptions::Mode::Verify) {
         const DumpPath target =
             DumpPath::check(job.dumpPath(), job.resume || job.mode == CliOptions::Mode::Repair);
@@ -56,6 +54,14 @@ DumpJob DumpJob::prepare(const CliOptions& options) {
                               .arg(job.dumpPath(), target.englishReason());
             return job;
         }
+    }
+    // Every mode writes the ledger, a verification too.
+    const QString ledgerPath = Ledger::pathFor(job.dumpPath());
+    const DumpPath ledgerTarget = DumpPath::checkLedger(ledgerPath);
+    if (!ledgerTarget.ok()) {
+        job.problem = QStringLiteral("cannot write the ledger %1: %2")
+                          .arg(ledgerPath, ledgerTarget.englishReason());
+        return job;
     }
 
     switch (job.mode) {
@@ -97,7 +103,38 @@ bool DumpJob::loadLedger(const QString& doing) {
         problem = QStringLiteral("cannot %1: %2").arg(doing, check.problem);
         return false;
     }
+    standing = ledger->standing(check.recordSums);
     return true;
+}
+
+void DumpJob::settleComplete(const QString& doneText) {
+    // Every record is there: whatever is left to do is a verification's or a repair's.
+    switch (standing) {
+    case Ledger::Standing::Complete:
+        settledStatus = 0;
+        settledText = doneText;
+        return;
+    case Ledger::Standing::BadSums:
+        settledStatus = 1;
+        settledText = QStringLiteral("%1: records complete, %2 with a bad sum: use --repair")
+                          .arg(dumpPath())
+                          .arg(ledger->badBlocks.size() == 1
+                                   ? QStringLiteral("1 block")
+                                   : QStringLiteral("%1 blocks").arg(ledger->badBlocks.size()));
+        return;
+    case Ledger::Standing::TotalMismatch:
+        settledStatus = 1;
+        settledText = QStringLiteral("%1: records complete, but the loader's total did not match "
+                                     "them: use --verify")
+                          .arg(dumpPath());
+        return;
+    case Ledger::Standing::TotalUnchecked:
+    case Ledger::Standing::Missing:
+        settledStatus = 1;
+        settledText = QStringLiteral("%1: records complete, total never checked: use --verify")
+                          .arg(dumpPath());
+        return;
+    }
 }
 
 void DumpJob::addPass(int first, int count, Dialogue::Target::Kind kind) {
@@ -125,27 +162,9 @@ void DumpJob::planResume() {
                 Dialogue::Target::Kind::Resume);
         return;
     }
-    // Every record is there: what is left to do is not a resume's.
-    const bool totalsChecked =
-        std::all_of(ledger->runs.cbegin(), ledger->runs.cend(),
-                    [](const Ledger::Run& run) { return run.total.has_value(); });
-    if (!ledger->badBlocks.isEmpty()) {
-        settledStatus = 1;
-        settledText = QStringLiteral("%1: records complete, %2 with a bad sum: use --repair")
-                          .arg(dumpPath())
-                          .arg(ledger->badBlocks.size() == 1
-                                   ? QStringLiteral("1 block")
-                                   : QStringLiteral("%1 blocks").arg(ledger->badBlocks.size()));
-    } else if (!totalsChecked) {
-        settledStatus = 1;
-        settledText = QStringLiteral("%1: records complete, total never checked: use --verify")
-                          .arg(dumpPath());
-    } else {
-        settledStatus = 0;
-        settledText = QStringLiteral("%1 already holds all %2 records; nothing to do.")
-                          .arg(dumpPath())
-                          .arg(requestedCount);
-    }
+    settleComplete(QStringLiteral("%1 already holds all %2 records; nothing to do.")
+                       .arg(dumpPath())
+                       .arg(requestedCount));
 }
 
 void DumpJob::planVerify() {
@@ -153,7 +172,7 @@ void DumpJob::planVerify() {
         return;
     requestedFirst = ledger->firstBlock;
     requestedCount = ledger->blockCount;
-    addPass(requestedFirst, requestedCount, Dialogue::Target::Kind::Memory);
+    addPass(requestedFirst, requestedCount, Dialogue::Target::Kind::Compare);
 }
 
 void DumpJob::planRepair() {
@@ -163,10 +182,8 @@ void DumpJob::planRepair() {
     requestedCount = ledger->blockCount;
     for (const Ledger::BlockRange& range : ledger->blocksToRead())
         addPass(range.first, range.count, Dialogue::Target::Kind::Repair);
-    if (passes.isEmpty()) {
-        settledStatus = 0;
-        settledText = QStringLiteral("%1: every record is there with a good sum; nothing to "
-                                     "repair.")
-                          .arg(dumpPath());
-    }
+    if (passes.isEmpty())
+        settleComplete(QStringLiteral("%1: every record is there with a good sum; nothing to "
+                                      "repair.")
+                           .arg(dumpPath()));
 }

@@ -45,11 +45,16 @@ public:
     int requestedCount = 0;
     int keptRecords = 0; // records a resume keeps
     QList<Pass> passes;
-    // The ledger that vouches for the file (resume, verify, repair), checked against it.
+    // The ledger that vouches for the file (resume, verify, repair), checked against it, and
+    // how the file stands by it.
     std::optional<Ledger> ledger;
+    Ledger::Standing standing = Ledger::Standing::Missing;
 
 private:
     bool loadLedger(const QString& doing);
+    // The file holds every record: settles the run by how the file stands, `doneText` when
+    // there is nothing left to do.
+    void settleComplete(const QString& doneText);
     void planResume();
     void planVerify();
     void planRepair();

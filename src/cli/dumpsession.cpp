@@ -7,12 +7,34 @@
 #include "signalwatcher.h"
 #include "wording.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 
 namespace {
+
+// Whether two paths name one file: the same path, the same entry of one folder reached through
+// links, or one file under two names (a link, a hard link).
+bool sameFile(const QString& one, const QString& other) {
+    const auto entry = [](const QString& path) {
+        const QFileInfo info(QFileInfo(path).absoluteFilePath());
+        const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+        return (folder.isEmpty() ? QDir::cleanPath(info.absolutePath()) : folder) +
+               QLatin1Char('/') + info.fileName();
+    };
+    if (entry(one) == entry(other))
+        return true;
+    std::error_code error;
+    return std::filesystem::equivalent(QFile::encodeName(one).toStdString(),
+                                       QFile::encodeName(other).toStdString(), error);
+}
 
 QString hexByte(int value) {
     return QStringLiteral("0x%1").arg(value, 2, 16, QLatin1Char('0'));
@@ -43,6 +65,9 @@ DumpSession::DumpSession(const CliOptions& options, const DumpJob& job, Console&
     m_watchdog.setTimerType(Qt::PreciseTimer);
     connect(&m_watchdog, &QTimer::timeout, this, &DumpSession::onWatchdog);
     connect(&m_port, &CommControl::bytesArrived, &m_firstContact, &FirstContactWatch::received);
+    connect(&m_port, &CommControl::bytesArrived, this, &DumpSession::onBytesArrived);
+    connect(&m_session.dialogue(), &Dialogue::responseFileSent, this,
+            &DumpSession::onResponseFileSent);
     connect(&m_firstContact, &FirstContactWatch::nothingYet, this, &DumpSession::adviseNothingYet);
     connect(&m_firstContact, &FirstContactWatch::notLoaderText, this,
             &DumpSession::adviseNotLoaderText);
@@ -58,46 +83,60 @@ DumpSession::~DumpSession() {
 }
 
 bool DumpSession::start() {
-    if (!m_options.tracePath.isEmpty()) {
-        if (!m_trace.open(m_options.tracePath)) {
-            printProblem(QStringLiteral("error: ") + m_trace.error());
-            return false;
-        }
-        m_port.setTrace(&m_trace);
-    }
     const int commPort = m_options.commPortNumber();
     if (commPort > 0)
         m_port.setCommPort(commPort);
     else
         m_port.setDevicePath(m_options.port);
+    if (!m_options.tracePath.isEmpty()) {
+        // Opening the trace empties it: never the dump, its ledger or the line itself.
+        const std::pair<QString, QString> kept[] = {
+            {m_job.dumpPath(), QStringLiteral("the dump file")},
+            {Ledger::pathFor(m_job.dumpPath()), QStringLiteral("the dump's ledger")},
+            {m_port.deviceName(), QStringLiteral("the serial device")},
+        };
+        for (const auto& [path, what] : kept) {
+            if (sameFile(m_options.tracePath, path)) {
+                reportError(QStringLiteral("--trace %1 is %2 (%3); name another file for the "
+                                           "trace")
+                                .arg(m_options.tracePath, what, path));
+                return false;
+            }
+        }
+        if (!m_trace.open(m_options.tracePath)) {
+            reportError(m_trace.error());
+            return false;
+        }
+        m_port.setTrace(&m_trace);
+    }
 
     const int last = m_job.requestedFirst + m_job.requestedCount - 1;
     // All at once: a path may itself hold a %.
     switch (m_job.mode) {
     case CliOptions::Mode::Dump:
         if (m_job.keptRecords > 0)
-            appendLogLine(QStringLiteral("Resuming %1: its ledger vouches for %2 of %3; asking "
-                                         "for %4")
-                              .arg(m_job.dumpPath(), QString::number(m_job.keptRecords),
-                                   counted(m_job.requestedCount, QStringLiteral("record")),
-                                   blockRange(m_job.requestedFirst + m_job.keptRecords, last)));
+            milestone(QStringLiteral("Resuming %1: its ledger vouches for %2 of %3; asking "
+                                     "for %4")
+                          .arg(m_job.dumpPath(), QString::number(m_job.keptRecords),
+                               counted(m_job.requestedCount, QStringLiteral("record")),
+                               blockRange(m_job.requestedFirst + m_job.keptRecords, last)));
         else
-            appendLogLine(QStringLiteral("Reading %1 (%2) into %3")
-                              .arg(blockRange(m_job.requestedFirst, last),
-                                   counted(m_job.requestedCount, QStringLiteral("block")),
-                                   m_job.dumpPath()));
+            milestone(QStringLiteral("Reading %1 (%2) into %3")
+                          .arg(blockRange(m_job.requestedFirst, last),
+                               counted(m_job.requestedCount, QStringLiteral("block")),
+                               m_job.dumpPath()));
         break;
     case CliOptions::Mode::Verify:
-        appendLogLine(QStringLiteral("Verifying %1: reading %2 again")
-                          .arg(m_job.dumpPath(), blockRange(m_job.requestedFirst, last)));
+        milestone(QStringLiteral("Verifying %1: reading %2 again")
+                      .arg(m_job.dumpPath(), blockRange(m_job.requestedFirst, last)));
         break;
     case CliOptions::Mode::Repair: {
         QStringList runs;
         for (const DumpJob::Pass& each : m_job.passes)
             runs.append(blockRange(each.first, each.first + each.count - 1));
-        appendLogLine(QStringLiteral("Repairing %1: reading %2 again (%3)")
-                          .arg(m_job.dumpPath(), runs.join(QStringLiteral(", ")),
-                               counted(m_job.passes.size(), QStringLiteral("loader dialogue"))));
+        milestone(QStringLiteral("Repairing %1: reading %2 again (%3)")
+                      .arg(m_job.dumpPath(), runs.join(QStringLiteral(", ")),
+                           counted(m_job.passes.size(), QStringLiteral("loader dialogue"))));
         break;
     }
     }
@@ -132,9 +171,13 @@ bool DumpSession::armPass() {
     m_transferStarted = false;
     m_blocksDone = 0;
     if (const std::optional<QString> failure = m_session.arm(m_portName)) {
-        printProblem(QStringLiteral("error: cannot open %1: %2").arg(m_portName, *failure));
+        reportError(QStringLiteral("cannot open %1: %2").arg(m_portName, *failure));
         return false;
     }
+    m_heardLoader = false;
+    milestone(QStringLiteral("Waiting for the loader on %1 (break-in byte every %2 ms)")
+                  .arg(m_portName)
+                  .arg(PortSession::BreakInIntervalMs));
     m_firstContact.start();
     if (m_options.startTimeoutMs)
         m_watchdog.start(*m_options.startTimeoutMs);
@@ -173,16 +216,36 @@ void DumpSession::interrupt(int signalNumber) {
     m_stopReason = StopReason::Interrupted;
     m_session.setStopReason(Ledger::Outcome::Interrupted);
     stopProgress();
-    printProblem(QStringLiteral("interrupted by %1: closing the port")
-                     .arg(QLatin1String(SignalWatcher::nameOf(signalNumber))));
+    m_error =
+        QStringLiteral("interrupted by %1").arg(QLatin1String(SignalWatcher::nameOf(signalNumber)));
+    printProblem(m_error + QStringLiteral(": closing the port"));
     // With a transfer running, closing the port ends it and the dialogue reports the end.
     selectNoPort();
     endWith(ExitInterrupted);
 }
 
 void DumpSession::appendLog(const QString& piece) {
-    if (!m_options.quiet)
+    // The dialogue's own log, in the window's words, only when asked for.
+    if (m_options.verbose && !m_options.quiet)
         m_log.append(piece);
+}
+
+void DumpSession::milestone(const QString& text) {
+    if (m_options.quiet)
+        return;
+    m_log.flush();
+    m_console.printLine(text);
+}
+
+void DumpSession::onBytesArrived() {
+    if (m_heardLoader)
+        return;
+    m_heardLoader = true;
+    milestone(QStringLiteral("Receiving from the loader"));
+}
+
+void DumpSession::onResponseFileSent(int number) {
+    milestone(QStringLiteral("Sent response file %1").arg(number));
 }
 
 void DumpSession::appendLogLine(const QString& text) {
@@ -195,6 +258,11 @@ void DumpSession::setProgress(const QString&) {
 
 void DumpSession::onTransferStarted() {
     m_firstContact.stop();
+    milestone(pass().target.kind == Dialogue::Target::Kind::Compare
+                  ? QStringLiteral("Transfer started: reading %1 again")
+                        .arg(blockRange(pass().first, qint64(pass().first) + pass().count - 1))
+                  : QStringLiteral("Transfer started: reading %1")
+                        .arg(blockRange(pass().first, qint64(pass().first) + pass().count - 1)));
     m_transferStarted = true;
     m_blocksDone = 0;
     m_transferClock.start();
@@ -229,11 +297,11 @@ void DumpSession::showMessage(const QString& text, MessageIcon icon) {
     // Once the port was lost, the dialogue's message is the report of that loss.
     const std::optional<PortFailure>& failure = m_port.lastFailure();
     if (failure && failure->lost()) {
-        printProblem(QStringLiteral("error: lost the connection to %1: %2")
-                         .arg(m_portName, cliPortFailureText(*failure)));
+        reportError(QStringLiteral("lost the connection to %1: %2")
+                        .arg(m_portName, cliPortFailureText(*failure)));
         return;
     }
-    printProblem(QStringLiteral("error: ") + failureText(m_session.dialogue().summary(), text));
+    reportError(failureText(m_session.dialogue().summary(), text));
 }
 
 QString DumpSession::failureText(const TransferSummary& summary, const QString& windowText) {
@@ -282,6 +350,13 @@ void DumpSession::selectNoPort() {
     m_firstContact.stop();
     m_watchdog.stop();
     m_session.disarm();
+    milestone(QStringLiteral("Port closed"));
+}
+
+void DumpSession::reportError(const QString& text) {
+    if (m_error.isEmpty())
+        m_error = text;
+    printProblem(QStringLiteral("error: ") + text);
 }
 
 void DumpSession::onDialogueEnded(const TransferSummary& summary) {
@@ -303,17 +378,10 @@ void DumpSession::onDialogueEnded(const TransferSummary& summary) {
 }
 
 void DumpSession::compareWithFile() {
-    QFile file(m_job.dumpPath());
-    const QByteArray kept = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    const QByteArray& read = m_session.dialogue().receivedBlocks();
-    m_differingBlocks.clear();
-    for (int record = 0; record < pass().count; ++record) {
-        const qsizetype at = qsizetype(record) * Dialogue::BlockSize;
-        if (kept.mid(at, Dialogue::BlockSize) != read.mid(at, Dialogue::BlockSize))
-            m_differingBlocks.append(pass().first + record);
-    }
+    m_differingBlocks = m_summary->differingBlocks;
+    // Written over the ledger the run began from: a verification changes nothing else.
     Ledger ledger = *m_job.ledger;
-    ledger.verified = Ledger::Verification{Ledger::now(), m_differingBlocks};
+    ledger.recordVerification(m_differingBlocks, Ledger::now());
     m_job.ledger = ledger;
     QString problem;
     if (!ledger.writeAtomically(Ledger::pathFor(m_job.dumpPath()), &problem))
@@ -348,8 +416,7 @@ void DumpSession::onWatchdog() {
         waitingFor = QStringLiteral("the loader's total");
     const int limit =
         m_transferStarted ? m_options.frameTimeoutMs : m_options.startTimeoutMs.value_or(0);
-    printProblem(
-        QStringLiteral("error: timeout: waited %1 for %2").arg(seconds(limit), waitingFor));
+    reportError(QStringLiteral("timeout: waited %1 for %2").arg(seconds(limit), waitingFor));
     // A running transfer ends when its port closes, keeping the records it wrote.
     selectNoPort();
     endWith(ExitTimeoutOrLost);
@@ -360,11 +427,13 @@ int DumpSession::statusFor(const TransferSummary& summary) const {
     case TransferSummary::Outcome::Completed:
         switch (m_job.mode) {
         case CliOptions::Mode::Dump:
-            return summary.clean() ? ExitComplete : ExitIncomplete;
+        case CliOptions::Mode::Repair:
+            // Complete only when every record of the file is vouched for, those kept from
+            // earlier runs included.
+            return m_session.ledger().outcome == Ledger::Outcome::Complete ? ExitComplete
+                                                                           : ExitIncomplete;
         case CliOptions::Mode::Verify:
             return m_differingBlocks.isEmpty() ? ExitComplete : ExitIncomplete;
-        case CliOptions::Mode::Repair:
-            return m_session.ledger().blocksToRead().isEmpty() ? ExitComplete : ExitIncomplete;
         }
         return ExitIncomplete;
     case TransferSummary::Outcome::PortClosed:
@@ -395,18 +464,20 @@ void DumpSession::conclude() {
         printSummary(*m_summary);
     else if (*m_exitStatus != ExitComplete)
         m_console.printLine(QStringLiteral("No transfer had started; nothing was written."));
-    printModeResult();
+    // What the run found, only when it ran to its end.
+    if (*m_exitStatus == ExitComplete || *m_exitStatus == ExitIncomplete)
+        printModeResult();
     if (m_summary && !m_summary->ledgerError.isEmpty())
         printProblem(QStringLiteral("warning: ") + m_summary->ledgerError);
-    printLedger();
     m_port.setTrace(nullptr);
     m_trace.close();
+    if (m_options.json && !printJson(jsonResult()))
+        m_exitStatus = ExitPortOrFile;
     Q_EMIT finished(*m_exitStatus);
 }
 
 void DumpSession::printModeResult() {
-    const bool completed = m_summary && m_summary->outcome == TransferSummary::Outcome::Completed;
-    if (m_job.mode == CliOptions::Mode::Verify && completed) {
+    if (m_job.mode == CliOptions::Mode::Verify) {
         m_console.printLine(m_differingBlocks.isEmpty()
                                 ? QStringLiteral("Verified %1: identical").arg(m_job.dumpPath())
                                 : QStringLiteral("Verified %1: differing blocks %2")
@@ -426,7 +497,9 @@ void DumpSession::printModeResult() {
                              blockRange(run.firstBlock, run.firstBlock + run.blockCount - 1))
                         .arg(!run.total           ? QStringLiteral("never checked")
                              : run.total->match() ? QStringLiteral("matched")
-                                                  : QStringLiteral("did not match")));
+                             : m_session.recorder().runVouches(i)
+                                 ? QStringLiteral("did not match, matches the records now")
+                                 : QStringLiteral("did not match")));
     }
     if (!runs.isEmpty())
         m_console.printLine(QStringLiteral("Totals: ") + runs.join(QStringLiteral("; ")));
@@ -439,24 +512,70 @@ void DumpSession::printModeResult() {
                                 ? QStringLiteral("Repaired: no bad or missing block left")
                                 : QStringLiteral("Still bad or missing: ") +
                                       blocks.join(QStringLiteral(", ")));
+        const QString unvouched = unvouchedText(ledger);
+        if (!unvouched.isEmpty())
+            m_console.printLine(unvouched + QLatin1Char('.'));
     }
 }
 
-void DumpSession::printLedger() {
-    if (!m_options.json)
-        return;
-    const Ledger* ledger = m_job.mode == CliOptions::Mode::Verify ? &*m_job.ledger
-                           : !m_session.ledgerPath().isEmpty()    ? &m_session.ledger()
-                           : m_job.ledger                         ? &*m_job.ledger
-                                                                  : nullptr;
-    if (ledger)
-        printJson(*ledger);
+QString DumpSession::unvouchedText(const Ledger& ledger) const {
+    switch (ledger.outcome) {
+    case Ledger::Outcome::TotalUnchecked:
+        return QStringLiteral("%1: records read by a run whose total was never checked; use "
+                              "--verify")
+            .arg(m_job.dumpPath());
+    case Ledger::Outcome::TotalMismatch:
+        return QStringLiteral("%1: the loader's total did not match the records; use --verify")
+            .arg(m_job.dumpPath());
+    default:
+        return {};
+    }
 }
 
-void DumpSession::printJson(const Ledger& ledger) {
-    const QByteArray json = ledger.toJson();
-    std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
-    std::fflush(stdout);
+const Ledger* DumpSession::resultLedger() const {
+    if (m_job.mode == CliOptions::Mode::Verify)
+        return &*m_job.ledger;
+    if (!m_session.ledgerPath().isEmpty())
+        return &m_session.ledger();
+    return m_job.ledger ? &*m_job.ledger : nullptr;
+}
+
+QJsonObject DumpSession::jsonResult() const {
+    const Ledger* ledger = resultLedger();
+    QJsonObject ledgerObject;
+    if (ledger)
+        ledgerObject = QJsonDocument::fromJson(ledger->toJson()).object();
+    // A run that ended with its result gives the ledger alone; one that failed says why.
+    if (*m_exitStatus == ExitComplete || *m_exitStatus == ExitIncomplete)
+        return ledgerObject;
+    return errorJson(m_error.isEmpty() ? QStringLiteral("stopped") : m_error, *m_exitStatus,
+                     ledger ? std::optional<QJsonObject>(ledgerObject) : std::nullopt);
+}
+
+QJsonObject DumpSession::errorJson(const QString& error, int exitStatus,
+                                   const std::optional<QJsonObject>& ledger) {
+    QJsonObject object{{QStringLiteral("error"), error},
+                       {QStringLiteral("exit_status"), exitStatus}};
+    if (ledger)
+        object.insert(QStringLiteral("ledger"), *ledger);
+    return object;
+}
+
+bool DumpSession::printJson(const QJsonObject& object) {
+    return writeOut(QJsonDocument(object).toJson(QJsonDocument::Indented));
+}
+
+bool DumpSession::printJson(const Ledger& ledger) {
+    return writeOut(ledger.toJson());
+}
+
+bool DumpSession::writeOut(const QByteArray& bytes) {
+    const bool written =
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
+        std::fflush(stdout) == 0;
+    if (!written)
+        std::fprintf(stderr, "error: cannot write to standard output: %s\n", std::strerror(errno));
+    return written;
 }
 
 void DumpSession::printSummary(const TransferSummary& summary) {
@@ -504,10 +623,8 @@ void DumpSession::printSummary(const TransferSummary& summary) {
 }
 
 QString DumpSession::outcomeText(const TransferSummary& summary) const {
-    const int kept = summary.resumedRecords + summary.blocksWritten;
-    const QString keeps = QStringLiteral("%1 keeps %2 of %3; --resume asks for the rest")
-                              .arg(summary.dumpPath, QString::number(kept),
-                                   counted(m_job.requestedCount, QStringLiteral("record")));
+    const QString stopped = *m_exitStatus == ExitInterrupted ? QStringLiteral("Interrupted: ")
+                                                             : QStringLiteral("Stopped: ");
     switch (*m_exitStatus) {
     case ExitComplete:
         return {};
@@ -524,11 +641,30 @@ QString DumpSession::outcomeText(const TransferSummary& summary) const {
                             .arg(blockList(summary.badSumBlocks))
                             .arg(summary.badSumBlocks.size() == 1 ? QStringLiteral("its")
                                                                   : QStringLiteral("their")));
+        if (what.isEmpty())
+            return unvouchedText(m_session.ledger()) + QLatin1Char('.');
         return QStringLiteral("Dump not verified: %1.").arg(what.join(QStringLiteral(" and ")));
     }
-    case ExitInterrupted:
-        return QStringLiteral("Interrupted: ") + keeps;
     default:
-        return QStringLiteral("Stopped: ") + keeps;
+        break;
     }
+    switch (m_job.mode) {
+    case CliOptions::Mode::Verify:
+        return stopped +
+               QStringLiteral("nothing was verified; %1 is as it was").arg(summary.dumpPath);
+    case CliOptions::Mode::Repair: {
+        const Ledger* ledger = resultLedger();
+        int left = 0;
+        for (const Ledger::BlockRange& range : ledger->blocksToRead())
+            left += range.count;
+        return stopped + QStringLiteral("%1 still has %2 to read again; --repair reads them")
+                             .arg(summary.dumpPath, counted(left, QStringLiteral("block")));
+    }
+    case CliOptions::Mode::Dump:
+        break;
+    }
+    const int kept = summary.resumedRecords + summary.blocksWritten;
+    return stopped + QStringLiteral("%1 keeps %2 of %3; --resume asks for the rest")
+                         .arg(summary.dumpPath, QString::number(kept),
+                              counted(m_job.requestedCount, QStringLiteral("record")));
 }

@@ -12,6 +12,7 @@
 #include "wiretrace.h"
 
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QObject>
 #include <QTimer>
 
@@ -32,8 +33,15 @@ public:
     // Opens the port and arms the dialogue. False, with the reason printed, when the port could
     // not be opened.
     bool start();
-    // The ledger as JSON on standard output (--json).
-    static void printJson(const Ledger& ledger);
+    // The ledger as JSON on standard output (--json); false, said on standard error, when
+    // standard output cannot be written.
+    static bool printJson(const Ledger& ledger);
+    static bool printJson(const QJsonObject& object);
+    // What --json prints for a run that failed: why, its exit status, and the ledger if any.
+    static QJsonObject errorJson(const QString& error, int exitStatus,
+                                 const std::optional<QJsonObject>& ledger = std::nullopt);
+    // The first error reported, as the operator was told it (without "error: ").
+    QString error() const { return m_error; }
     // Closes the port: a running transfer ends there and keeps the records it wrote.
     void interrupt(int signalNumber);
 
@@ -61,7 +69,16 @@ private:
     void nextPass();
     void compareWithFile();
     void printModeResult();
-    void printLedger();
+    // Why a file whose records are all there is still not complete; empty when it is.
+    QString unvouchedText(const Ledger& ledger) const;
+    // The ledger the run leaves: the one it kept, or the one it began from.
+    const Ledger* resultLedger() const;
+    QJsonObject jsonResult() const;
+    static bool writeOut(const QByteArray& bytes);
+    void milestone(const QString& text);
+    void onBytesArrived();
+    void onResponseFileSent(int number);
+    void reportError(const QString& text);
     void onTransferStarted();
     void onBlockRequested(int index, int count);
     void onBlockReceived(int index, int count, bool sumOk);
@@ -100,6 +117,8 @@ private:
     bool m_transferStarted = false;
     int m_blocksDone = 0;
     StopReason m_stopReason = StopReason::None;
+    bool m_heardLoader = false;
+    QString m_error;
     std::optional<TransferSummary> m_summary;
     std::optional<int> m_exitStatus;
 };

@@ -35,6 +35,10 @@ int main(int argc, char* argv[]) {
     case CliOptions::Action::UsageError:
         console.printLine(
             QStringLiteral("decodump-cli: %1\nTry 'decodump-cli --help'.").arg(options.error));
+        // --json asks for one JSON object whatever happens, also for a command line it refused.
+        if (QCoreApplication::arguments().contains(QStringLiteral("--json")) &&
+            !DumpSession::printJson(DumpSession::errorJson(options.error, ExitUsage)))
+            return ExitPortOrFile;
         return ExitUsage;
     case CliOptions::Action::Dump:
         break;
@@ -43,12 +47,14 @@ int main(int argc, char* argv[]) {
     const DumpJob job = DumpJob::prepare(options);
     if (!job.ok()) {
         console.printLine(QStringLiteral("error: ") + job.problem);
+        if (options.json)
+            DumpSession::printJson(DumpSession::errorJson(job.problem, ExitPortOrFile));
         return ExitPortOrFile;
     }
     if (job.settledStatus) {
         console.printLine(job.settledText);
-        if (options.json && job.ledger)
-            DumpSession::printJson(*job.ledger);
+        if (options.json && job.ledger && !DumpSession::printJson(*job.ledger))
+            return ExitPortOrFile;
         return *job.settledStatus;
     }
 
@@ -57,7 +63,10 @@ int main(int argc, char* argv[]) {
     QObject::connect(&signalWatcher, &SignalWatcher::signalled, &session, &DumpSession::interrupt);
     QObject::connect(&session, &DumpSession::finished, &app,
                      [](int exitStatus) { QCoreApplication::exit(exitStatus); });
-    if (!session.start())
+    if (!session.start()) {
+        if (options.json)
+            DumpSession::printJson(DumpSession::errorJson(session.error(), ExitPortOrFile));
         return ExitPortOrFile;
+    }
     return QCoreApplication::exec();
 }

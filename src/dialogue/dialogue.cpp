@@ -6,6 +6,7 @@
 #include "dumppath.h"
 #include "numeric.h"
 #include "programfolders.h"
+#include "safefile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -166,6 +167,7 @@ bool Dialogue::Envia_Parrafada(qint32 n) {
         if (!send(QByteArray(1, byte)))
             return false;
     }
+    Q_EMIT responseFileSent(n);
     return true;
 }
 
@@ -199,7 +201,6 @@ void Dialogue::Recibe_Bloques() {
     m_summary = TransferSummary{};
     m_summary.dumpPath = path;
     m_summary.resumedRecords = m_target.kind == Target::Kind::Resume ? m_target.recordOffset : 0;
-    m_received.clear();
 
     // The first block and the count are made whole numbers once; the requests, the progress
     // caption and the record numbers all use these same values. The front ends refuse other
@@ -214,7 +215,7 @@ void Dialogue::Recibe_Bloques() {
                           range.spanishReason());
         return;
     }
-    const DumpPath target = m_target.kind == Target::Kind::Memory
+    const DumpPath target = m_target.kind == Target::Kind::Compare
                                 ? DumpPath{}
                                 : DumpPath::check(path, m_target.kind != Target::Kind::NewFile);
     if (!target.ok()) {
@@ -241,8 +242,13 @@ void Dialogue::Recibe_Bloques() {
 }
 
 bool Dialogue::openDump() {
-    if (m_target.kind == Target::Kind::Memory)
+    if (m_target.kind == Target::Kind::Compare) {
+        // A file that cannot be read holds none of the blocks: every one of them differs.
+        QString problem;
+        if (!openRegularFile(Num_Fichero, m_summary.dumpPath, &problem))
+            qCDebug(lcDialogue) << "nothing to compare with:" << problem;
         return true;
+    }
     const QString& path = m_summary.dumpPath;
     const bool keep = m_target.kind != Target::Kind::NewFile;
     if (!keep)
@@ -276,10 +282,16 @@ bool Dialogue::openDump() {
 }
 
 bool Dialogue::storeBlock(qint32 index, const QByteArray& data, bool sumOk) {
+    const qint64 offset = (qint64(m_target.recordOffset) + index - 1) * BlockSize;
     switch (m_target.kind) {
-    case Target::Kind::Memory:
-        m_received += data;
+    case Target::Kind::Compare: {
+        // A block that came with a bad sum confirms nothing: it counts as differing.
+        const bool same = sumOk && Num_Fichero.isOpen() && Num_Fichero.seek(offset) &&
+                          Num_Fichero.read(BlockSize) == data;
+        if (!same)
+            m_summary.differingBlocks.append(m_currentBlock);
         return true;
+    }
     case Target::Kind::Repair:
         // A block read again with a bad sum leaves its record as it was.
         if (!sumOk)
@@ -289,7 +301,6 @@ bool Dialogue::storeBlock(qint32 index, const QByteArray& data, bool sumOk) {
     case Target::Kind::Resume:
         break;
     }
-    const qint64 offset = (qint64(m_target.recordOffset) + index - 1) * BlockSize;
     if (!Num_Fichero.seek(offset) || Num_Fichero.write(data) != BlockSize) {
         const QString problem = fileProblem(Num_Fichero);
         Num_Fichero.close();
@@ -300,6 +311,7 @@ bool Dialogue::storeBlock(qint32 index, const QByteArray& data, bool sumOk) {
         return false;
     }
     ++m_summary.blocksWritten;
+    Q_EMIT recordWritten(m_target.recordOffset + index - 1, data, sumOk);
     return true;
 }
 

@@ -74,7 +74,7 @@ public:
             NewFile, // a new dump replaces the file
             Resume,  // the file keeps its first recordOffset records; the blocks follow them
             Repair,  // each block with a good sum goes into its record; the rest stays
-            Memory,  // nothing is written: the blocks are kept for receivedBlocks()
+            Compare, // nothing is written: each block is compared with its record
         };
         Kind kind = Kind::NewFile;
         int recordOffset = 0; // the record of the file that the transfer's first block goes to
@@ -82,24 +82,26 @@ public:
     void setTarget(const Target& target) { m_target = target; }
     const Target& target() const { return m_target; }
 
-    // The data of the blocks of the last transfer into memory, in order.
-    const QByteArray& receivedBlocks() const { return m_received; }
     // What the loader sent since the port was armed, up to the transfer (at most BannerLimit
     // bytes: a runaway line is cut).
     const QByteArray& loaderBanner() const { return m_banner; }
     static constexpr qsizetype BannerLimit = 16 * 1024;
 
 Q_SIGNALS:
+    // Response file n has been sent whole.
+    void responseFileSent(int n);
     // The loader handed over to the block transfer; raised before anything of it is done.
     void transferStarted();
     // Block `index` of `count` has been asked for.
     void blockRequested(int index, int count);
     // The dump file is open for the transfer (for a new dump, emptied); not raised for a
-    // transfer into memory.
+    // comparison.
     void dumpOpened(const QString& path, int firstBlock, int count);
     // Block `index` of `count` has arrived with its data, and is in its record unless the target
-    // kept it out (memory, or a repair that got a bad sum again).
+    // kept it out (a comparison, or a repair that got a bad sum again).
     void blockReceived(int index, int count, bool sumOk, const QByteArray& data);
+    // Record `record` of the dump file (0 for its first) now holds `data`.
+    void recordWritten(int record, const QByteArray& data, bool sumOk);
     // The dialogue ended by itself: the total exchange finished, or a transfer was cut short,
     // or the device went away, or a file failed. Raised last, after the disarm.
     void ended(const TransferSummary& summary);
@@ -156,7 +158,6 @@ private:
     QString m_responsesFolder;
     QString m_portName;
     Target m_target;
-    QByteArray m_received;
     QByteArray m_banner;
 
     Transfer m_transfer = Transfer::Idle;

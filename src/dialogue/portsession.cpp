@@ -19,10 +19,7 @@ PortSession::PortSession(CommControl& port, OperatorSide& operatorSide, QObject*
     connect(&m_dialogue, &Dialogue::blockRequested, this, &PortSession::blockRequested);
     connect(&m_dialogue, &Dialogue::blockReceived, this, &PortSession::blockReceived);
     connect(&m_dialogue, &Dialogue::dumpOpened, this, &PortSession::onDumpOpened);
-    connect(&m_dialogue, &Dialogue::blockReceived, this,
-            [this](int index, int, bool sumOk, const QByteArray& data) {
-                onBlockReceived(index, sumOk, data);
-            });
+    connect(&m_dialogue, &Dialogue::recordWritten, this, &PortSession::onRecordWritten);
     connect(&m_dialogue, &Dialogue::ended, this, &PortSession::onDialogueEnded);
 }
 
@@ -86,14 +83,9 @@ void PortSession::onDumpOpened(const QString& path, int firstBlock, int count) {
     noteLedgerFailure(m_recorder.beginRun(m_plan.kind, firstBlock, count));
 }
 
-void PortSession::onBlockReceived(int index, bool sumOk, const QByteArray& data) {
-    if (!m_recorder.running())
-        return;
-    const Dialogue::Target& target = m_dialogue.target();
-    // A repair keeps the old record when the block came again with a bad sum.
-    if (target.kind == Dialogue::Target::Kind::Repair && !sumOk)
-        return;
-    noteLedgerFailure(m_recorder.blockWritten(target.recordOffset + index - 1, data, sumOk));
+void PortSession::onRecordWritten(int record, const QByteArray& data, bool sumOk) {
+    if (m_recorder.running())
+        noteLedgerFailure(m_recorder.blockWritten(record, data, sumOk));
 }
 
 void PortSession::onDialogueEnded(const TransferSummary& summary) {

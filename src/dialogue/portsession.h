@@ -55,6 +55,7 @@ public:
     void setStopReason(Ledger::Outcome reason) { m_stopReason = reason; }
     // The ledger as last kept.
     const Ledger& ledger() const { return m_recorder.ledger(); }
+    const LedgerRecorder& recorder() const { return m_recorder; }
     QString ledgerPath() const { return m_recorder.ledgerPath(); }
 
 Q_SIGNALS:
@@ -66,7 +67,7 @@ Q_SIGNALS:
 
 private:
     void onDumpOpened(const QString& path, int firstBlock, int count);
-    void onBlockReceived(int index, bool sumOk, const QByteArray& data);
+    void onRecordWritten(int record, const QByteArray& data, bool sumOk);
     void onDialogueEnded(const TransferSummary& summary);
     Ledger::Outcome runOutcome(const TransferSummary& summary) const;
     void noteLedgerFailure(bool written);

@@ -19,6 +19,7 @@ struct TransferSummary {
     int blocksWritten = 0;  // records written by this transfer
     int resumedRecords = 0; // records that were already in the dump file before it
     QList<int> badSumBlocks;
+    QList<int> differingBlocks; // a comparison: blocks that differ from their record, or came bad
     bool totalReceived = false;
     int loaderTotal = 0;
     int computedTotal = 0;

@@ -5,6 +5,7 @@
 #include "deviceaccess.h"
 #include "dumppath.h"
 #include "dumppresets.h"
+#include "ledger.h"
 #include "numeric.h"
 #include "portfailuretext.h"
 #include "portlist.h"
@@ -300,10 +301,6 @@ bool Principal_Deco::armSelectedPort(int port) {
     const QString countMessage = QStringLiteral("Debe indicar el número de bloques a recibir.");
     if (numericValue(Txt_Blocks->text()) == 0.0)
         return refuse(countMessage);
-    // A range the transfer could not read goes no further: nothing of it reaches the loader.
-    const BlockRange range = BlockRange::read(Txt_Start_Block->text(), Txt_Blocks->text());
-    if (!range.ok())
-        return refuse(countMessage + QStringLiteral("\r\n\r\n") + range.spanishReason());
 
     const QString folder = trimSpaces(Txt_Path->text());
     if (folder.isEmpty() || !QFileInfo::exists(folder))
@@ -312,15 +309,37 @@ bool Principal_Deco::armSelectedPort(int port) {
     // operator's platform drops trailing spaces from folder names too), and the box shows it.
     Txt_Path->setText(folder.endsWith(QDir::separator()) ? folder : folder + QDir::separator());
 
-    if (trimSpaces(Txt_Filename->text()).isEmpty())
-        return refuse(QStringLiteral("Debe indicar un nombre de archivo válido."));
+    const QString fileNameMessage = QStringLiteral("Debe indicar un nombre de archivo válido.");
+    const QString fileName = trimSpaces(Txt_Filename->text());
+    if (fileName.isEmpty())
+        return refuse(fileNameMessage);
+    // The name is that of a file in the folder checked, never a path leading elsewhere.
+    if (fileName.contains(QLatin1Char('/')) || fileName.contains(QDir::separator()))
+        return refuse(fileNameMessage +
+                      QStringLiteral("\r\n\r\nEl nombre \"%1\" contiene una barra (%2): el "
+                                     "archivo va en la carpeta del camino, escriba solo su nombre.")
+                          .arg(Txt_Filename->text(), QString(QDir::separator())));
 
-    // What stands at the dump's path must be a file the dump may replace.
+    // A range the transfer could not read goes no further: nothing of it reaches the loader.
+    const BlockRange range = BlockRange::read(Txt_Start_Block->text(), Txt_Blocks->text());
+    if (range.problem == BlockRange::Problem::FirstBlock)
+        return refuse(QStringLiteral("Debe indicar un bloque inicial válido.\r\n\r\n") +
+                      range.spanishReason());
+    if (!range.ok())
+        return refuse(countMessage + QStringLiteral("\r\n\r\n") + range.spanishReason());
+
+    // What stands at the dump's path must be a file the dump may replace, and at its ledger's
+    // path nothing the ledger could not replace.
     const QString dumpPath = Txt_Path->text() + Txt_Filename->text();
     const DumpPath target = DumpPath::check(dumpPath);
     if (!target.ok())
         return refuse(QStringLiteral("No se puede crear el archivo ") + dumpPath +
                       QStringLiteral("\r\n\r\n") + target.spanishReason());
+    const QString ledgerPath = Ledger::pathFor(dumpPath);
+    const DumpPath ledgerTarget = DumpPath::checkLedger(ledgerPath);
+    if (!ledgerTarget.ok())
+        return refuse(QStringLiteral("No se puede escribir el registro de la descarga ") +
+                      ledgerPath + QStringLiteral("\r\n\r\n") + ledgerTarget.spanishReason());
 
     // COMn by its number; a device the system reported by its own location and name.
     QString portName = QStringLiteral("COM") + QString::number(port);

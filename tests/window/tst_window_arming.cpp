@@ -95,6 +95,10 @@ void TestWindowArming::initTestCase() {
     QVERIFY(file.open(QIODevice::WriteOnly));
     QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("fifo")));
     QCOMPARE(mkfifo(QFile::encodeName(m_dir.filePath(QStringLiteral("fifo/BL_128.bin"))), 0600), 0);
+    QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("ledgerfifo")));
+    QCOMPARE(mkfifo(QFile::encodeName(m_dir.filePath(QStringLiteral("ledgerfifo/BL_128.bin.json"))),
+                    0600),
+             0);
 }
 
 void TestWindowArming::countCheck_data() {
@@ -118,16 +122,17 @@ void TestWindowArming::countCheck_data() {
                                             << "0.5" << CountMessage + limits.arg("0.5");
     QTest::newRow("fraction rounding to 2") << "0000"
                                             << "1.5" << QString();
+    const QString firstBlockMessage = QStringLiteral("Debe indicar un bloque inicial válido.");
     QTest::newRow("first block beyond 32 bits")
         << "9E99"
         << "1"
-        << CountMessage + QStringLiteral("\r\n\r\nEl bloque inicial \"9E99\" no es un número "
-                                         "entero de 0 a 2147483647.");
+        << firstBlockMessage + QStringLiteral("\r\n\r\nEl bloque inicial \"9E99\" no es un "
+                                              "número entero de 0 a 2147483647.");
     QTest::newRow("negative first block")
         << "-1"
         << "1"
-        << CountMessage + QStringLiteral("\r\n\r\nEl bloque inicial \"-1\" no es un número "
-                                         "entero de 0 a 2147483647.");
+        << firstBlockMessage + QStringLiteral("\r\n\r\nEl bloque inicial \"-1\" no es un "
+                                              "número entero de 0 a 2147483647.");
     QTest::newRow("digits then letters") << "0000"
                                          << "7abc" << QString();
     QTest::newRow("preset count") << "0000"
@@ -157,7 +162,8 @@ void TestWindowArming::countCheck() {
     QCOMPARE(window.messages[0].selectedPort, 1);
     QCOMPARE(window.messages[0].log, StartLog);
     QCOMPARE(window.logText(), LogAfterOneDisarm);
-    QCOMPARE(window.Txt_Path->text(), m_dir.path());
+    // A zero count is refused first; a range only after the folder has been checked.
+    QCOMPARE(window.Txt_Path->text(), m_dir.path() + (refusal == CountMessage ? "" : "/"));
     QCOMPARE(port.openCount(), 0);
     verifyDisarmed(window, port);
 }
@@ -178,6 +184,11 @@ void TestWindowArming::folderCheck_data() {
         << dir + "/existing.bin" << dir + "/existing.bin/"
         << cannotCreate.arg(dir + "/existing.bin/") +
                QString::fromLocal8Bit(std::strerror(ENOTDIR));
+    QTest::newRow("a pipe where the ledger goes")
+        << dir + "/ledgerfifo" << dir + "/ledgerfifo/"
+        << QStringLiteral("No se puede escribir el registro de la descarga %1/ledgerfifo/"
+                          "BL_128.bin.json\r\n\r\nEs una tubería (FIFO), no un archivo.")
+               .arg(dir);
     QTest::newRow("a pipe where the dump goes")
         << dir + "/fifo" << dir + "/fifo/"
         << cannotCreate.arg(dir + "/fifo/") +
@@ -250,15 +261,19 @@ void TestWindowArming::separatorAppendedOnce() {
 void TestWindowArming::fileNameCheck_data() {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<bool>("accepted");
-    QTest::newRow("empty") << "" << false;
-    QTest::newRow("spaces") << "   " << false;
-    QTest::newRow("name") << "dump.bin" << true;
-    QTest::newRow("name with spaces around") << " dump.bin " << true;
+    QTest::addColumn<QString>("reason"); // after the message, when it gives one
+    QTest::newRow("empty") << "" << false << QString();
+    QTest::newRow("spaces") << "   " << false << QString();
+    QTest::newRow("name") << "dump.bin" << true << QString();
+    QTest::newRow("name with spaces around") << " dump.bin " << true << QString();
+    QTest::newRow("a path out of the folder")
+        << "../../x.bin" << false << "El nombre \"../../x.bin\" contiene una barra (/)";
 }
 
 void TestWindowArming::fileNameCheck() {
     QFETCH(QString, fileName);
     QFETCH(bool, accepted);
+    QFETCH(QString, reason);
     FakeCommControl port;
     RecordingWindow window(port);
     window.Txt_Path->setText(m_dir.path());
@@ -274,7 +289,10 @@ void TestWindowArming::fileNameCheck() {
         return;
     }
     QCOMPARE(window.messages.size(), 1);
-    QCOMPARE(window.messages[0].text, FileMessage);
+    const QString text = window.messages[0].text;
+    QVERIFY2(reason.isEmpty() ? text == FileMessage
+                              : text.startsWith(FileMessage + "\r\n\r\n") && text.contains(reason),
+             qPrintable(text));
     QCOMPARE(window.messages[0].icon, 16);
     verifyDisarmed(window, port);
 }
