@@ -167,6 +167,9 @@ private Q_SLOTS:
                                  << 2 << QByteArray("line 3: odd number");
         QTest::newRow("no direction") << "bad.trace" << header + "0 1f\n"
                                       << 2 << QByteArray("line 2: expected");
+        QTest::newRow("time beyond a week")
+            << "bad.trace" << header + "0 > 1f\n9000000000000000000 < 41\n"
+            << 2 << QByteArray("line 3: the time 9000000000000000000");
         QTest::newRow("FIFO") << "trace.fifo" << QByteArray() << 4 << QByteArray("is a FIFO");
         QTest::newRow("endless device")
             << "/dev/zero" << QByteArray() << 4 << QByteArray("is a character device");

@@ -147,6 +147,12 @@ WireTraceFile WireTraceFile::read(const std::string& path) {
         const char* at = text.data();
         const char* const end = text.data() + text.size();
         const auto [afterTime, error] = std::from_chars(at, end, event.microseconds);
+        if (error == std::errc::result_out_of_range ||
+            (error == std::errc() && event.microseconds > MaxMicroseconds)) {
+            throw malformed(line, "the time " + std::string(at, afterTime) +
+                                      " is more than a week (" + std::to_string(MaxMicroseconds) +
+                                      " microseconds) after arming");
+        }
         if (error != std::errc() || event.microseconds < 0 || afterTime == at) {
             throw malformed(line, "expected the microseconds since arming");
         }

@@ -10,6 +10,9 @@
 class WireTraceFile {
 public:
     static constexpr int Format = 1;
+    // A dump is recorded in minutes; a week is far beyond any real trace, and keeps every event
+    // time small enough for the replay's clock to add without overflowing.
+    static constexpr long long MaxMicroseconds = 7LL * 24 * 60 * 60 * 1'000'000;
     // A trace of a whole 2 MiB dump is a little over 4 MiB (the flash in hex, one event a piece),
     // so this leaves room for traces of many dumps and still refuses a file that is no trace before
     // it is held in memory.
@@ -24,7 +27,7 @@ public:
 
     // Throws SimError: System when the file cannot be read, is not a regular file or is larger
     // than MaxFileBytes; Usage when it is not a trace of this format (naming the line and the
-    // problem).
+    // problem), which includes an event time beyond MaxMicroseconds.
     static WireTraceFile read(const std::string& path);
 
     const std::vector<Event>& events() const { return m_events; }
