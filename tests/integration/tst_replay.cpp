@@ -7,9 +7,12 @@
 #include "testfiles.h"
 #include "wiretrace.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -150,24 +153,44 @@ private Q_SLOTS:
         QVERIFY2(elapsedMs >= recordedPauseMs, qPrintable(QString::number(elapsedMs)));
     }
 
-    void refusesMalformedTrace_data() {
+    void refusesTrace_data() {
+        // A relative name is made in the scratch folder: a FIFO for ".fifo", else a file of the
+        // trace's bytes.
+        QTest::addColumn<QString>("file");
         QTest::addColumn<QByteArray>("trace");
+        QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("reason");
-        QTest::newRow("no header") << QByteArray("0 > 1f\n") << QByteArray("line 1: expected");
-        QTest::newRow("odd hex") << QByteArray("# decodump wire trace 1\n0 > 1f\n5 < 414\n")
-                                 << QByteArray("line 3: odd number");
-        QTest::newRow("no direction")
-            << QByteArray("# decodump wire trace 1\n0 1f\n") << QByteArray("line 2: expected");
+        const QByteArray header("# decodump wire trace 1\n");
+        QTest::newRow("no header")
+            << "bad.trace" << QByteArray("0 > 1f\n") << 2 << QByteArray("line 1: expected");
+        QTest::newRow("odd hex") << "bad.trace" << header + "0 > 1f\n5 < 414\n"
+                                 << 2 << QByteArray("line 3: odd number");
+        QTest::newRow("no direction") << "bad.trace" << header + "0 1f\n"
+                                      << 2 << QByteArray("line 2: expected");
+        QTest::newRow("time beyond a week")
+            << "bad.trace" << header + "0 > 1f\n9000000000000000000 < 41\n"
+            << 2 << QByteArray("line 3: the time 9000000000000000000");
+        QTest::newRow("FIFO") << "trace.fifo" << QByteArray() << 4 << QByteArray("is a FIFO");
+        QTest::newRow("endless device")
+            << "/dev/zero" << QByteArray() << 4 << QByteArray("is a character device");
     }
 
-    void refusesMalformedTrace() {
+    void refusesTrace() {
+        QFETCH(QString, file);
         QFETCH(QByteArray, trace);
+        QFETCH(int, exitCode);
         QFETCH(QByteArray, reason);
         LoaderSimProcess sim;
-        const QString path = sim.scratchPath("bad.trace");
-        QVERIFY(writeFile(path, trace));
+        QString path = file;
+        if (QDir::isRelativePath(file)) {
+            path = sim.scratchPath(file);
+            if (file.endsWith(".fifo"))
+                QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            else
+                QVERIFY(writeFile(path, trace));
+        }
         sim.start({"--replay", path});
-        QCOMPARE(sim.waitForExit(), 2);
+        QCOMPARE(sim.waitForExit(Patience), exitCode);
         QVERIFY2(sim.log().contains(reason), sim.log().constData());
     }
 };

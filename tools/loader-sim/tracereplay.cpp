@@ -14,6 +14,12 @@ constexpr std::chrono::milliseconds unexpectedTail{100};
 // Longer events are logged by their size, not their bytes.
 constexpr std::size_t quotedUpTo = 64;
 
+// Event times lie from 0 to WireTraceFile::MaxMicroseconds, so their differences cannot overflow,
+// and neither can one added in the clock's resolution to the start of the replay (a time since
+// boot, far below half the clock's range).
+static_assert(std::chrono::microseconds(WireTraceFile::MaxMicroseconds) <
+              PtyLink::Clock::duration::max() / 2);
+
 std::string withoutBreakIns(std::string bytes) {
     std::erase(bytes, BreakIn);
     return bytes;

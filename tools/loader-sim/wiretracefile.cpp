@@ -2,8 +2,16 @@
 
 #include "simerror.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
 #include <charconv>
-#include <fstream>
+#include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -20,13 +28,89 @@ int hexValue(char c) {
     return -1;
 }
 
+[[noreturn]] void unreadable(const std::string& path, const std::string& why) {
+    throw SimError(SimError::Kind::System, "cannot read the trace " + path + ": " + why);
+}
+
+std::string fileKind(mode_t mode) {
+    if (S_ISFIFO(mode)) {
+        return "a FIFO";
+    }
+    if (S_ISDIR(mode)) {
+        return "a folder";
+    }
+    if (S_ISCHR(mode)) {
+        return "a character device";
+    }
+    if (S_ISBLK(mode)) {
+        return "a block device";
+    }
+    if (S_ISSOCK(mode)) {
+        return "a socket";
+    }
+    return "of an unknown kind";
+}
+
+// Closes the file however reading it ends.
+class OpenFile {
+public:
+    explicit OpenFile(int fd) : m_fd(fd) {}
+    ~OpenFile() { ::close(m_fd); }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// The whole file, refused before reading when it is not a regular file or too large. The open
+// does not block, so that a FIFO is refused at once instead of waiting for a writer past a stop
+// signal; a regular file's reads do not block anyway.
+std::string readRegularFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        unreadable(path, std::strerror(errno));
+    }
+    const OpenFile file(fd);
+    struct stat status = {};
+    if (::fstat(file.fd(), &status) != 0) {
+        unreadable(path, std::strerror(errno));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        unreadable(path, "it is " + fileKind(status.st_mode) + ", not a regular file");
+    }
+    const std::string tooLarge =
+        "more than the " + std::to_string(WireTraceFile::MaxFileBytes) + " bytes a trace may have";
+    if (status.st_size > WireTraceFile::MaxFileBytes) {
+        unreadable(path, "it holds " + std::to_string(status.st_size) + " bytes, " + tooLarge);
+    }
+    // Read up to the end rather than st_size bytes: the file may grow meanwhile, and some files
+    // (those of /proc) tell a size of 0.
+    std::string bytes;
+    std::array<char, 65536> chunk{};
+    for (;;) {
+        const ssize_t got = ::read(file.fd(), chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            unreadable(path, std::strerror(errno));
+        }
+        if (got == 0) {
+            return bytes;
+        }
+        bytes.append(chunk.data(), static_cast<std::size_t>(got));
+        if (bytes.size() > static_cast<std::size_t>(WireTraceFile::MaxFileBytes)) {
+            unreadable(path, "it grew while being read to " + tooLarge);
+        }
+    }
+}
+
 } // namespace
 
 WireTraceFile WireTraceFile::read(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw SimError(SimError::Kind::System, "cannot read the trace " + path);
-    }
+    const std::string content = readRegularFile(path);
     const auto malformed = [&](long long line, const std::string& problem) {
         return SimError(SimError::Kind::Usage,
                         "trace " + path + " line " + std::to_string(line) + ": " + problem);
@@ -35,10 +119,13 @@ WireTraceFile WireTraceFile::read(const std::string& path) {
 
     WireTraceFile trace;
     bool headerSeen = false;
-    std::string text;
-    for (long long line = 1; std::getline(file, text); ++line) {
+    std::size_t lineStart = 0;
+    for (long long line = 1; lineStart < content.size(); ++line) {
+        const std::size_t lineEnd = std::min(content.find('\n', lineStart), content.size());
+        std::string_view text(content.data() + lineStart, lineEnd - lineStart);
+        lineStart = lineEnd + 1;
         if (!text.empty() && text.back() == '\r') {
-            text.pop_back();
+            text.remove_suffix(1);
         }
         if (text.empty()) {
             continue;
@@ -60,6 +147,12 @@ WireTraceFile WireTraceFile::read(const std::string& path) {
         const char* at = text.data();
         const char* const end = text.data() + text.size();
         const auto [afterTime, error] = std::from_chars(at, end, event.microseconds);
+        if (error == std::errc::result_out_of_range ||
+            (error == std::errc() && event.microseconds > MaxMicroseconds)) {
+            throw malformed(line, "the time " + std::string(at, afterTime) +
+                                      " is more than a week (" + std::to_string(MaxMicroseconds) +
+                                      " microseconds) after arming");
+        }
         if (error != std::errc() || event.microseconds < 0 || afterTime == at) {
             throw malformed(line, "expected the microseconds since arming");
         }
@@ -81,9 +174,6 @@ WireTraceFile WireTraceFile::read(const std::string& path) {
             event.bytes += static_cast<char>(high * 16 + low);
         }
         trace.m_events.push_back(std::move(event));
-    }
-    if (file.bad()) {
-        throw SimError(SimError::Kind::System, "cannot read the trace " + path);
     }
     if (!headerSeen) {
         throw malformed(1, "empty file, expected the header \"" + header + std::to_string(Format) +

@@ -10,6 +10,13 @@
 class WireTraceFile {
 public:
     static constexpr int Format = 1;
+    // A dump is recorded in minutes; a week is far beyond any real trace, and keeps every event
+    // time small enough for the replay's clock to add without overflowing.
+    static constexpr long long MaxMicroseconds = 7LL * 24 * 60 * 60 * 1'000'000;
+    // A trace of a whole 2 MiB dump is a little over 4 MiB (the flash in hex, one event a piece),
+    // so this leaves room for traces of many dumps and still refuses a file that is no trace before
+    // it is held in memory.
+    static constexpr long long MaxFileBytes = 256LL * 1024 * 1024;
 
     struct Event {
         long long microseconds = 0;
@@ -18,8 +25,9 @@ public:
         long long line = 0; // in the file, from 1
     };
 
-    // Throws SimError: System when the file cannot be read, Usage when it is not a trace of
-    // this format (naming the line and the problem).
+    // Throws SimError: System when the file cannot be read, is not a regular file or is larger
+    // than MaxFileBytes; Usage when it is not a trace of this format (naming the line and the
+    // problem), which includes an event time beyond MaxMicroseconds.
     static WireTraceFile read(const std::string& path);
 
     const std::vector<Event>& events() const { return m_events; }
