@@ -35,7 +35,7 @@ public:
     Mode mode = Mode::Dump;
     bool resume = false;
     bool quiet = false;
-    bool json = false; // the ledger on standard output at the end
+    bool json = false; // the ledger on standard output at the end; for ListPorts, the list as JSON
     QString tracePath; // empty: no wire trace
 
     // The COM number the port stands for (1..4), or 0 for a device path.

@@ -48,7 +48,8 @@ int main(int argc, char* argv[]) {
     case CliOptions::Action::ListPorts: {
         const SystemPortEnumerator ports;
         QString reason;
-        if (!writeStandardOutput(PortListing::text(ports), reason)) {
+        if (!writeStandardOutput(options.json ? PortListing::json(ports) : PortListing::text(ports),
+                                 reason)) {
             console.printLine(
                 QStringLiteral("error: standard output could not be written: %1").arg(reason));
             return ExitPortOrFile;

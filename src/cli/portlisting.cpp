@@ -5,6 +5,9 @@
 #include "portenumerator.h"
 #include "portnaming.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStringList>
 #include <QTextStream>
 
@@ -55,6 +58,27 @@ QString escaped(const QString& text) {
     return shown;
 }
 
+// QJsonDocument writes the C0 controls in strings as escapes but DEL and the C1 controls as
+// they are; they become \u escapes too. Outside strings JSON has only ASCII, and in UTF-8 the
+// byte 0xc2 followed by 0x80..0x9f is exactly U+0080..U+009F, so the bytes can be matched.
+QByteArray withControlsEscaped(const QByteArray& json) {
+    QByteArray safe;
+    safe.reserve(json.size());
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const auto byte = static_cast<uchar>(json.at(i));
+        const auto next = i + 1 < json.size() ? static_cast<uchar>(json.at(i + 1)) : uchar(0);
+        if (byte == 0x7f) {
+            safe += "\\u007f";
+        } else if (byte == 0xc2 && next >= 0x80 && next <= 0x9f) {
+            safe += "\\u00" + QByteArray::number(next, 16);
+            ++i;
+        } else {
+            safe += char(byte);
+        }
+    }
+    return safe;
+}
+
 } // namespace
 
 QByteArray PortListing::text(const PortEnumerator& ports) {
@@ -91,4 +115,36 @@ QByteArray PortListing::text(const PortEnumerator& ports) {
     }
     out.flush();
     return text.toUtf8();
+}
+
+QByteArray PortListing::json(const PortEnumerator& ports) {
+    QJsonArray devices;
+    for (const SerialDevice& device : ports.devices()) {
+        QJsonObject object{{QStringLiteral("name"), device.name},
+                           {QStringLiteral("path"), device.systemLocation}};
+        // What the system does not tell is left out.
+        const auto insertText = [&object](const QString& key, const QString& value) {
+            if (!value.isEmpty())
+                object.insert(key, value);
+        };
+        insertText(QStringLiteral("description"), device.description);
+        insertText(QStringLiteral("manufacturer"), device.manufacturer);
+        insertText(QStringLiteral("serial"), device.serialNumber);
+        if (device.vendorId)
+            object.insert(QStringLiteral("vid"), usbIdText(*device.vendorId));
+        if (device.productId)
+            object.insert(QStringLiteral("pid"), usbIdText(*device.productId));
+        if (const std::optional<int> latency = latencyTimerMs(device.name))
+            object.insert(QStringLiteral("latency_timer_ms"), *latency);
+        devices.append(object);
+    }
+    QJsonArray entries;
+    for (const ComEntry& entry : comEntries()) {
+        entries.append(QJsonObject{{QStringLiteral("entry"), entry.name},
+                                   {QStringLiteral("device"), entry.device},
+                                   {QStringLiteral("exists"), entry.exists}});
+    }
+    const QJsonObject listing{{QStringLiteral("devices"), devices},
+                              {QStringLiteral("com_entries"), entries}};
+    return withControlsEscaped(QJsonDocument(listing).toJson(QJsonDocument::Indented));
 }

@@ -224,6 +224,8 @@ void TestCli::run_data() {
         << QStringList{} << QStringList{"--list-ports"} << 0
         << QStringList{R"(COM4 -> /dev/ttyñ\\\x1b[2J\nCOM1 -> forged\x7f\x9b1m (no such device))"}
         << -1 << QString();
+    QTest::newRow("list ports as JSON") << QStringList{} << QStringList{"--list-ports", "--json"}
+                                        << 0 << QStringList{} << -1 << QString();
     QTest::newRow("list ports, standard output full")
         << QStringList{} << QStringList{"--list-ports"} << 3
         << QStringList{"error: standard output could not be written: "} << -1 << QString();
@@ -268,6 +270,18 @@ void TestCli::run() {
     const QString printed = run.errors + QString::fromUtf8(run.output);
     for (const QString& message : substituted(messages, sim.devicePath(), dumpPath, unwritable))
         QVERIFY2(printed.contains(message), qPrintable(printed));
+    if (cliArguments.contains(QStringLiteral("--list-ports")) &&
+        cliArguments.contains(QStringLiteral("--json"))) {
+        // COM4's name comes back whole, without a byte that a terminal acts on.
+        const QJsonObject listing = QJsonDocument::fromJson(run.output).object();
+        const QJsonArray entries = listing.value(QStringLiteral("com_entries")).toArray();
+        QCOMPARE(entries.size(), 4);
+        QCOMPARE(entries.at(3)[QStringLiteral("device")].toString(), HostileDevice);
+        QCOMPARE(entries.at(3)[QStringLiteral("exists")], QJsonValue(false));
+        QVERIFY(listing.value(QStringLiteral("devices")).isArray());
+        for (const char* control : {"\x1b", "\x7f", "\xc2\x9b"})
+            QVERIFY2(!run.output.contains(control), run.output.constData());
+    }
     // An output that is no file is left as it was.
     QVERIFY(QFileInfo(QStringLiteral("/dev/null")).exists() &&
             !QFileInfo(QStringLiteral("/dev/null")).isFile());
