@@ -137,7 +137,8 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
         QStringLiteral("FILE"));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Print the ledger (JSON) on standard output at "
-                                                 "the end."));
+                                                 "the end; with --list-ports, print the list as "
+                                                 "JSON."));
     const QCommandLineOption trace(
         QStringLiteral("trace"),
         QStringLiteral("Record every byte both ways, with its time, into FILE (see "
@@ -190,6 +191,7 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
     }
     if (parser.isSet(listPorts)) {
         options.action = Action::ListPorts;
+        options.json = parser.isSet(json);
         return options;
     }
 

@@ -36,8 +36,9 @@ public:
     bool resume = false;
     bool quiet = false;
     bool verbose = false; // the dialogue's own log, in the window's words
-    bool json = false;    // the ledger on standard output at the end
-    QString tracePath;    // empty: no wire trace
+    // The ledger on standard output at the end; for ListPorts, the list as JSON.
+    bool json = false;
+    QString tracePath; // empty: no wire trace
 
     // The COM number the port stands for (1..4), or 0 for a device path.
     int commPortNumber() const;

@@ -10,7 +10,23 @@
 #include "wording.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTextStream>
+
+namespace {
+
+// Writes all of bytes to standard output, or tells why it could not. (A QTextStream on stdout
+// would drop a failed write without a word.)
+bool writeStandardOutput(const QByteArray& bytes, QString& reason) {
+    QFile out;
+    if (out.open(1, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle) &&
+        out.write(bytes) == bytes.size())
+        return true;
+    reason = out.errorString();
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     ignoreBrokenPipes();
@@ -29,9 +45,17 @@ int main(int argc, char* argv[]) {
         out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion()
             << '\n';
         return ExitComplete;
-    case CliOptions::Action::ListPorts:
-        PortListing::print(out, SystemPortEnumerator());
+    case CliOptions::Action::ListPorts: {
+        const SystemPortEnumerator ports;
+        QString reason;
+        if (!writeStandardOutput(options.json ? PortListing::json(ports) : PortListing::text(ports),
+                                 reason)) {
+            console.printLine(
+                QStringLiteral("error: standard output could not be written: %1").arg(reason));
+            return ExitPortOrFile;
+        }
         return ExitComplete;
+    }
     case CliOptions::Action::UsageError:
         console.printLine(
             QStringLiteral("decodump-cli: %1\nTry 'decodump-cli --help'.").arg(options.error));

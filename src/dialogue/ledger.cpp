@@ -1,6 +1,7 @@
 #include "ledger.h"
 
 #include "ledgerreader.h"
+#include "portdetails.h"
 #include "safefile.h"
 
 #include <QCoreApplication>
@@ -37,10 +38,6 @@ QString timeText(const QDateTime& time) {
     return time.toUTC().toString(Qt::ISODate);
 }
 
-QString usbId(quint16 id) {
-    return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
-}
-
 QJsonValue totalJson(const std::optional<Ledger::Total>& total) {
     if (!total)
         return QJsonValue::Null;
@@ -61,9 +58,9 @@ QJsonArray blockArray(const QList<int>& blocks) {
 QJsonObject deviceJson(const Ledger::Device& device) {
     QJsonObject object{{QStringLiteral("path"), device.path}};
     if (device.vid)
-        object.insert(QStringLiteral("vid"), usbId(*device.vid));
+        object.insert(QStringLiteral("vid"), usbIdText(*device.vid));
     if (device.pid)
-        object.insert(QStringLiteral("pid"), usbId(*device.pid));
+        object.insert(QStringLiteral("pid"), usbIdText(*device.pid));
     if (device.serial)
         object.insert(QStringLiteral("serial"), *device.serial);
     if (device.description)

@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +32,10 @@ constexpr int Seed = 5;
 constexpr int FirstBlock = 2000;
 constexpr int Count = 16;
 constexpr int RunTimeoutMs = 30000;
+// What COM4 stands for in the run table: a name that a terminal would act on, with a non-ASCII
+// letter, a backslash, an escape sequence, a line break forging a line, DEL and a C1 control.
+const QString HostileDevice = QStringLiteral("/dev/ttyñ\\\x1b[2J\nCOM1 -> forged\x7f\x9b"
+                                             "1m");
 
 QJsonObject ledgerOf(const QString& dumpPath) {
     return QJsonDocument::fromJson(readFile(dumpPath + QStringLiteral(".json"))).object();
@@ -225,6 +230,15 @@ void TestCli::run_data() {
         << QStringList{"--silent"} << range + QStringList{"--wait", "1"} << 4
         << QStringList{"waited 1 s for the loader to start", "nothing was written"} << 0
         << QString();
+    QTest::newRow("list ports, names escaped")
+        << QStringList{} << QStringList{"--list-ports"} << 0
+        << QStringList{R"(COM4 -> /dev/ttyñ\\\x1b[2J\nCOM1 -> forged\x7f\x9b1m (no such device))"}
+        << -1 << QString();
+    QTest::newRow("list ports as JSON") << QStringList{} << QStringList{"--list-ports", "--json"}
+                                        << 0 << QStringList{} << -1 << QString();
+    QTest::newRow("list ports, standard output full")
+        << QStringList{} << QStringList{"--list-ports"} << 3
+        << QStringList{"error: standard output could not be written: "} << -1 << QString();
 }
 
 void TestCli::run() {
@@ -251,12 +265,33 @@ void TestCli::run() {
     if (QTest::currentDataTag() == QLatin1String("output is a pipe"))
         QCOMPARE(::mkfifo(QFile::encodeName(dumpPath).constData(), 0600), 0);
 
+    CliRunOptions how;
+    if (QTest::currentDataTag() == QLatin1String("list ports, standard output full"))
+        how.childSetup = [] { ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO); };
+
     qputenv("DECODUMP_COM1", sim.devicePath().toLocal8Bit()); // for --port COM1
-    const CliRun run = runCli(substituted(cliArguments, sim.devicePath(), dumpPath, unwritable));
+    qputenv("DECODUMP_COM4", HostileDevice.toUtf8());         // for --list-ports
+    const CliRun run =
+        runCli(substituted(cliArguments, sim.devicePath(), dumpPath, unwritable), how);
     qunsetenv("DECODUMP_COM1");
+    qunsetenv("DECODUMP_COM4");
     QVERIFY2(run.status == status, qPrintable(run.errors));
+    // Messages on standard error, or the port list on standard output.
+    const QString printed = run.errors + QString::fromUtf8(run.output);
     for (const QString& message : substituted(messages, sim.devicePath(), dumpPath, unwritable))
-        QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
+        QVERIFY2(printed.contains(message), qPrintable(printed));
+    if (cliArguments.contains(QStringLiteral("--list-ports")) &&
+        cliArguments.contains(QStringLiteral("--json"))) {
+        // COM4's name comes back whole, without a byte that a terminal acts on.
+        const QJsonObject listing = QJsonDocument::fromJson(run.output).object();
+        const QJsonArray entries = listing.value(QStringLiteral("com_entries")).toArray();
+        QCOMPARE(entries.size(), 4);
+        QCOMPARE(entries.at(3)[QStringLiteral("device")].toString(), HostileDevice);
+        QCOMPARE(entries.at(3)[QStringLiteral("exists")], QJsonValue(false));
+        QVERIFY(listing.value(QStringLiteral("devices")).isArray());
+        for (const char* control : {"\x1b", "\x7f", "\xc2\x9b"})
+            QVERIFY2(!run.output.contains(control), run.output.constData());
+    }
     // An output that is no file is left as it was.
     QVERIFY(QFileInfo(QStringLiteral("/dev/null")).exists() &&
             !QFileInfo(QStringLiteral("/dev/null")).isFile());
