@@ -7,13 +7,28 @@ namespace {
 constexpr int FallbackColumns = 80;
 const char* const EraseLine = "\r\033[K";
 
+// A line as the terminal shows it: control characters (from a device name, a path or a file
+// the operator gave) spelt out as \xNN instead of acting on the terminal.
+QString withoutControls(const QString& line) {
+    QString shown;
+    shown.reserve(line.size());
+    for (const QChar c : line) {
+        const char16_t code = c.unicode();
+        if (code < 0x20 || code == 0x7f || (code >= 0x80 && code <= 0x9f))
+            shown += QStringLiteral("\\x%1").arg(int(code), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 } // namespace
 
 Console::Console(int fd) : m_fd(fd), m_terminal(::isTerminal(fd)) {}
 
 void Console::printLine(const QString& line) {
     // One write per change, so the terminal never shows the status half redrawn.
-    write(erasure() + line + QLatin1Char('\n') + m_status);
+    write(erasure() + withoutControls(line) + QLatin1Char('\n') + m_status);
 }
 
 void Console::setStatus(const QString& status) {

@@ -5,6 +5,7 @@
 #include "exitstatus.h"
 #include "portfailuretext.h"
 #include "signalwatcher.h"
+#include "standardoutput.h"
 #include "wording.h"
 
 #include <QDir>
@@ -13,9 +14,6 @@
 #include <QJsonDocument>
 #include <QStringList>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 namespace {
@@ -115,26 +113,26 @@ bool DumpSession::start() {
     switch (m_job.mode) {
     case CliOptions::Mode::Dump:
         if (m_job.keptRecords > 0)
-            milestone(QStringLiteral("Resuming %1: its ledger vouches for %2 of %3; asking "
+            announce(QStringLiteral("Resuming %1: its ledger vouches for %2 of %3; asking "
                                      "for %4")
                           .arg(m_job.dumpPath(), QString::number(m_job.keptRecords),
                                counted(m_job.requestedCount, QStringLiteral("record")),
                                blockRange(m_job.requestedFirst + m_job.keptRecords, last)));
         else
-            milestone(QStringLiteral("Reading %1 (%2) into %3")
+            announce(QStringLiteral("Reading %1 (%2) into %3")
                           .arg(blockRange(m_job.requestedFirst, last),
                                counted(m_job.requestedCount, QStringLiteral("block")),
                                m_job.dumpPath()));
         break;
     case CliOptions::Mode::Verify:
-        milestone(QStringLiteral("Verifying %1: reading %2 again")
+        announce(QStringLiteral("Verifying %1: reading %2 again")
                       .arg(m_job.dumpPath(), blockRange(m_job.requestedFirst, last)));
         break;
     case CliOptions::Mode::Repair: {
         QStringList runs;
         for (const DumpJob::Pass& each : m_job.passes)
             runs.append(blockRange(each.first, each.first + each.count - 1));
-        milestone(QStringLiteral("Repairing %1: reading %2 again (%3)")
+        announce(QStringLiteral("Repairing %1: reading %2 again (%3)")
                       .arg(m_job.dumpPath(), runs.join(QStringLiteral(", ")),
                            counted(m_job.passes.size(), QStringLiteral("loader dialogue"))));
         break;
@@ -231,6 +229,12 @@ void DumpSession::appendLog(const QString& piece) {
 }
 
 void DumpSession::milestone(const QString& text) {
+    // The dialogue's own log tells the same in its words when it is shown.
+    if (!m_options.verbose)
+        announce(text);
+}
+
+void DumpSession::announce(const QString& text) {
     if (m_options.quiet)
         return;
     m_log.flush();
@@ -570,12 +574,11 @@ bool DumpSession::printJson(const Ledger& ledger) {
 }
 
 bool DumpSession::writeOut(const QByteArray& bytes) {
-    const bool written =
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
-        std::fflush(stdout) == 0;
-    if (!written)
-        std::fprintf(stderr, "error: cannot write to standard output: %s\n", std::strerror(errno));
-    return written;
+    QString reason;
+    if (writeStandardOutput(bytes, &reason))
+        return true;
+    Console().printLine(standardOutputError(reason));
+    return false;
 }
 
 void DumpSession::printSummary(const TransferSummary& summary) {

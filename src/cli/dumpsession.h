@@ -75,7 +75,9 @@ private:
     const Ledger* resultLedger() const;
     QJsonObject jsonResult() const;
     static bool writeOut(const QByteArray& bytes);
+    // A step of the run in English (a milestone only without --verbose); nothing with --quiet.
     void milestone(const QString& text);
+    void announce(const QString& text);
     void onBytesArrived();
     void onResponseFileSent(int number);
     void reportError(const QString& text);

@@ -4,29 +4,13 @@
 #include "dumpsession.h"
 #include "exitstatus.h"
 #include "portlisting.h"
+#include "standardoutput.h"
 #include "signalwatcher.h"
 #include "systemportenumerator.h"
 #include "terminal.h"
 #include "wording.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QTextStream>
-
-namespace {
-
-// Writes all of bytes to standard output, or tells why it could not. (A QTextStream on stdout
-// would drop a failed write without a word.)
-bool writeStandardOutput(const QByteArray& bytes, QString& reason) {
-    QFile out;
-    if (out.open(1, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle) &&
-        out.write(bytes) == bytes.size())
-        return true;
-    reason = out.errorString();
-    return false;
-}
-
-} // namespace
 
 int main(int argc, char* argv[]) {
     ignoreBrokenPipes();
@@ -34,31 +18,33 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("decodump-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(DECODUMP_VERSION));
 
-    QTextStream out(stdout);
     Console console;
     const CliOptions options = CliOptions::parse(QCoreApplication::arguments());
+    // What goes to standard output, and the status of a run that gets it there.
+    const auto print = [&console](const QByteArray& bytes, int status) {
+        QString reason;
+        if (writeStandardOutput(bytes, &reason))
+            return status;
+        console.printLine(standardOutputError(reason));
+        return int(ExitPortOrFile);
+    };
     switch (options.action) {
     case CliOptions::Action::Help:
-        out << options.helpText;
-        return ExitComplete;
+        return print(options.helpText.toUtf8(), ExitComplete);
     case CliOptions::Action::Version:
-        out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion()
-            << '\n';
-        return ExitComplete;
+        return print(QStringLiteral("%1 %2\n")
+                         .arg(QCoreApplication::applicationName(),
+                              QCoreApplication::applicationVersion())
+                         .toUtf8(),
+                     ExitComplete);
     case CliOptions::Action::ListPorts: {
         const SystemPortEnumerator ports;
-        QString reason;
-        if (!writeStandardOutput(options.json ? PortListing::json(ports) : PortListing::text(ports),
-                                 reason)) {
-            console.printLine(
-                QStringLiteral("error: standard output could not be written: %1").arg(reason));
-            return ExitPortOrFile;
-        }
-        return ExitComplete;
+        return print(options.json ? PortListing::json(ports) : PortListing::text(ports),
+                     ExitComplete);
     }
     case CliOptions::Action::UsageError:
-        console.printLine(
-            QStringLiteral("decodump-cli: %1\nTry 'decodump-cli --help'.").arg(options.error));
+        console.printLine(QStringLiteral("decodump-cli: %1").arg(options.error));
+        console.printLine(QStringLiteral("Try 'decodump-cli --help'."));
         // --json asks for one JSON object whatever happens, also for a command line it refused.
         if (QCoreApplication::arguments().contains(QStringLiteral("--json")) &&
             !DumpSession::printJson(DumpSession::errorJson(options.error, ExitUsage)))

@@ -10,7 +10,9 @@ constexpr int drainTimeoutMs = 100;
 
 } // namespace
 
-QtCommControl::QtCommControl(QObject* parent) : CommControl(parent) {
+QtCommControl::QtCommControl(QObject* parent) : CommControl(parent), m_port(this) {
+    // A child by name, so that what it reports can be watched, or played, from outside.
+    m_port.setObjectName(QStringLiteral("serialPort"));
     m_port.setBaudRate(BaudRate);
     m_port.setDataBits(QSerialPort::Data8);
     m_port.setParity(QSerialPort::NoParity);

@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonParseError>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRadioButton>
@@ -142,14 +143,9 @@ void TestCli::run_data() {
         << Count << QString("complete");
     QTest::newRow("complete, response files, verbose")
         << QStringList{"--mode", "respfile", "--resp-line", "2000"} << range + QStringList{"-v"}
-        << 0
-        << QStringList{"En espera %DEV%",
-                       "Solicitando firmware...",
-                       "Sent response file 4",
-                       "RECIBIENDO DATOS",
-                       "FIN DE LA DESCARGA",
-                       "Puerto COM cerrado.",
-                       "Summary: 16 of 16 blocks written"}
+        << 0 << QStringList{"En espera %DEV%",     "Solicitando firmware...",
+                            "RECIBIENDO DATOS",    "FIN DE LA DESCARGA",
+                            "Puerto COM cerrado.", "Summary: 16 of 16 blocks written"}
         << Count << QString("complete");
     QTest::newRow("complete, COM1")
         << QStringList{"--mode", "ack"}
@@ -230,6 +226,18 @@ void TestCli::run_data() {
         << QStringList{"--silent"} << range + QStringList{"--wait", "1"} << 4
         << QStringList{"waited 1 s for the loader to start", "nothing was written"} << 0
         << QString();
+    QTest::newRow("bad option, --json") << QStringList{} << QStringList{"--bogus", "--json"} << 2
+                                        << QStringList{"Unknown option 'bogus'"} << -1 << QString();
+    QTest::newRow("missing device, --json")
+        << QStringList{} << QStringList{"--port", "/nonexistent", "-o", "%OUT%", "--json"} << 3
+        << QStringList{"error: cannot open /nonexistent"} << -1 << QString();
+    QTest::newRow("device lost, --json")
+        << QStringList{"--fault-vanish", "5"} << range + QStringList{"--json"} << 4
+        << QStringList{"error: lost the connection to"} << 5 << QString("device_lost");
+    QTest::newRow("complete, --json, standard output full")
+        << QStringList{"--mode", "ack"} << range + QStringList{"--json"} << 3
+        << QStringList{"error: standard output could not be written: "} << Count
+        << QString("complete");
     QTest::newRow("list ports, names escaped")
         << QStringList{} << QStringList{"--list-ports"} << 0
         << QStringList{R"(COM4 -> /dev/ttyñ\\\x1b[2J\nCOM1 -> forged\x7f\x9b1m (no such device))"}
@@ -266,7 +274,7 @@ void TestCli::run() {
         QCOMPARE(::mkfifo(QFile::encodeName(dumpPath).constData(), 0600), 0);
 
     CliRunOptions how;
-    if (QTest::currentDataTag() == QLatin1String("list ports, standard output full"))
+    if (QLatin1String(QTest::currentDataTag()).endsWith(QLatin1String("standard output full")))
         how.childSetup = [] { ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO); };
 
     qputenv("DECODUMP_COM1", sim.devicePath().toLocal8Bit()); // for --port COM1
@@ -291,6 +299,18 @@ void TestCli::run() {
         QVERIFY(listing.value(QStringLiteral("devices")).isArray());
         for (const char* control : {"\x1b", "\x7f", "\xc2\x9b"})
             QVERIFY2(!run.output.contains(control), run.output.constData());
+    }
+    // With --json standard output holds one JSON object, whatever happened: a run that failed
+    // says why, and with which status.
+    if (cliArguments.contains(QStringLiteral("--json")) && !printed.contains("standard output")) {
+        QJsonParseError parsed{};
+        const QJsonObject object = QJsonDocument::fromJson(run.output, &parsed).object();
+        QVERIFY2(parsed.error == QJsonParseError::NoError && !object.isEmpty(),
+                 run.output.constData());
+        if (status > 1 && !cliArguments.contains(QStringLiteral("--list-ports"))) {
+            QCOMPARE(object.value(QStringLiteral("exit_status")).toInt(), status);
+            QVERIFY(printed.contains(object.value(QStringLiteral("error")).toString()));
+        }
     }
     // An output that is no file is left as it was.
     QVERIFY(QFileInfo(QStringLiteral("/dev/null")).exists() &&
@@ -401,6 +421,17 @@ void TestCli::resumeAfterLostDevice() {
     const CliRun lost = runCli(QStringList{"--port", vanishing.devicePath()} + range);
     QVERIFY2(lost.status == 4, qPrintable(lost.errors));
     QCOMPARE(QFileInfo(dumpPath).size(), qint64(lostAfter) * BlockSize);
+    // A verification of the cut file finds the blocks it lacks differing, never identical.
+    LoaderSimProcess cutSim;
+    QVERIFY(cutSim.start({"--seed", QString::number(Seed)}));
+    const CliRun cut = runCli({"--port", cutSim.devicePath(), "--verify", dumpPath});
+    QVERIFY2(
+        cut.status == 1 &&
+            cut.errors.contains(QStringLiteral("differing blocks %1").arg(FirstBlock + lostAfter)),
+        qPrintable(cut.errors));
+    // A record the ledger never vouched for (a run killed between two ledger writes) is read
+    // again.
+    QFile(dumpPath).resize(qint64(lostAfter + 1) * BlockSize);
 
     LoaderSimProcess sim;
     const QString record = sim.scratchPath(QStringLiteral("resume.rec"));
@@ -433,67 +464,109 @@ void TestCli::resumeAfterLostDevice() {
     QVERIFY(!asked.contains(QStringLiteral("REQUEST_1024DOWN:%1\r").arg(first - 1).toLatin1()));
 }
 
-// What --resume refuses, and what it finds left to do in a complete file: the port is never
-// opened (the device does not even exist), and the file and its ledger stay as they were.
+// What --resume, --repair and --verify refuse, and what they find left to do in a complete
+// file: the port is never opened (the device does not even exist), and the file and its ledger
+// stay as they were.
 void TestCli::resume_data() {
     QTest::addColumn<QString>("change");
-    QTest::addColumn<QStringList>("range");
+    QTest::addColumn<QStringList>("arguments"); // %DUMP%: the dump file, %LINK%: a hard link to it
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("message");
-    const QStringList whole{"--start", "2000", "--count", "16"};
+    const QStringList whole{"--resume", "-o", "%DUMP%", "--start", "2000", "--count", "16"};
     QTest::newRow("complete") << "none" << whole << 0 << "already holds all 16 records";
     QTest::newRow("total never checked")
         << "no total" << whole << 1 << "records complete, total never checked: use --verify";
+    QTest::newRow("total mismatch, resume")
+        << "total mismatch" << whole << 1 << "the loader's total did not match them: use --verify";
+    QTest::newRow("total mismatch, repair")
+        << "total mismatch" << QStringList{"--repair", "%DUMP%"} << 1
+        << "the loader's total did not match them: use --verify";
     QTest::newRow("no ledger") << "no ledger" << whole << 3 << "it has no ledger";
-    QTest::newRow("ledger for another range")
-        << "none" << QStringList{"--start", "2004", "--count", "12"} << 3
-        << "its ledger is for blocks 2000 to 2015, not blocks 2004 to 2015";
+    QTest::newRow("ledger for another count")
+        << "none" << QStringList{"--resume", "-o", "%DUMP%", "--start", "2000", "--count", "17"}
+        << 3 << "its ledger is for blocks 2000 to 2015, not blocks 2000 to 2016";
+    QTest::newRow("ledger for another first block")
+        << "none" << QStringList{"--resume", "-o", "%DUMP%", "--start", "2001", "--count", "16"}
+        << 3 << "its ledger is for blocks 2000 to 2015, not blocks 2001 to 2016";
     QTest::newRow("file longer than the range")
         << "longer" << whole << 3 << "more than the 16 blocks of its range";
     QTest::newRow("record changed") << "record" << whole << 3 << "record 3 (block 2003) differs";
+    QTest::newRow("ledger's digest of the file changed")
+        << "sha256" << whole << 3 << "differs from the ledger's \"sha256\"";
     QTest::newRow("ledger not JSON") << "not json" << whole << 3 << "dump.bin.json";
     QTest::newRow("unknown format") << "format" << whole << 3 << "format";
+    QTest::newRow("ledger is a pipe")
+        << "fifo" << QStringList{"--verify", "%DUMP%"} << 3 << "it is a pipe";
+    QTest::newRow("trace names the dump")
+        << "bad block" << QStringList{"--repair", "%DUMP%", "--trace", "%DUMP%"} << 3
+        << "is the dump file";
+    QTest::newRow("trace is a hard link to the dump")
+        << "bad block" << QStringList{"--repair", "%DUMP%", "--trace", "%LINK%"} << 3
+        << "is the dump file";
+    QTest::newRow("trace names the ledger")
+        << "none" << QStringList{"--verify", "%DUMP%", "--trace", "%DUMP%.json"} << 3
+        << "is the dump's ledger";
 }
 
 void TestCli::resume() {
     QFETCH(QString, change);
-    QFETCH(QStringList, range);
+    QFETCH(QStringList, arguments);
     QFETCH(int, status);
     QFETCH(QString, message);
     QTemporaryDir out;
     QVERIFY(out.isValid());
     const QString dumpPath = out.filePath(QStringLiteral("dump.bin"));
+    const QString linkPath = out.filePath(QStringLiteral("link.trace"));
     QByteArray dump = m_completeDump;
     QJsonObject ledger = QJsonDocument::fromJson(m_completeLedger).object();
     QByteArray ledgerBytes = m_completeLedger;
-    if (change == u"no total") {
+    const auto setTotal = [&](const QJsonValue& total) {
         QJsonArray runs = ledger.value(QStringLiteral("runs")).toArray();
         QJsonObject run = runs.at(0).toObject();
-        run.insert(QStringLiteral("total"), QJsonValue::Null);
+        run.insert(QStringLiteral("total"), total);
         runs.replace(0, run);
         ledger.insert(QStringLiteral("runs"), runs);
-        ledger.insert(QStringLiteral("total"), QJsonValue::Null);
-        ledgerBytes = QJsonDocument(ledger).toJson();
+        ledger.insert(QStringLiteral("total"), total);
+    };
+    if (change == u"no total") {
+        setTotal(QJsonValue::Null);
+    } else if (change == u"total mismatch") {
+        const int computed = byteSum(dump);
+        setTotal(QJsonObject{
+            {"loader", (computed + 1) % 256}, {"computed", computed}, {"match", false}});
+        ledger.insert(QStringLiteral("outcome"), QStringLiteral("total_mismatch"));
+    } else if (change == u"bad block") {
+        ledger.insert(QStringLiteral("bad_blocks"), QJsonArray{2003});
+        ledger.insert(QStringLiteral("outcome"), QStringLiteral("bad_sums"));
     } else if (change == u"format") {
         ledger.insert(QStringLiteral("format"), 2);
-        ledgerBytes = QJsonDocument(ledger).toJson();
-    } else if (change == u"not json") {
-        ledgerBytes = "{\"format\": 1,";
-    } else if (change == u"longer") {
-        dump += QByteArray(BlockSize, '\0');
-    } else if (change == u"record") {
-        dump[3 * BlockSize + 7] = static_cast<char>(dump.at(3 * BlockSize + 7) ^ 0x01);
+    } else if (change == u"sha256") {
+        ledger.insert(QStringLiteral("sha256"), QString(64, u'0'));
     }
+    if (ledger != QJsonDocument::fromJson(m_completeLedger).object())
+        ledgerBytes = QJsonDocument(ledger).toJson();
+    if (change == u"not json")
+        ledgerBytes = "{\"format\": 1,";
+    else if (change == u"longer")
+        dump += QByteArray(BlockSize, '\0');
+    else if (change == u"record")
+        dump[3 * BlockSize + 7] = static_cast<char>(dump.at(3 * BlockSize + 7) ^ 0x01);
     QVERIFY(writeFile(dumpPath, dump));
-    if (change != u"no ledger")
+    if (change == u"fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(dumpPath + ".json").constData(), 0600), 0);
+    else if (change != u"no ledger")
         QVERIFY(writeFile(dumpPath + QStringLiteral(".json"), ledgerBytes));
+    QCOMPARE(
+        ::link(QFile::encodeName(dumpPath).constData(), QFile::encodeName(linkPath).constData()),
+        0);
 
-    const CliRun run =
-        runCli(QStringList{"--port", "/nonexistent", "-o", dumpPath, "--resume"} + range);
+    arguments.replaceInStrings(QStringLiteral("%DUMP%"), dumpPath);
+    arguments.replaceInStrings(QStringLiteral("%LINK%"), linkPath);
+    const CliRun run = runCli(QStringList{"--port", "/nonexistent"} + arguments);
     QVERIFY2(run.status == status, qPrintable(run.errors));
     QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
     QCOMPARE(readFile(dumpPath), dump);
-    if (change != u"no ledger")
+    if (change != u"no ledger" && change != u"fifo")
         QCOMPARE(readFile(dumpPath + QStringLiteral(".json")), ledgerBytes);
 }
 
@@ -526,16 +599,36 @@ void TestCli::verifyAndRepair() {
                  .value(QStringLiteral("differing_blocks")),
              QJsonArray{2005});
 
+    // A verification cut short says so, and changes nothing.
+    const QByteArray wrong = readFile(dumpPath);
+    const CliRun verifyLost =
+        against(seed + QStringList{"--fault-vanish", "3"}, {"--verify", dumpPath});
+    QVERIFY2(verifyLost.status == 4 && verifyLost.errors.contains("nothing was verified") &&
+                 !verifyLost.errors.contains("--resume"),
+             qPrintable(verifyLost.errors));
+    // A block read again with a bad sum leaves its record as it was.
+    const CliRun badAgain =
+        against(seed + QStringList{"--fault-bad-sum", "1"}, {"--repair", dumpPath});
+    QVERIFY2(badAgain.status == 1 && badAgain.errors.contains("Still bad or missing: block 2005"),
+             qPrintable(badAgain.errors));
+    QCOMPARE(readFile(dumpPath), wrong);
+
+    // The block alone is read again; it lands before the device goes, which ends the repair
+    // short of its total, without a word of success or of --resume.
     LoaderSimProcess repairSim;
     const QString record = repairSim.scratchPath(QStringLiteral("repair.rec"));
-    QVERIFY(repairSim.start(seed + QStringList{"--record", record}));
+    QVERIFY(repairSim.start(seed + QStringList{"--record", record, "--fault-vanish", "1"}));
     const CliRun repaired = runCli({"--port", repairSim.devicePath(), "--repair", dumpPath});
-    QVERIFY2(repaired.status == 0, qPrintable(repaired.errors));
+    QVERIFY2(repaired.status == 4 && !repaired.errors.contains("Repaired") &&
+                 !repaired.errors.contains("--resume"),
+             qPrintable(repaired.errors));
     QVERIFY(withoutBreakIns(readFile(record)).contains("REQUEST_1024DOWN:2005\r"));
     QVERIFY(!withoutBreakIns(readFile(record)).contains("REQUEST_1024DOWN:2004\r"));
     QCOMPARE(readFile(dumpPath), m_image.mid(FirstBlock * BlockSize, Count * BlockSize));
-    QCOMPARE(ledgerOf(dumpPath).value(QStringLiteral("outcome")).toString(),
-             QStringLiteral("complete"));
+    // The dump's total, checked again against the records as they now stand, vouches for them.
+    const CliRun nothingLeft = against(seed, {"--repair", dumpPath});
+    QVERIFY2(nothingLeft.status == 0 && nothingLeft.errors.contains("nothing to repair"),
+             qPrintable(nothingLeft.errors));
 
     const CliRun identical = against(seed, {"--verify", dumpPath, "--json"});
     QVERIFY2(identical.status == 0, qPrintable(identical.errors));

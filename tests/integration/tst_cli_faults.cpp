@@ -182,7 +182,7 @@ void TestCliFaults::fault_data() {
     QTest::newRow("noise and a 1 MiB line before the dialogue, ack")
         << QStringList{"--noise", QString::number(NoiseLines), "--long-line",
                        QString::number(LongLine)}
-        << QStringList{} << Responses::Samples << dump << false
+        << QStringList{"-v"} << Responses::Samples << dump << false
         << 0
         // The long line runs into the first noise line; then the other noise lines and the
         // seven of the dialogue, each one marker.
@@ -191,7 +191,7 @@ void TestCliFaults::fault_data() {
     QTest::newRow("noise and a 1 MiB line before the dialogue, response files")
         << respfile + QStringList{"--noise", QString::number(NoiseLines), "--long-line",
                                   QString::number(LongLine)}
-        << QStringList{} << Responses::Samples << dump << true << 0
+        << QStringList{"-v"} << Responses::Samples << dump << true << 0
         << QStringList{QString(NoiseLines + 1, u'.') + " Solicitando firmware...",
                        "is not loader text"}
         << Transfer::Served << SimAfter::Repeats << QString();
@@ -226,12 +226,12 @@ void TestCliFaults::fault_data() {
         << respfile << timeout2 << Responses::RemovedWhenArmed << dump << false << 3
         << QStringList{"error: the loader asked for a response file, but the folder %RESP% does "
                        "not exist",
-                       "Puerto COM cerrado.", "No transfer had started; nothing was written."}
+                       "Port closed", "No transfer had started; nothing was written."}
         << Transfer::None << SimAfter::Complains
         << QString("the tool closed the port while expecting response file 4");
     QTest::newRow("missing Respuesta4.TXT")
         << respfile << wait2 << Responses::OnlyResponse5 << dump << false << 4
-        << QStringList{". Solicitando firmware...",
+        << QStringList{"Sent response file 4",
                        "error: timeout: waited 2 s for the loader to start a transfer",
                        "No transfer had started; nothing was written."}
         << Transfer::None << SimAfter::Complains
@@ -246,7 +246,7 @@ void TestCliFaults::fault_data() {
     // and goes away.
     QTest::newRow("missing Respuesta5.TXT")
         << respfile << timeout2 << Responses::OnlyResponse4 << dump << false << 4
-        << QStringList{"RECIBIENDO DATOS", "Stopped: %DUMP% keeps 0 of 16 records"}
+        << QStringList{"Transfer started", "Stopped: %DUMP% keeps 0 of 16 records"}
         << Transfer::NoBlock << SimAfter::Complains << QString("expected response file 5");
     QTest::newRow("output path with spaces and non-ASCII letters")
         << QStringList{} << QStringList{} << Responses::Samples
@@ -366,7 +366,7 @@ void TestCliFaults::fault() {
     // whatever the first run left on the line must not change the second.
     for (int pass = 1; pass <= sessions; ++pass) {
         const auto removeWhenArmed = [&](const QString& output) {
-            if (responses == Responses::RemovedWhenArmed && output.contains(u"En espera") &&
+            if (responses == Responses::RemovedWhenArmed && output.contains(u"Waiting for the loader") &&
                 QFileInfo::exists(responseFolder))
                 QDir(responseFolder).removeRecursively();
         };

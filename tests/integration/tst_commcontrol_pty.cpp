@@ -76,6 +76,7 @@ private Q_SLOTS:
     void bytesArrivingDuringNestedLoopFollowInOrder();
     void openFailureIsExplained_data();
     void openFailureIsExplained();
+    void vanishedDeviceIsReportedOnceAndLeavesTheProcessIdle_data();
     void vanishedDeviceIsReportedOnceAndLeavesTheProcessIdle();
     void lowLatencyRequested_data();
     void lowLatencyRequested();
@@ -438,7 +439,20 @@ void TestCommControlPty::openFailureIsExplained() {
     QCOMPARE(closed.count(), 0);
 }
 
+void TestCommControlPty::vanishedDeviceIsReportedOnceAndLeavesTheProcessIdle_data() {
+    QTest::addColumn<int>("error"); // played by the serial port; NoError: the master closes
+    QTest::addColumn<int>("kind");
+    QTest::newRow("device gone") << int(QSerialPort::NoError) << int(PortFailure::Kind::Gone);
+    // Errors no pseudo-terminal raises: QSerialPort reports them of a failing adapter.
+    QTest::newRow("write error") << int(QSerialPort::WriteError)
+                                 << int(PortFailure::Kind::WriteFailed);
+    QTest::newRow("read error") << int(QSerialPort::ReadError)
+                                << int(PortFailure::Kind::ReadFailed);
+}
+
 void TestCommControlPty::vanishedDeviceIsReportedOnceAndLeavesTheProcessIdle() {
+    QFETCH(int, error);
+    QFETCH(int, kind);
     QtCommControl port;
     port.setRThreshold(0);
     port.setPortOpen(true);
@@ -449,11 +463,19 @@ void TestCommControlPty::vanishedDeviceIsReportedOnceAndLeavesTheProcessIdle() {
     sendFromDevice("ok");
     QTRY_COMPARE(port.InBufferCount(), 2);
 
-    closeMaster();
-    // A write may find the device gone at once (the writer then sees the port closed when it
-    // returns) or leave it to the event loop; either way the loss is reported once.
-    port.setOutput("late");
+    if (error == QSerialPort::NoError) {
+        closeMaster();
+        // A write may find the device gone at once (the writer then sees the port closed when
+        // it returns) or leave it to the event loop; either way the loss is reported once.
+        port.setOutput("late");
+    } else {
+        auto* serialPort = port.findChild<QSerialPort*>(QStringLiteral("serialPort"));
+        QVERIFY(serialPort);
+        Q_EMIT serialPort->errorOccurred(QSerialPort::SerialPortError(error));
+        Q_EMIT serialPort->errorOccurred(QSerialPort::SerialPortError(error));
+    }
     QTRY_COMPARE(lost.count(), 1);
+    QCOMPARE(int(port.lastFailure()->kind), kind);
     QVERIFY(!port.PortOpen());
     QVERIFY(closedBeforeReport);
     QCOMPARE(closed.count(), 1);

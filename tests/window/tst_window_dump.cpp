@@ -1,4 +1,5 @@
 #include "eventwait.h"
+#include "ledger.h"
 #include "loadersimprocess.h"
 #include "portlist.h"
 #include "qtcommcontrol.h"
@@ -14,8 +15,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QProcess>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -47,11 +50,12 @@ void TestWindowDump::dump_data() {
     QTest::addColumn<int>("firstBlock");
     QTest::addColumn<int>("count");
     QTest::addColumn<QString>("fileName");
-    QTest::addColumn<bool>("ledgerBlocked"); // a folder stands where the ledger goes
+    QTest::addColumn<bool>("ledgerBlocked"); // the disk fills before the ledger's next write
     QTest::newRow("ack, Bootloader 64 Kb") << "ack" << 1 << 1984 << 64 << "BL_64.bin" << false;
     QTest::newRow("response file, Bootloader 128 Kb")
         << "respfile" << 2 << 1920 << 128 << "BL_128.bin" << false;
-    QTest::newRow("ledger cannot be written") << "ack" << 1 << 1984 << 64 << "BL_64.bin" << true;
+    QTest::newRow("full disk for the ledger")
+        << "ack" << 1 << 1984 << 64 << "BL_64.bin" << true;
 }
 
 void TestWindowDump::dump() {
@@ -68,8 +72,20 @@ void TestWindowDump::dump() {
     LoaderSimProcess sim;
     QVERIFY(sim.start({"--mode", mode, "--seed", QString::number(seed), "--sessions", "2"}));
     qputenv("DECODUMP_COM1", sim.devicePath().toLocal8Bit());
-    QTemporaryDir out;
-    QVERIFY(out.isValid());
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    // Room for the dump and a ledger of no records, but not for a second ledger beside them.
+    const QString folder = scratch.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkdir(folder));
+    if (ledgerBlocked &&
+        QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=72k", "tmpfs",
+                                                    folder}) != 0)
+        QSKIP("a small file system cannot be mounted here");
+    const auto unmount = qScopeGuard([&] {
+        if (ledgerBlocked)
+            QProcess::execute(QStringLiteral("umount"), {folder});
+    });
+    const QDir out(folder);
 
     QtCommControl port;
     RecordingWindow window(port);
@@ -78,8 +94,6 @@ void TestWindowDump::dump() {
         window.Opt_Descargar.at(preset)->click();
     window.Txt_Path->setText(out.path());
     const QString ledgerPath = out.filePath(fileName + QStringLiteral(".json"));
-    if (ledgerBlocked)
-        QVERIFY(QDir().mkpath(ledgerPath + QStringLiteral("/in-the-way")));
     window.show();
 
     // Two dumps in the same run: the second arming must find the line phase working again.
@@ -104,7 +118,11 @@ void TestWindowDump::dump() {
 
     const QByteArray dump = readFile(out.filePath(fileName));
     QCOMPARE(dump, image.mid(qsizetype(firstBlock) * 1024, qsizetype(count) * 1024));
-    // The ledger beside the dump vouches for exactly this file.
+    // The ledger beside the dump vouches for exactly this file; one that could not be written
+    // again is the whole one written before, of no records.
+    const std::optional<Ledger> written = Ledger::load(ledgerPath, nullptr);
+    QVERIFY(written);
+    QCOMPARE(written->records(), ledgerBlocked ? 0 : count);
     if (!ledgerBlocked) {
         const QJsonObject ledger = QJsonDocument::fromJson(readFile(ledgerPath)).object();
         QCOMPARE(ledger.value(QStringLiteral("sha256")).toString(),

@@ -35,7 +35,9 @@ constexpr qint64 RssSlackKb = 2048;
 constexpr int SoakTickMs = 100;
 
 constexpr int Lines = 100000;
-constexpr double CpuBudgetSeconds = 1.0;
+// About 0.9 s in the slowest row (arrivals of 100 lines) on the 2-core machine under load: the
+// budget keeps three times that, as a shared machine's figures vary.
+constexpr double CpuBudgetSeconds = 3.0;
 constexpr qint64 ResponsiveMs = 100;
 
 } // namespace
