@@ -123,16 +123,11 @@ void DumpJob::settleComplete(const QString& doneText) {
                                    : QStringLiteral("%1 blocks").arg(ledger->badBlocks.size()));
         return;
     case Ledger::Standing::TotalMismatch:
-        settledStatus = 1;
-        settledText = QStringLiteral("%1: records complete, but the loader's total did not match "
-                                     "them: use --verify")
-                          .arg(dumpPath());
-        return;
     case Ledger::Standing::TotalUnchecked:
     case Ledger::Standing::Missing:
         settledStatus = 1;
-        settledText = QStringLiteral("%1: records complete, total never checked: use --verify")
-                          .arg(dumpPath());
+        settledText =
+            totalsNotVouchingText(dumpPath(), standing == Ledger::Standing::TotalMismatch);
         return;
     }
 }

@@ -114,27 +114,27 @@ bool DumpSession::start() {
     case CliOptions::Mode::Dump:
         if (m_job.keptRecords > 0)
             announce(QStringLiteral("Resuming %1: its ledger vouches for %2 of %3; asking "
-                                     "for %4")
-                          .arg(m_job.dumpPath(), QString::number(m_job.keptRecords),
-                               counted(m_job.requestedCount, QStringLiteral("record")),
-                               blockRange(m_job.requestedFirst + m_job.keptRecords, last)));
+                                    "for %4")
+                         .arg(m_job.dumpPath(), QString::number(m_job.keptRecords),
+                              counted(m_job.requestedCount, QStringLiteral("record")),
+                              blockRange(m_job.requestedFirst + m_job.keptRecords, last)));
         else
             announce(QStringLiteral("Reading %1 (%2) into %3")
-                          .arg(blockRange(m_job.requestedFirst, last),
-                               counted(m_job.requestedCount, QStringLiteral("block")),
-                               m_job.dumpPath()));
+                         .arg(blockRange(m_job.requestedFirst, last),
+                              counted(m_job.requestedCount, QStringLiteral("block")),
+                              m_job.dumpPath()));
         break;
     case CliOptions::Mode::Verify:
         announce(QStringLiteral("Verifying %1: reading %2 again")
-                      .arg(m_job.dumpPath(), blockRange(m_job.requestedFirst, last)));
+                     .arg(m_job.dumpPath(), blockRange(m_job.requestedFirst, last)));
         break;
     case CliOptions::Mode::Repair: {
         QStringList runs;
         for (const DumpJob::Pass& each : m_job.passes)
             runs.append(blockRange(each.first, each.first + each.count - 1));
         announce(QStringLiteral("Repairing %1: reading %2 again (%3)")
-                      .arg(m_job.dumpPath(), runs.join(QStringLiteral(", ")),
-                           counted(m_job.passes.size(), QStringLiteral("loader dialogue"))));
+                     .arg(m_job.dumpPath(), runs.join(QStringLiteral(", ")),
+                          counted(m_job.passes.size(), QStringLiteral("loader dialogue"))));
         break;
     }
     }
@@ -485,7 +485,7 @@ void DumpSession::printModeResult() {
         m_console.printLine(m_differingBlocks.isEmpty()
                                 ? QStringLiteral("Verified %1: identical").arg(m_job.dumpPath())
                                 : QStringLiteral("Verified %1: differing blocks %2")
-                                      .arg(m_job.dumpPath(), blockList(m_differingBlocks)));
+                                      .arg(m_job.dumpPath(), blockRuns(m_differingBlocks)));
         return;
     }
     if (m_job.mode == CliOptions::Mode::Dump && m_job.keptRecords == 0)
@@ -518,22 +518,16 @@ void DumpSession::printModeResult() {
                                       blocks.join(QStringLiteral(", ")));
         const QString unvouched = unvouchedText(ledger);
         if (!unvouched.isEmpty())
-            m_console.printLine(unvouched + QLatin1Char('.'));
+            m_console.printLine(unvouched);
     }
 }
 
 QString DumpSession::unvouchedText(const Ledger& ledger) const {
-    switch (ledger.outcome) {
-    case Ledger::Outcome::TotalUnchecked:
-        return QStringLiteral("%1: records read by a run whose total was never checked; use "
-                              "--verify")
-            .arg(m_job.dumpPath());
-    case Ledger::Outcome::TotalMismatch:
-        return QStringLiteral("%1: the loader's total did not match the records; use --verify")
-            .arg(m_job.dumpPath());
-    default:
+    if (ledger.outcome != Ledger::Outcome::TotalUnchecked &&
+        ledger.outcome != Ledger::Outcome::TotalMismatch)
         return {};
-    }
+    return totalsNotVouchingText(m_job.dumpPath(),
+                                 ledger.outcome == Ledger::Outcome::TotalMismatch);
 }
 
 const Ledger* DumpSession::resultLedger() const {
@@ -645,7 +639,7 @@ QString DumpSession::outcomeText(const TransferSummary& summary) const {
                             .arg(summary.badSumBlocks.size() == 1 ? QStringLiteral("its")
                                                                   : QStringLiteral("their")));
         if (what.isEmpty())
-            return unvouchedText(m_session.ledger()) + QLatin1Char('.');
+            return unvouchedText(m_session.ledger());
         return QStringLiteral("Dump not verified: %1.").arg(what.join(QStringLiteral(" and ")));
     }
     default:

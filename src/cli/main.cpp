@@ -4,8 +4,8 @@
 #include "dumpsession.h"
 #include "exitstatus.h"
 #include "portlisting.h"
-#include "standardoutput.h"
 #include "signalwatcher.h"
+#include "standardoutput.h"
 #include "systemportenumerator.h"
 #include "terminal.h"
 #include "wording.h"
@@ -32,11 +32,11 @@ int main(int argc, char* argv[]) {
     case CliOptions::Action::Help:
         return print(options.helpText.toUtf8(), ExitComplete);
     case CliOptions::Action::Version:
-        return print(QStringLiteral("%1 %2\n")
-                         .arg(QCoreApplication::applicationName(),
-                              QCoreApplication::applicationVersion())
-                         .toUtf8(),
-                     ExitComplete);
+        return print(
+            QStringLiteral("%1 %2\n")
+                .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion())
+                .toUtf8(),
+            ExitComplete);
     case CliOptions::Action::ListPorts: {
         const SystemPortEnumerator ports;
         return print(options.json ? PortListing::json(ports) : PortListing::text(ports),

@@ -441,7 +441,8 @@ void TestCli::resumeAfterLostDevice() {
     // for them, and until then the file is not complete.
     QVERIFY2(resumed.status == 1, qPrintable(resumed.errors));
     QVERIFY2(resumed.errors.contains(QStringLiteral("over the blocks of this run only")) &&
-                 resumed.errors.contains(QStringLiteral("never checked; use --verify")),
+                 resumed.errors.contains(
+                     QStringLiteral("records complete, total never checked: use --verify")),
              qPrintable(resumed.errors));
     QCOMPARE(ledgerOf(dumpPath).value(QStringLiteral("outcome")).toString(),
              QStringLiteral("total_unchecked"));
