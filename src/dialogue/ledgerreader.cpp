@@ -311,13 +311,13 @@ bool LedgerReader::checkConsistency(const Ledger& ledger) {
         return fail(QStringLiteral("\"runs\" is empty: no run wrote into the file"));
     if (ledger.total != ledger.runs.last().total)
         return fail(QStringLiteral("\"total\" differs from the total of the latest run"));
-    // An identical verification vouches for the file whatever the latest run's total said.
-    const bool totalMismatched = ledger.total && !ledger.total->match() &&
-                                 !(ledger.verified && ledger.verified->identical());
+    // A total that did not match may vouch for the records again once they are repaired, and an
+    // identical verification vouches for them whatever the totals said: only the lists tell
+    // whether "complete" contradicts the ledger.
     if (ledger.outcome == Ledger::Outcome::Complete &&
-        (ledger.records() != ledger.blockCount || !ledger.badBlocks.isEmpty() || totalMismatched))
-        return fail(QStringLiteral("\"outcome\" is \"complete\" but records are missing or bad, "
-                                   "or the total did not match"));
+        (ledger.records() != ledger.blockCount || !ledger.badBlocks.isEmpty()))
+        return fail(QStringLiteral("\"outcome\" is \"complete\" but records are missing or "
+                                   "bad"));
     if (ledger.outcome == Ledger::Outcome::TotalUnchecked &&
         (ledger.records() != ledger.blockCount || !ledger.badBlocks.isEmpty()))
         return fail(QStringLiteral("\"outcome\" is \"total_unchecked\" but records are missing "
