@@ -4,9 +4,9 @@
 //       decodump-cli's session, in turns: wall time against the line-rate limit, CPU share, and
 //       the medians of both side by side;
 //   (c) the break-in beat of both on a pseudo-terminal where nothing answers.
+#include "clidump.h"
 #include "clioptions.h"
 #include "console.h"
-#include "dumpjob.h"
 #include "dumpsession.h"
 #include "eventwait.h"
 #include "loadersimprocess.h"
@@ -112,11 +112,12 @@ CliOptions cliOptions(const QString& device, const QString& first, const QString
 Run cliDump(const QString& device, const QString& first, const QString& count) {
     QTemporaryDir dir;
     const CliOptions options = cliOptions(device, first, count, dir.filePath("dump.bin"));
-    const DumpJob job = DumpJob::prepare(options);
+    const CliDump dump = CliDump::prepare(options);
     Console console(discarded());
-    DumpSession session(options, job, console);
+    QtCommControl port;
+    DumpSession session(options, dump, port, console);
     Stopwatch stopwatch(*session.findChild<PortSession*>());
-    if (!job.ok() || !session.start())
+    if (!dump.ok() || !session.start())
         return {};
     waitFor([&] { return stopwatch.ended(); }, 600000);
     return stopwatch.run();
@@ -282,10 +283,11 @@ int main(int argc, char** argv) {
         QTemporaryDir dir;
         const CliOptions options = cliOptions(line.device(), QStringLiteral("1984"),
                                               QStringLiteral("0064"), dir.filePath("dump.bin"));
-        const DumpJob job = DumpJob::prepare(options);
+        const CliDump dump = CliDump::prepare(options);
         Console console(discarded());
-        DumpSession session(options, job, console);
-        if (job.ok() && session.start())
+        QtCommControl port;
+        DumpSession session(options, dump, port, console);
+        if (dump.ok() && session.start())
             printBeat("cli", line.intervals(BeatIntervals));
     }
     return 0;

@@ -19,15 +19,15 @@ constexpr size_t MaxInput = 64 * 1024;
 const QString FileName = QStringLiteral("fuzz/BL_128.bin.json");
 
 void checkConsistent(const Ledger& ledger) {
-    fuzzCheck(ledger.blockCount >= 0 && ledger.records() <= ledger.blockCount,
+    fuzzCheck(ledger.range.count >= 0 && ledger.records() <= ledger.range.count,
               "a ledger holds no more records than its range");
     for (const QByteArray& digest : ledger.blockDigests)
         fuzzCheck(digest.size() == Ledger::DigestSize, "every record digest is a SHA-256");
     fuzzCheck(ledger.sha256.size() == Ledger::DigestSize, "the file digest is a SHA-256");
     for (qsizetype i = 0; i < ledger.badBlocks.size(); ++i) {
         const int block = ledger.badBlocks[i];
-        fuzzCheck(block >= ledger.firstBlock &&
-                      block < qint64(ledger.firstBlock) + ledger.records(),
+        fuzzCheck(block >= ledger.range.first &&
+                      block < qint64(ledger.range.first) + ledger.records(),
                   "a bad block is a record of the file");
         fuzzCheck(i == 0 || ledger.badBlocks[i - 1] < block, "bad blocks ascend");
     }
@@ -36,14 +36,14 @@ void checkConsistent(const Ledger& ledger) {
 
     // The blocks to read again: ascending, apart, inside the range, as many as bad and missing.
     qint64 covered = 0;
-    qint64 end = qint64(ledger.firstBlock) - 1;
-    for (const Ledger::BlockRange& range : ledger.blocksToRead()) {
+    qint64 end = qint64(ledger.range.first) - 1;
+    for (const BlockRange& range : ledger.blocksToRead()) {
         fuzzCheck(range.count > 0 && range.first > end, "ranges to read ascend and do not touch");
         end = qint64(range.first) + range.count;
-        fuzzCheck(end - 1 <= ledger.lastBlock(), "ranges to read stay inside the range");
+        fuzzCheck(end - 1 <= ledger.range.last(), "ranges to read stay inside the range");
         covered += range.count;
     }
-    fuzzCheck(covered == ledger.badBlocks.size() + ledger.blockCount - ledger.records(),
+    fuzzCheck(covered == ledger.badBlocks.size() + ledger.range.count - ledger.records(),
               "the ranges to read cover the bad and the missing blocks");
 }
 

@@ -1,5 +1,6 @@
 #include "fuzzoperator.h"
 
+#include "blocksize.h"
 #include "commcontrol.h"
 #include "fuzzcheck.h"
 #include "numeric.h"
@@ -17,8 +18,9 @@ FuzzOperator::FuzzOperator(CommControl& port, const QString& startBlock, const Q
 
 void FuzzOperator::follow(PortSession& session) {
     m_session = &session;
-    QObject::connect(&session, &PortSession::blockReceived, &session,
-                     [this](int index, int count) { blockReceived(index, count); });
+    QObject::connect(
+        &session, &PortSession::blockReceived, &session,
+        [this](const ReceivedBlock& block) { blockReceived(block.index, block.count); });
     QObject::connect(&session, &PortSession::dialogueEnded, &session,
                      [this](const TransferSummary& summary) { dialogueEnded(summary); });
 }
@@ -70,6 +72,6 @@ void FuzzOperator::dialogueEnded(const TransferSummary& summary) {
     fuzzCheck(summary.totalReceived, "a completed transfer received the loader's total");
     fuzzCheck(summary.blocksWritten == std::max(summary.count, 0),
               "a completed transfer wrote every block");
-    fuzzCheck(QFileInfo(summary.dumpPath).size() == qint64(summary.blocksWritten) * 1024,
+    fuzzCheck(QFileInfo(summary.dumpPath).size() == qint64(summary.blocksWritten) * BlockSize,
               "the dump file holds exactly the blocks written");
 }

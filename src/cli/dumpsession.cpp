@@ -3,13 +3,13 @@
 #include "commcontrol.h"
 #include "console.h"
 #include "exitstatus.h"
+#include "plantext.h"
 #include "portfailuretext.h"
 #include "signalwatcher.h"
 #include "standardoutput.h"
 #include "wording.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QStringList>
@@ -51,28 +51,32 @@ QString seconds(int ms) {
 
 } // namespace
 
-DumpSession::DumpSession(const CliOptions& options, const DumpJob& job, Console& console,
-                         QObject* parent)
-    : QObject(parent), m_options(options), m_job(job), m_console(console),
+DumpSession::DumpSession(const CliOptions& options, const CliDump& dump, CommControl& port,
+                         Console& console, QObject* parent)
+    : QObject(parent), m_options(options), m_dump(dump), m_port(port), m_console(console),
       m_log([this](const QString& line) { m_console.printLine(line); }), m_progress(console),
-      m_session(m_port, *this, this) {
+      m_run(port, *this, this) {
     m_port.setFailureWording(&cliPortFailureText);
-    m_session.dialogue().setResponsesFolder(m_job.responsesFolder);
+    m_run.session().setPathWording(&cliDumpPathText);
+    m_run.session().dialogue().setResponsesFolder(m_dump.responsesFolder);
     m_watchdog.setSingleShot(true);
     // A coarse timer may fire 5 % early: "waited 6 s" would not be true.
     m_watchdog.setTimerType(Qt::PreciseTimer);
     connect(&m_watchdog, &QTimer::timeout, this, &DumpSession::onWatchdog);
     connect(&m_port, &CommControl::bytesArrived, &m_firstContact, &FirstContactWatch::received);
     connect(&m_port, &CommControl::bytesArrived, this, &DumpSession::onBytesArrived);
-    connect(&m_session.dialogue(), &Dialogue::responseFileSent, this,
-            &DumpSession::onResponseFileSent);
     connect(&m_firstContact, &FirstContactWatch::nothingYet, this, &DumpSession::adviseNothingYet);
     connect(&m_firstContact, &FirstContactWatch::notLoaderText, this,
             &DumpSession::adviseNotLoaderText);
-    connect(&m_session, &PortSession::transferStarted, this, &DumpSession::onTransferStarted);
-    connect(&m_session, &PortSession::blockRequested, this, &DumpSession::onBlockRequested);
-    connect(&m_session, &PortSession::blockReceived, this, &DumpSession::onBlockReceived);
-    connect(&m_session, &PortSession::dialogueEnded, this, &DumpSession::onDialogueEnded);
+    PortSession& session = m_run.session();
+    connect(&session.dialogue(), &Dialogue::responseFileSent, this,
+            &DumpSession::onResponseFileSent);
+    connect(&session, &PortSession::transferStarted, this, &DumpSession::onTransferStarted);
+    connect(&session, &PortSession::blockRequested, this, &DumpSession::onBlockRequested);
+    connect(&session, &PortSession::blockReceived, this, &DumpSession::onBlockReceived);
+    connect(&m_run, &DumpRun::passArmed, this, &DumpSession::onPassArmed);
+    connect(&m_run, &DumpRun::nextPass, this, &DumpSession::onNextPass);
+    connect(&m_run, &DumpRun::finished, this, &DumpSession::onFinished);
 }
 
 DumpSession::~DumpSession() {
@@ -81,6 +85,7 @@ DumpSession::~DumpSession() {
 }
 
 bool DumpSession::start() {
+    const DumpPlan& plan = m_dump.plan;
     const int commPort = m_options.commPortNumber();
     if (commPort > 0)
         m_port.setCommPort(commPort);
@@ -89,8 +94,8 @@ bool DumpSession::start() {
     if (!m_options.tracePath.isEmpty()) {
         // Opening the trace empties it: never the dump, its ledger or the line itself.
         const std::pair<QString, QString> kept[] = {
-            {m_job.dumpPath(), QStringLiteral("the dump file")},
-            {Ledger::pathFor(m_job.dumpPath()), QStringLiteral("the dump's ledger")},
+            {plan.dumpPath(), QStringLiteral("the dump file")},
+            {Ledger::pathFor(plan.dumpPath()), QStringLiteral("the dump's ledger")},
             {m_port.deviceName(), QStringLiteral("the serial device")},
         };
         for (const auto& [path, what] : kept) {
@@ -108,70 +113,49 @@ bool DumpSession::start() {
         m_port.setTrace(&m_trace);
     }
 
-    const int last = m_job.requestedFirst + m_job.requestedCount - 1;
+    const BlockRange& file = plan.fileRange;
     // All at once: a path may itself hold a %.
-    switch (m_job.mode) {
-    case CliOptions::Mode::Dump:
-        if (m_job.keptRecords > 0)
+    switch (plan.mode) {
+    case DumpPlan::Mode::NewDump:
+    case DumpPlan::Mode::Resume:
+        if (plan.keptRecords > 0)
             announce(QStringLiteral("Resuming %1: its ledger vouches for %2 of %3; asking "
                                     "for %4")
-                         .arg(m_job.dumpPath(), QString::number(m_job.keptRecords),
-                              counted(m_job.requestedCount, QStringLiteral("record")),
-                              blockRange(m_job.requestedFirst + m_job.keptRecords, last)));
+                         .arg(plan.dumpPath(), QString::number(plan.keptRecords),
+                              counted(file.count, QStringLiteral("record")),
+                              blockRange(plan.passes.first().range)));
         else
             announce(QStringLiteral("Reading %1 (%2) into %3")
-                         .arg(blockRange(m_job.requestedFirst, last),
-                              counted(m_job.requestedCount, QStringLiteral("block")),
-                              m_job.dumpPath()));
+                         .arg(blockRange(file), counted(file.count, QStringLiteral("block")),
+                              plan.dumpPath()));
         break;
-    case CliOptions::Mode::Verify:
+    case DumpPlan::Mode::Verify:
         announce(QStringLiteral("Verifying %1: reading %2 again")
-                     .arg(m_job.dumpPath(), blockRange(m_job.requestedFirst, last)));
+                     .arg(plan.dumpPath(), blockRange(file)));
         break;
-    case CliOptions::Mode::Repair: {
+    case DumpPlan::Mode::Repair: {
         QStringList runs;
-        for (const DumpJob::Pass& each : m_job.passes)
-            runs.append(blockRange(each.first, each.first + each.count - 1));
+        for (const DumpPlan::Pass& each : plan.passes)
+            runs.append(blockRange(each.range));
         announce(QStringLiteral("Repairing %1: reading %2 again (%3)")
-                     .arg(m_job.dumpPath(), runs.join(QStringLiteral(", ")),
-                          counted(m_job.passes.size(), QStringLiteral("loader dialogue"))));
+                     .arg(plan.dumpPath(), runs.join(QStringLiteral(", ")),
+                          counted(plan.passes.size(), QStringLiteral("loader dialogue"))));
         break;
     }
     }
 
     const QString device = m_port.deviceName();
     m_portName = commPort > 0 ? QStringLiteral("COM%1 (%2)").arg(commPort).arg(device) : device;
-    return armPass();
-}
-
-bool DumpSession::armPass() {
-    PortSession::LedgerPlan plan;
-    switch (m_job.mode) {
-    case CliOptions::Mode::Dump:
-        if (m_job.keptRecords > 0) {
-            plan.kind = Ledger::RunKind::Resume;
-            plan.fileRange = Ledger::BlockRange{m_job.requestedFirst, m_job.requestedCount};
-            plan.previous = m_job.ledger;
-        }
-        break;
-    case CliOptions::Mode::Verify:
-        plan.keep = false;
-        break;
-    case CliOptions::Mode::Repair:
-        plan.kind = Ledger::RunKind::Repair;
-        plan.fileRange = Ledger::BlockRange{m_job.requestedFirst, m_job.requestedCount};
-        // Each dialogue goes on from the ledger the one before it left.
-        plan.previous = m_pass == 0 ? m_job.ledger : std::optional<Ledger>(m_session.ledger());
-        break;
-    }
-    m_session.setLedgerPlan(plan);
-    m_session.dialogue().setTarget(pass().target);
-    m_transferStarted = false;
-    m_blocksDone = 0;
-    if (const std::optional<QString> failure = m_session.arm(m_portName)) {
+    if (const std::optional<QString> failure = m_run.start(plan, m_portName)) {
         reportError(QStringLiteral("cannot open %1: %2").arg(m_portName, *failure));
         return false;
     }
+    return true;
+}
+
+void DumpSession::onPassArmed(int) {
+    m_transferStarted = false;
+    m_blocksDone = 0;
     m_heardLoader = false;
     milestone(QStringLiteral("Waiting for the loader on %1 (break-in byte every %2 ms)")
                   .arg(m_portName)
@@ -179,18 +163,14 @@ bool DumpSession::armPass() {
     m_firstContact.start();
     if (m_options.startTimeoutMs)
         m_watchdog.start(*m_options.startTimeoutMs);
-    return true;
 }
 
-void DumpSession::nextPass() {
-    ++m_pass;
-    const DumpJob::Pass& done = m_job.passes.at(m_pass - 1);
+void DumpSession::onNextPass(int index) {
+    stopProgress();
+    const DumpPlan::Pass& done = m_dump.plan.passes.at(index - 1);
     printProblem(QStringLiteral("%1 done; next: %2. Restart the decoder if its loader needs it: "
                                 "waiting for it on %3.")
-                     .arg(blockRange(done.first, done.first + done.count - 1),
-                          blockRange(pass().first, pass().first + pass().count - 1), m_portName));
-    if (!armPass())
-        endWith(ExitPortOrFile);
+                     .arg(blockRange(done.range), blockRange(m_run.pass().range), m_portName));
 }
 
 void DumpSession::adviseNothingYet() {
@@ -209,17 +189,13 @@ void DumpSession::adviseNotLoaderText() {
 }
 
 void DumpSession::interrupt(int signalNumber) {
-    if (m_exitStatus)
+    if (m_exitStatus || !m_run.running())
         return;
-    m_stopReason = StopReason::Interrupted;
-    m_session.setStopReason(Ledger::Outcome::Interrupted);
     stopProgress();
     m_error =
         QStringLiteral("interrupted by %1").arg(QLatin1String(SignalWatcher::nameOf(signalNumber)));
     printProblem(m_error + QStringLiteral(": closing the port"));
-    // With a transfer running, closing the port ends it and the dialogue reports the end.
-    selectNoPort();
-    endWith(ExitInterrupted);
+    m_run.stop(DumpRun::StopReason::Interrupted);
 }
 
 void DumpSession::appendLog(const QString& piece) {
@@ -228,10 +204,8 @@ void DumpSession::appendLog(const QString& piece) {
         m_log.append(piece);
 }
 
-void DumpSession::milestone(const QString& text) {
-    // The dialogue's own log tells the same in its words when it is shown.
-    if (!m_options.verbose)
-        announce(text);
+void DumpSession::appendLogLine(const QString& text) {
+    appendLog(QStringLiteral("\r\n") + text + QStringLiteral("\r\n"));
 }
 
 void DumpSession::announce(const QString& text) {
@@ -239,6 +213,12 @@ void DumpSession::announce(const QString& text) {
         return;
     m_log.flush();
     m_console.printLine(text);
+}
+
+void DumpSession::milestone(const QString& text) {
+    // The dialogue's own log tells the same in its words when it is shown.
+    if (!m_options.verbose)
+        announce(text);
 }
 
 void DumpSession::onBytesArrived() {
@@ -252,21 +232,16 @@ void DumpSession::onResponseFileSent(int number) {
     milestone(QStringLiteral("Sent response file %1").arg(number));
 }
 
-void DumpSession::appendLogLine(const QString& text) {
-    appendLog(QStringLiteral("\r\n") + text + QStringLiteral("\r\n"));
-}
-
 void DumpSession::setProgress(const QString&) {
     // The progress line shows more than the caption; it follows the block requests instead.
 }
 
 void DumpSession::onTransferStarted() {
     m_firstContact.stop();
-    milestone(pass().target.kind == Dialogue::Target::Kind::Compare
-                  ? QStringLiteral("Transfer started: reading %1 again")
-                        .arg(blockRange(pass().first, qint64(pass().first) + pass().count - 1))
-                  : QStringLiteral("Transfer started: reading %1")
-                        .arg(blockRange(pass().first, qint64(pass().first) + pass().count - 1)));
+    const DumpPlan::Pass& pass = m_run.pass();
+    milestone(m_dump.plan.mode == DumpPlan::Mode::Verify
+                  ? QStringLiteral("Transfer started: reading %1 again").arg(blockRange(pass.range))
+                  : QStringLiteral("Transfer started: reading %1").arg(blockRange(pass.range)));
     m_transferStarted = true;
     m_blocksDone = 0;
     m_transferClock.start();
@@ -280,13 +255,15 @@ void DumpSession::onBlockRequested(int index, int count) {
     restartWatchdog();
 }
 
-void DumpSession::onBlockReceived(int index, int count, bool sumOk) {
-    if (!sumOk)
-        reportBadSum(index);
-    m_blocksDone = index;
+void DumpSession::onBlockReceived(const ReceivedBlock& block) {
+    if (!block.sumOk())
+        printProblem(QStringLiteral("warning: block %1: sum %2, expected %3")
+                         .arg(block.block)
+                         .arg(hexByte(block.sum), hexByte(block.sumByte)));
+    m_blocksDone = block.index;
     m_transferMs = m_transferClock.elapsed();
-    m_progress.blockDone(index);
-    if (index >= count)
+    m_progress.blockDone(block.index);
+    if (block.index >= block.count)
         stopProgress();
     restartWatchdog();
 }
@@ -305,7 +282,7 @@ void DumpSession::showMessage(const QString& text, MessageIcon icon) {
                         .arg(m_portName, cliPortFailureText(*failure)));
         return;
     }
-    reportError(failureText(m_session.dialogue().summary(), text));
+    reportError(failureText(m_run.session().dialogue().summary(), text));
 }
 
 QString DumpSession::failureText(const TransferSummary& summary, const QString& windowText) {
@@ -333,28 +310,11 @@ QString DumpSession::failureText(const TransferSummary& summary, const QString& 
     return windowText;
 }
 
-void DumpSession::reportBadSum(int index) {
-    const Dialogue::State& state = m_session.dialogue().state();
-    int sum = 0;
-    for (const quint8 byte : state.Bloque)
-        sum += byte;
-    printProblem(QStringLiteral("warning: block %1: sum %2, expected %3")
-                     .arg(pass().first + index - 1)
-                     .arg(hexByte(sum % 256), hexByte(state.Suma_Bloque)));
-}
-
 void DumpSession::printProblem(const QString& text) {
     m_log.flush();
     const QStringList lines = text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     for (qsizetype i = 0; i < lines.size(); ++i)
         m_console.printLine(i == 0 ? lines.at(i) : QStringLiteral("  ") + lines.at(i));
-}
-
-void DumpSession::selectNoPort() {
-    m_firstContact.stop();
-    m_watchdog.stop();
-    m_session.disarm();
-    milestone(QStringLiteral("Port closed"));
 }
 
 void DumpSession::reportError(const QString& text) {
@@ -363,33 +323,25 @@ void DumpSession::reportError(const QString& text) {
     printProblem(QStringLiteral("error: ") + text);
 }
 
-void DumpSession::onDialogueEnded(const TransferSummary& summary) {
+void DumpSession::selectNoPort() {
+    m_firstContact.stop();
+    m_watchdog.stop();
+    m_run.session().disarm();
+    milestone(QStringLiteral("Port closed"));
+}
+
+void DumpSession::onFinished(const DumpOutcome& outcome) {
     m_firstContact.stop();
     m_watchdog.stop();
     if (m_transferStarted && m_transferClock.isValid())
         m_transferMs = m_transferClock.elapsed();
     stopProgress();
-    m_summary = summary;
-    const bool completed = summary.outcome == TransferSummary::Outcome::Completed;
-    if (completed && m_job.mode == CliOptions::Mode::Verify)
-        compareWithFile();
-    // A repair goes on with its next run of blocks once this dialogue has wound up.
-    if (completed && !m_exitStatus && m_pass + 1 < m_job.passes.size()) {
-        QTimer::singleShot(0, this, &DumpSession::nextPass);
-        return;
-    }
-    endWith(statusFor(summary));
-}
-
-void DumpSession::compareWithFile() {
-    m_differingBlocks = m_summary->differingBlocks;
-    // Written over the ledger the run began from: a verification changes nothing else.
-    Ledger ledger = *m_job.ledger;
-    ledger.recordVerification(m_differingBlocks, Ledger::now());
-    m_job.ledger = ledger;
-    QString problem;
-    if (!ledger.writeAtomically(Ledger::pathFor(m_job.dumpPath()), &problem))
-        m_summary->ledgerError = problem;
+    m_outcome = outcome;
+    if (outcome.ending == DumpOutcome::Ending::PortNotOpened)
+        reportError(QStringLiteral("cannot open %1: %2").arg(m_portName, outcome.error));
+    m_exitStatus = exitStatus();
+    // The dialogue may still be inside the call that ended it: report from the event loop.
+    QTimer::singleShot(0, this, &DumpSession::conclude);
 }
 
 void DumpSession::stopProgress() {
@@ -402,12 +354,10 @@ void DumpSession::restartWatchdog() {
 }
 
 void DumpSession::onWatchdog() {
-    if (m_exitStatus)
+    if (m_exitStatus || !m_run.running())
         return;
-    m_stopReason = StopReason::Timeout;
-    m_session.setStopReason(Ledger::Outcome::Timeout);
     stopProgress();
-    const int count = pass().count;
+    const int count = m_run.pass().range.count;
     QString waitingFor;
     if (!m_transferStarted)
         waitingFor = QStringLiteral("the loader to start a transfer");
@@ -415,64 +365,48 @@ void DumpSession::onWatchdog() {
         waitingFor = QStringLiteral("block %1 of %2 (block number %3)")
                          .arg(m_blocksDone + 1)
                          .arg(count)
-                         .arg(pass().first + m_blocksDone);
+                         .arg(m_run.pass().range.first + m_blocksDone);
     else
         waitingFor = QStringLiteral("the loader's total");
     const int limit =
         m_transferStarted ? m_options.frameTimeoutMs : m_options.startTimeoutMs.value_or(0);
     reportError(QStringLiteral("timeout: waited %1 for %2").arg(seconds(limit), waitingFor));
     // A running transfer ends when its port closes, keeping the records it wrote.
-    selectNoPort();
-    endWith(ExitTimeoutOrLost);
+    m_run.stop(DumpRun::StopReason::Timeout);
 }
 
-int DumpSession::statusFor(const TransferSummary& summary) const {
-    switch (summary.outcome) {
-    case TransferSummary::Outcome::Completed:
-        switch (m_job.mode) {
-        case CliOptions::Mode::Dump:
-        case CliOptions::Mode::Repair:
-            // Complete only when every record of the file is vouched for, those kept from
-            // earlier runs included.
-            return m_session.ledger().outcome == Ledger::Outcome::Complete ? ExitComplete
-                                                                           : ExitIncomplete;
-        case CliOptions::Mode::Verify:
-            return m_differingBlocks.isEmpty() ? ExitComplete : ExitIncomplete;
-        }
-        return ExitIncomplete;
-    case TransferSummary::Outcome::PortClosed:
-        return m_stopReason == StopReason::Interrupted ? ExitInterrupted : ExitTimeoutOrLost;
-    case TransferSummary::Outcome::DeviceLost:
-        return ExitTimeoutOrLost;
-    case TransferSummary::Outcome::FileError:
+int DumpSession::exitStatus() const {
+    using Ending = DumpOutcome::Ending;
+    switch (m_outcome->ending) {
+    case Ending::Finished:
+        return m_outcome->complete() ? ExitComplete : ExitIncomplete;
+    case Ending::PortNotOpened:
+    case Ending::FileError:
         return ExitPortOrFile;
-    case TransferSummary::Outcome::RangeError:
+    case Ending::RangeError:
         return ExitUsage;
+    case Ending::DeviceLost:
+    case Ending::CutShort:
+    case Ending::TimedOut:
+        return ExitTimeoutOrLost;
+    case Ending::Interrupted:
+        return ExitInterrupted;
     }
     return ExitPortOrFile;
-}
-
-void DumpSession::endWith(int exitStatus) {
-    if (m_exitStatus)
-        return;
-    m_exitStatus = exitStatus;
-    m_watchdog.stop();
-    // The dialogue may still be inside the call that ended it: report from the event loop.
-    QTimer::singleShot(0, this, &DumpSession::conclude);
 }
 
 void DumpSession::conclude() {
     m_log.flush();
     stopProgress();
-    if (m_summary && m_transferStarted)
-        printSummary(*m_summary);
+    if (m_outcome->transferStarted)
+        printSummary();
     else if (*m_exitStatus != ExitComplete)
         m_console.printLine(QStringLiteral("No transfer had started; nothing was written."));
     // What the run found, only when it ran to its end.
-    if (*m_exitStatus == ExitComplete || *m_exitStatus == ExitIncomplete)
+    if (m_outcome->ending == DumpOutcome::Ending::Finished)
         printModeResult();
-    if (m_summary && !m_summary->ledgerError.isEmpty())
-        printProblem(QStringLiteral("warning: ") + m_summary->ledgerError);
+    if (!m_outcome->ledgerError.isEmpty())
+        printProblem(QStringLiteral("warning: ") + m_outcome->ledgerError);
     m_port.setTrace(nullptr);
     m_trace.close();
     if (m_options.json && !printJson(jsonResult()))
@@ -480,74 +414,166 @@ void DumpSession::conclude() {
     Q_EMIT finished(*m_exitStatus);
 }
 
+void DumpSession::printSummary() {
+    const TransferSummary& summary = m_outcome->summary;
+    const DumpPlan& plan = m_dump.plan;
+    const int resumed = plan.resumes() ? plan.keptRecords : 0;
+    QString line =
+        plan.mode == DumpPlan::Mode::Verify
+            ? QStringLiteral("Summary: %1 of %2 read again")
+                  .arg(QString::number(m_blocksDone),
+                       counted(summary.count, QStringLiteral("block")))
+            : QStringLiteral("Summary: %1 of %2 written to %3")
+                  .arg(QString::number(summary.blocksWritten),
+                       counted(summary.count, QStringLiteral("block")), summary.dumpPath);
+    if (resumed > 0)
+        line += QStringLiteral(" after the %1 kept from before (%2 of %3 in the file)")
+                    .arg(counted(resumed, QStringLiteral("record")))
+                    .arg(resumed + summary.blocksWritten)
+                    .arg(plan.fileRange.count);
+    line += QStringLiteral(", ");
+    line += summary.badSumBlocks.isEmpty()
+                ? QStringLiteral("no bad sums")
+                : QStringLiteral("%1 with a bad sum (%2 %3)")
+                      .arg(summary.badSumBlocks.size())
+                      .arg(summary.badSumBlocks.size() == 1 ? QStringLiteral("block")
+                                                            : QStringLiteral("blocks"))
+                      .arg(blockList(summary.badSumBlocks));
+    if (summary.totalReceived) {
+        line +=
+            QStringLiteral("; total loader %1, computed %2 (%3)")
+                .arg(hexByte(summary.loaderTotal), hexByte(summary.computedTotal),
+                     summary.totalMatched() ? QStringLiteral("match") : QStringLiteral("MISMATCH"));
+        if (resumed > 0)
+            line += QStringLiteral(" over the blocks of this run only");
+    } else {
+        line += QStringLiteral("; no total received");
+    }
+    const double secs = m_transferMs / 1000.0;
+    line += QStringLiteral("; %1 s").arg(secs, 0, 'f', secs < 10.0 ? 2 : 1);
+    if (m_transferMs > 0)
+        line += QStringLiteral(", %1 KB/s").arg(m_blocksDone / secs, 0, 'f', 1);
+    m_console.printLine(line);
+
+    const QString outcome = outcomeText();
+    if (!outcome.isEmpty())
+        m_console.printLine(outcome);
+}
+
+QString DumpSession::outcomeText() const {
+    const TransferSummary& summary = m_outcome->summary;
+    const QString stopped = *m_exitStatus == ExitInterrupted ? QStringLiteral("Interrupted: ")
+                                                             : QStringLiteral("Stopped: ");
+    switch (*m_exitStatus) {
+    case ExitComplete:
+        return {};
+    case ExitIncomplete: {
+        if (m_dump.plan.mode == DumpPlan::Mode::Verify ||
+            m_dump.plan.mode == DumpPlan::Mode::Repair)
+            return {}; // a verification or a repair says what it found on its own
+        QStringList what;
+        if (!summary.totalMatched())
+            what.append(QStringLiteral("the loader's total did not match"));
+        if (!summary.badSumBlocks.isEmpty())
+            what.append(QStringLiteral("%1 %2 failed %3 sum")
+                            .arg(summary.badSumBlocks.size() == 1 ? QStringLiteral("block")
+                                                                  : QStringLiteral("blocks"))
+                            .arg(blockList(summary.badSumBlocks))
+                            .arg(summary.badSumBlocks.size() == 1 ? QStringLiteral("its")
+                                                                  : QStringLiteral("their")));
+        if (what.isEmpty())
+            return unvouchedText();
+        return QStringLiteral("Dump not verified: %1.").arg(what.join(QStringLiteral(" and ")));
+    }
+    default:
+        break;
+    }
+    switch (m_dump.plan.mode) {
+    case DumpPlan::Mode::Verify:
+        return stopped +
+               QStringLiteral("nothing was verified; %1 is as it was").arg(summary.dumpPath);
+    case DumpPlan::Mode::Repair: {
+        int left = 0;
+        if (m_outcome->ledger) {
+            for (const BlockRange& range : m_outcome->ledger->blocksToRead())
+                left += range.count;
+        }
+        return stopped + QStringLiteral("%1 still has %2 to read again; --repair reads them")
+                             .arg(summary.dumpPath, counted(left, QStringLiteral("block")));
+    }
+    case DumpPlan::Mode::NewDump:
+    case DumpPlan::Mode::Resume:
+        break;
+    }
+    const int kept = (m_dump.plan.resumes() ? m_dump.plan.keptRecords : 0) + summary.blocksWritten;
+    return stopped + QStringLiteral("%1 keeps %2 of %3; --resume asks for the rest")
+                         .arg(summary.dumpPath, QString::number(kept),
+                              counted(m_dump.plan.fileRange.count, QStringLiteral("record")));
+}
+
 void DumpSession::printModeResult() {
-    if (m_job.mode == CliOptions::Mode::Verify) {
-        m_console.printLine(m_differingBlocks.isEmpty()
-                                ? QStringLiteral("Verified %1: identical").arg(m_job.dumpPath())
+    const DumpPlan& plan = m_dump.plan;
+    if (plan.mode == DumpPlan::Mode::Verify) {
+        const QList<int>& differing = m_outcome->differingBlocks;
+        m_console.printLine(differing.isEmpty()
+                                ? QStringLiteral("Verified %1: identical").arg(plan.dumpPath())
                                 : QStringLiteral("Verified %1: differing blocks %2")
-                                      .arg(m_job.dumpPath(), blockRuns(m_differingBlocks)));
+                                      .arg(plan.dumpPath(), blockRuns(differing)));
         return;
     }
-    if (m_job.mode == CliOptions::Mode::Dump && m_job.keptRecords == 0)
+    if (plan.mode != DumpPlan::Mode::Repair && plan.keptRecords == 0)
+        return;
+    if (!m_outcome->ledger)
         return;
     // Which runs into this file had their total checked, the latest last.
-    const Ledger& ledger = m_session.ledger();
+    const Ledger& ledger = *m_outcome->ledger;
     QStringList runs;
     for (qsizetype i = 0; i < ledger.runs.size(); ++i) {
         const Ledger::Run& run = ledger.runs.at(i);
         runs.append(QStringLiteral("run %1 (%2, %3) %4")
                         .arg(i + 1)
-                        .arg(Ledger::runKindName(run.kind),
-                             blockRange(run.firstBlock, run.firstBlock + run.blockCount - 1))
+                        .arg(Ledger::runKindName(run.kind), blockRange(run.range))
                         .arg(!run.total           ? QStringLiteral("never checked")
                              : run.total->match() ? QStringLiteral("matched")
-                             : m_session.recorder().runVouches(i)
+                             : m_run.session().recorder().runVouches(i)
                                  ? QStringLiteral("did not match, matches the records now")
                                  : QStringLiteral("did not match")));
     }
     if (!runs.isEmpty())
         m_console.printLine(QStringLiteral("Totals: ") + runs.join(QStringLiteral("; ")));
-    if (m_job.mode == CliOptions::Mode::Repair) {
-        const QList<Ledger::BlockRange> left = ledger.blocksToRead();
+    if (plan.mode == DumpPlan::Mode::Repair) {
+        const QList<BlockRange> left = ledger.blocksToRead();
         QStringList blocks;
-        for (const Ledger::BlockRange& range : left)
-            blocks.append(blockRange(range.first, range.first + range.count - 1));
+        for (const BlockRange& range : left)
+            blocks.append(blockRange(range));
         m_console.printLine(left.isEmpty()
                                 ? QStringLiteral("Repaired: no bad or missing block left")
                                 : QStringLiteral("Still bad or missing: ") +
                                       blocks.join(QStringLiteral(", ")));
-        const QString unvouched = unvouchedText(ledger);
+        const QString unvouched = unvouchedText();
         if (!unvouched.isEmpty())
             m_console.printLine(unvouched);
     }
 }
 
-QString DumpSession::unvouchedText(const Ledger& ledger) const {
-    if (ledger.outcome != Ledger::Outcome::TotalUnchecked &&
-        ledger.outcome != Ledger::Outcome::TotalMismatch)
+QString DumpSession::unvouchedText() const {
+    if (!m_outcome->ledger)
         return {};
-    return totalsNotVouchingText(m_job.dumpPath(),
-                                 ledger.outcome == Ledger::Outcome::TotalMismatch);
-}
-
-const Ledger* DumpSession::resultLedger() const {
-    if (m_job.mode == CliOptions::Mode::Verify)
-        return &*m_job.ledger;
-    if (!m_session.ledgerPath().isEmpty())
-        return &m_session.ledger();
-    return m_job.ledger ? &*m_job.ledger : nullptr;
+    const Ledger::Outcome outcome = m_outcome->ledger->outcome;
+    if (outcome != Ledger::Outcome::TotalUnchecked && outcome != Ledger::Outcome::TotalMismatch)
+        return {};
+    return totalsNotVouchingText(m_dump.plan.dumpPath(), outcome == Ledger::Outcome::TotalMismatch);
 }
 
 QJsonObject DumpSession::jsonResult() const {
-    const Ledger* ledger = resultLedger();
     QJsonObject ledgerObject;
-    if (ledger)
-        ledgerObject = QJsonDocument::fromJson(ledger->toJson()).object();
+    if (m_outcome->ledger)
+        ledgerObject = QJsonDocument::fromJson(m_outcome->ledger->toJson()).object();
     // A run that ended with its result gives the ledger alone; one that failed says why.
     if (*m_exitStatus == ExitComplete || *m_exitStatus == ExitIncomplete)
         return ledgerObject;
     return errorJson(m_error.isEmpty() ? QStringLiteral("stopped") : m_error, *m_exitStatus,
-                     ledger ? std::optional<QJsonObject>(ledgerObject) : std::nullopt);
+                     m_outcome->ledger ? std::optional<QJsonObject>(ledgerObject) : std::nullopt);
 }
 
 QJsonObject DumpSession::errorJson(const QString& error, int exitStatus,
@@ -573,95 +599,4 @@ bool DumpSession::writeOut(const QByteArray& bytes) {
         return true;
     Console().printLine(standardOutputError(reason));
     return false;
-}
-
-void DumpSession::printSummary(const TransferSummary& summary) {
-    const int kept = summary.resumedRecords + summary.blocksWritten;
-    const bool intoMemory = m_job.mode == CliOptions::Mode::Verify;
-    QString line =
-        intoMemory ? QStringLiteral("Summary: %1 of %2 read again")
-                         .arg(QString::number(m_blocksDone),
-                              counted(summary.count, QStringLiteral("block")))
-                   : QStringLiteral("Summary: %1 of %2 written to %3")
-                         .arg(QString::number(summary.blocksWritten),
-                              counted(summary.count, QStringLiteral("block")), summary.dumpPath);
-    if (summary.resumedRecords > 0)
-        line += QStringLiteral(" after the %1 kept from before (%2 of %3 in the file)")
-                    .arg(counted(summary.resumedRecords, QStringLiteral("record")))
-                    .arg(kept)
-                    .arg(m_job.requestedCount);
-    line += QStringLiteral(", ");
-    line += summary.badSumBlocks.isEmpty()
-                ? QStringLiteral("no bad sums")
-                : QStringLiteral("%1 with a bad sum (%2 %3)")
-                      .arg(summary.badSumBlocks.size())
-                      .arg(summary.badSumBlocks.size() == 1 ? QStringLiteral("block")
-                                                            : QStringLiteral("blocks"))
-                      .arg(blockList(summary.badSumBlocks));
-    if (summary.totalReceived) {
-        line +=
-            QStringLiteral("; total loader %1, computed %2 (%3)")
-                .arg(hexByte(summary.loaderTotal), hexByte(summary.computedTotal),
-                     summary.totalMatched() ? QStringLiteral("match") : QStringLiteral("MISMATCH"));
-        if (summary.resumedRecords > 0)
-            line += QStringLiteral(" over the blocks of this run only");
-    } else {
-        line += QStringLiteral("; no total received");
-    }
-    const double secs = m_transferMs / 1000.0;
-    line += QStringLiteral("; %1 s").arg(secs, 0, 'f', secs < 10.0 ? 2 : 1);
-    if (m_transferMs > 0)
-        line += QStringLiteral(", %1 KB/s").arg(m_blocksDone / secs, 0, 'f', 1);
-    m_console.printLine(line);
-
-    const QString outcome = outcomeText(summary);
-    if (!outcome.isEmpty())
-        m_console.printLine(outcome);
-}
-
-QString DumpSession::outcomeText(const TransferSummary& summary) const {
-    const QString stopped = *m_exitStatus == ExitInterrupted ? QStringLiteral("Interrupted: ")
-                                                             : QStringLiteral("Stopped: ");
-    switch (*m_exitStatus) {
-    case ExitComplete:
-        return {};
-    case ExitIncomplete: {
-        if (m_job.mode != CliOptions::Mode::Dump)
-            return {}; // a verification or a repair says what it found on its own
-        QStringList what;
-        if (!summary.totalMatched())
-            what.append(QStringLiteral("the loader's total did not match"));
-        if (!summary.badSumBlocks.isEmpty())
-            what.append(QStringLiteral("%1 %2 failed %3 sum")
-                            .arg(summary.badSumBlocks.size() == 1 ? QStringLiteral("block")
-                                                                  : QStringLiteral("blocks"))
-                            .arg(blockList(summary.badSumBlocks))
-                            .arg(summary.badSumBlocks.size() == 1 ? QStringLiteral("its")
-                                                                  : QStringLiteral("their")));
-        if (what.isEmpty())
-            return unvouchedText(m_session.ledger());
-        return QStringLiteral("Dump not verified: %1.").arg(what.join(QStringLiteral(" and ")));
-    }
-    default:
-        break;
-    }
-    switch (m_job.mode) {
-    case CliOptions::Mode::Verify:
-        return stopped +
-               QStringLiteral("nothing was verified; %1 is as it was").arg(summary.dumpPath);
-    case CliOptions::Mode::Repair: {
-        const Ledger* ledger = resultLedger();
-        int left = 0;
-        for (const Ledger::BlockRange& range : ledger->blocksToRead())
-            left += range.count;
-        return stopped + QStringLiteral("%1 still has %2 to read again; --repair reads them")
-                             .arg(summary.dumpPath, counted(left, QStringLiteral("block")));
-    }
-    case CliOptions::Mode::Dump:
-        break;
-    }
-    const int kept = summary.resumedRecords + summary.blocksWritten;
-    return stopped + QStringLiteral("%1 keeps %2 of %3; --resume asks for the rest")
-                         .arg(summary.dumpPath, QString::number(kept),
-                              counted(m_job.requestedCount, QStringLiteral("record")));
 }

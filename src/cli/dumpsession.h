@@ -1,14 +1,13 @@
 #pragma once
 
+#include "clidump.h"
 #include "clioptions.h"
-#include "dumpjob.h"
+#include "dumpoutcome.h"
+#include "dumprun.h"
 #include "firstcontactwatch.h"
 #include "logprinter.h"
 #include "operatorside.h"
-#include "portsession.h"
 #include "progressdisplay.h"
-#include "qtcommcontrol.h"
-#include "transfersummary.h"
 #include "wiretrace.h"
 
 #include <QElapsedTimer>
@@ -18,20 +17,22 @@
 
 #include <optional>
 
+class CommControl;
 class Console;
 
-// The operator's side of the dialogue on a terminal: arms the port as picking a COM entry in the
-// window does, prints the log and the messages, shows the progress, and ends the run with an
-// exit status once the dialogue has ended, the loader fell silent or a signal came.
+// The operator's side of a dump on a terminal: arms the port as picking a COM entry in the
+// window does, prints what happens in English (the dialogue's own log with --verbose), shows the
+// progress, stops the run when a limit expires or a signal comes, and ends with an exit status
+// derived from how the dump ended. The dump itself is the dump layer's.
 class DumpSession : public QObject, public OperatorSide {
     Q_OBJECT
 public:
-    DumpSession(const CliOptions& options, const DumpJob& job, Console& console,
+    DumpSession(const CliOptions& options, const CliDump& dump, CommControl& port, Console& console,
                 QObject* parent = nullptr);
     ~DumpSession() override;
 
     // Opens the port and arms the dialogue. False, with the reason printed, when the port could
-    // not be opened.
+    // not be opened or the trace cannot be written.
     bool start();
     // The ledger as JSON on standard output (--json); false, said on standard error, when
     // standard output cannot be written.
@@ -48,10 +49,10 @@ public:
     // OperatorSide
     void appendLog(const QString& piece) override;
     void appendLogLine(const QString& text) override;
-    QString startBlockText() const override { return pass().firstBlockText; }
-    QString blockCountText() const override { return pass().blockCountText; }
-    QString folderText() const override { return m_job.folderText; }
-    QString fileNameText() const override { return m_job.fileName; }
+    QString startBlockText() const override { return m_run.pass().firstBlockText; }
+    QString blockCountText() const override { return m_run.pass().blockCountText; }
+    QString folderText() const override { return m_dump.plan.request.folderText; }
+    QString fileNameText() const override { return m_dump.plan.request.fileName; }
     void setProgress(const QString& caption) override;
     void showMessage(const QString& text, MessageIcon icon) override;
     void selectNoPort() override;
@@ -61,66 +62,55 @@ Q_SIGNALS:
     void finished(int exitStatus);
 
 private:
-    enum class StopReason { None, Timeout, Interrupted };
-
-    const DumpJob::Pass& pass() const { return m_job.passes.at(m_pass); }
-    // Arms the port for the current pass. False, with the reason printed, when it cannot open.
-    bool armPass();
-    void nextPass();
-    void compareWithFile();
-    void printModeResult();
-    // Why a file whose records are all there is still not complete; empty when it is.
-    QString unvouchedText(const Ledger& ledger) const;
-    // The ledger the run leaves: the one it kept, or the one it began from.
-    const Ledger* resultLedger() const;
-    QJsonObject jsonResult() const;
-    static bool writeOut(const QByteArray& bytes);
-    // A step of the run in English (a milestone only without --verbose); nothing with --quiet.
-    void milestone(const QString& text);
     void announce(const QString& text);
-    void onBytesArrived();
-    void onResponseFileSent(int number);
+    // A step of the dialogue in English, unless the dialogue's own log is shown (--verbose).
+    void milestone(const QString& text);
     void reportError(const QString& text);
-    void onTransferStarted();
-    void onBlockRequested(int index, int count);
-    void onBlockReceived(int index, int count, bool sumOk);
-    // The block's sum and the loader's, from the dialogue's state as the block left it.
-    void reportBadSum(int index);
-    void onDialogueEnded(const TransferSummary& summary);
     void printProblem(const QString& text);
     // A failure of the dialogue in the command line's words; the window's when there are none.
     static QString failureText(const TransferSummary& summary, const QString& windowText);
+
+    void onPassArmed(int index);
+    void onNextPass(int index);
+    void onBytesArrived();
+    void onResponseFileSent(int number);
+    void onTransferStarted();
+    void onBlockRequested(int index, int count);
+    void onBlockReceived(const ReceivedBlock& block);
+    void onFinished(const DumpOutcome& outcome);
     void adviseNothingYet();
     void adviseNotLoaderText();
     void stopProgress();
     void restartWatchdog();
     void onWatchdog();
-    int statusFor(const TransferSummary& summary) const;
-    void endWith(int exitStatus);
+
+    int exitStatus() const;
     void conclude();
-    void printSummary(const TransferSummary& summary);
-    QString outcomeText(const TransferSummary& summary) const;
+    void printSummary();
+    QString outcomeText() const;
+    void printModeResult();
+    // Why a file whose records are all there is still not complete; empty when it is.
+    QString unvouchedText() const;
+    QJsonObject jsonResult() const;
+    static bool writeOut(const QByteArray& bytes);
 
     CliOptions m_options;
-    DumpJob m_job;
+    CliDump m_dump;
+    CommControl& m_port;
     Console& m_console;
     LogPrinter m_log;
     ProgressDisplay m_progress;
     WireTrace m_trace;
-    QtCommControl m_port;
-    PortSession m_session;
-    int m_pass = 0;
-    QString m_portName;           // as the messages name it: the device, or "COM1 (/dev/ttyS0)"
-    QList<int> m_differingBlocks; // what a verification found
+    DumpRun m_run;
+    QString m_portName; // as the messages name it: the device, or "COM1 (/dev/ttyS0)"
     FirstContactWatch m_firstContact;
     QTimer m_watchdog;
     QElapsedTimer m_transferClock;
     qint64 m_transferMs = 0;
     bool m_transferStarted = false;
-    int m_blocksDone = 0;
-    StopReason m_stopReason = StopReason::None;
     bool m_heardLoader = false;
+    int m_blocksDone = 0;
     QString m_error;
-    std::optional<TransferSummary> m_summary;
+    std::optional<DumpOutcome> m_outcome;
     std::optional<int> m_exitStatus;
 };

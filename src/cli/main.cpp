@@ -1,9 +1,11 @@
+#include "clidump.h"
 #include "clioptions.h"
 #include "console.h"
-#include "dumpjob.h"
 #include "dumpsession.h"
 #include "exitstatus.h"
+#include "plantext.h"
 #include "portlisting.h"
+#include "qtcommcontrol.h"
 #include "signalwatcher.h"
 #include "standardoutput.h"
 #include "systemportenumerator.h"
@@ -54,22 +56,23 @@ int main(int argc, char* argv[]) {
         break;
     }
 
-    const DumpJob job = DumpJob::prepare(options);
-    if (!job.ok()) {
-        console.printLine(QStringLiteral("error: ") + job.problem);
+    const CliDump dump = CliDump::prepare(options);
+    if (!dump.ok()) {
+        console.printLine(QStringLiteral("error: ") + dump.problem);
         if (options.json)
-            DumpSession::printJson(DumpSession::errorJson(job.problem, ExitPortOrFile));
+            DumpSession::printJson(DumpSession::errorJson(dump.problem, ExitPortOrFile));
         return ExitPortOrFile;
     }
-    if (job.settledStatus) {
-        console.printLine(job.settledText);
-        if (options.json && job.ledger && !DumpSession::printJson(*job.ledger))
+    if (dump.plan.settled) {
+        console.printLine(cliSettledText(dump.plan));
+        if (options.json && !DumpSession::printJson(*dump.plan.ledger))
             return ExitPortOrFile;
-        return *job.settledStatus;
+        return cliSettledStatus(dump.plan);
     }
 
     SignalWatcher signalWatcher;
-    DumpSession session(options, job, console);
+    QtCommControl port;
+    DumpSession session(options, dump, port, console);
     QObject::connect(&signalWatcher, &SignalWatcher::signalled, &session, &DumpSession::interrupt);
     QObject::connect(&session, &DumpSession::finished, &app,
                      [](int exitStatus) { QCoreApplication::exit(exitStatus); });

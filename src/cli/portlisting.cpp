@@ -1,6 +1,7 @@
 #include "portlisting.h"
 
 #include "deviceaccess.h"
+#include "ledger.h"
 #include "portdetails.h"
 #include "portenumerator.h"
 #include "portnaming.h"

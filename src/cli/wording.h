@@ -1,5 +1,7 @@
 #pragma once
 
+#include "blockrange.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -12,9 +14,9 @@ inline QString counted(qint64 count, const QString& noun) {
 }
 
 // "block 7" or "blocks 7 to 9".
-inline QString blockRange(qint64 first, qint64 last) {
-    return first == last ? QStringLiteral("block %1").arg(first)
-                         : QStringLiteral("blocks %1 to %2").arg(first).arg(last);
+inline QString blockRange(const BlockRange& range) {
+    return range.count == 1 ? QStringLiteral("block %1").arg(range.first)
+                            : QStringLiteral("blocks %1 to %2").arg(range.first).arg(range.last());
 }
 
 // "2004 to 2047, 2050": ascending block numbers, each run of consecutive ones as a range.
@@ -29,14 +31,4 @@ inline QString blockRuns(const QList<int>& blocks) {
         i = last + 1;
     }
     return runs.join(QStringLiteral(", "));
-}
-
-// Why a file that holds every record with a good sum is still not complete: a total of a run
-// over it did not match the records, or some were read by a run whose total never came.
-inline QString totalsNotVouchingText(const QString& dumpPath, bool mismatch) {
-    return mismatch ? QStringLiteral("%1: records complete, but the loader's total did not match "
-                                     "them: use --verify")
-                          .arg(dumpPath)
-                    : QStringLiteral("%1: records complete, total never checked: use --verify")
-                          .arg(dumpPath);
 }

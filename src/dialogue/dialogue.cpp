@@ -1,12 +1,10 @@
 #include "dialogue.h"
 
-#include "blockrange.h"
+#include "blockboxes.h"
 #include "commcontrol.h"
 #include "dialoguelog.h"
-#include "dumppath.h"
 #include "numeric.h"
 #include "programfolders.h"
-#include "safefile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -200,38 +198,30 @@ void Dialogue::Recibe_Bloques() {
     const QString path = dumpPath();
     m_summary = TransferSummary{};
     m_summary.dumpPath = path;
-    m_summary.resumedRecords = m_target.kind == Target::Kind::Resume ? m_target.recordOffset : 0;
 
     // The first block and the count are made whole numbers once; the requests, the progress
     // caption and the record numbers all use these same values. The front ends refuse other
     // ranges when they arm; this is the last line of defence, before anything is touched.
-    const BlockRange range = BlockRange::read(m_op.startBlockText(), m_op.blockCountText());
-    if (!range.ok()) {
+    const BlockBoxes boxes = BlockBoxes::read(m_op.startBlockText(), m_op.blockCountText());
+    if (!boxes.ok()) {
         m_summary.failure = TransferSummary::Failure::InvalidRange;
         m_summary.detail = QStringLiteral("first block \"%1\", count \"%2\"")
                                .arg(m_op.startBlockText(), m_op.blockCountText());
         failAndDisarm(TransferSummary::Outcome::RangeError,
-                      QStringLiteral("El rango de bloques no es válido.\r\n\r\n") +
-                          range.spanishReason());
+                      QStringLiteral("El rango de bloques no es válido.\r\n\r\nBloque inicial "
+                                     "\"%1\", número de bloques \"%2\".")
+                          .arg(m_op.startBlockText(), m_op.blockCountText()));
         return;
     }
-    const DumpPath target = m_target.kind == Target::Kind::Compare
-                                ? DumpPath{}
-                                : DumpPath::check(path, m_target.kind != Target::Kind::NewFile);
-    if (!target.ok()) {
-        noteFileFailure(TransferSummary::Failure::DumpNotCreated, target.englishReason());
-        failAndDisarm(TransferSummary::Outcome::FileError,
-                      QStringLiteral("No se puede crear el archivo ") + path +
-                          QStringLiteral("\r\n\r\n") + target.spanishReason());
+    if (const std::optional<BlockSink::Failure> failure = m_sink->check(path)) {
+        failSink(*failure);
         return;
     }
-    m_firstBlock = range.first;
-    m_blockCount = range.count;
-    m_lastBlock = range.last;
-    m_currentBlock = m_firstBlock;
-    m_summary.firstBlock = m_firstBlock;
-    m_summary.count = m_blockCount;
-    qCDebug(lcDialogue) << "blocks" << m_firstBlock << "to" << m_lastBlock;
+    m_range = boxes.range;
+    m_currentBlock = m_range.first;
+    m_summary.firstBlock = m_range.first;
+    m_summary.count = m_range.count;
+    qCDebug(lcDialogue) << "blocks" << m_range.first << "to" << m_range.last();
 
     m_transfer = Transfer::Blocks;
     // The old dump is replaced only once the loader has been asked for a block: a port that
@@ -242,85 +232,32 @@ void Dialogue::Recibe_Bloques() {
 }
 
 bool Dialogue::openDump() {
-    if (m_target.kind == Target::Kind::Compare) {
-        // A file that cannot be read holds none of the blocks: every one of them differs.
-        QString problem;
-        if (!openRegularFile(Num_Fichero, m_summary.dumpPath, &problem))
-            qCDebug(lcDialogue) << "nothing to compare with:" << problem;
-        return true;
-    }
-    const QString& path = m_summary.dumpPath;
-    const bool keep = m_target.kind != Target::Kind::NewFile;
-    if (!keep)
-        QFile::remove(path); // a regular file or a link, as the check let through
-    // What stands there now must still be something to write into, never through a link.
-    const DumpPath target = DumpPath::check(path, keep);
-    Num_Fichero.setFileName(path);
-    const QIODevice::OpenMode mode = QIODevice::ReadWrite | QIODevice::Unbuffered |
-                                     (keep ? QIODevice::NotOpen : QIODevice::Truncate);
-    if (!target.ok() || !Num_Fichero.open(mode)) {
-        noteFileFailure(TransferSummary::Failure::DumpNotCreated,
-                        target.ok() ? fileProblem(Num_Fichero) : target.englishReason());
-        failAndDisarm(TransferSummary::Outcome::FileError,
-                      QStringLiteral("No se puede crear el archivo ") + path +
-                          QStringLiteral("\r\n\r\n") +
-                          (target.ok() ? fileProblem(Num_Fichero) : target.spanishReason()));
+    if (const std::optional<BlockSink::Failure> failure =
+            m_sink->open(m_summary.dumpPath, m_range)) {
+        failSink(*failure);
         return false;
     }
-    // A resumed file keeps only the records it continues from: whatever a cut-off run left
-    // after them is read again.
-    if (m_target.kind == Target::Kind::Resume &&
-        !Num_Fichero.resize(qint64(m_target.recordOffset) * BlockSize)) {
-        noteFileFailure(TransferSummary::Failure::DumpNotWritten, fileProblem(Num_Fichero));
-        failAndDisarm(TransferSummary::Outcome::FileError,
-                      QStringLiteral("No se puede escribir el archivo ") + path +
-                          QStringLiteral("\r\n\r\n") + fileProblem(Num_Fichero));
-        return false;
-    }
-    Q_EMIT dumpOpened(path, m_firstBlock, m_blockCount);
+    Q_EMIT dumpOpened(m_summary.dumpPath, m_range);
     return true;
 }
 
-bool Dialogue::storeBlock(qint32 index, const QByteArray& data, bool sumOk) {
-    const qint64 offset = (qint64(m_target.recordOffset) + index - 1) * BlockSize;
-    switch (m_target.kind) {
-    case Target::Kind::Compare: {
-        // A block that came with a bad sum confirms nothing: it counts as differing.
-        const bool same = sumOk && Num_Fichero.isOpen() && Num_Fichero.seek(offset) &&
-                          Num_Fichero.read(BlockSize) == data;
-        if (!same)
-            m_summary.differingBlocks.append(m_currentBlock);
-        return true;
-    }
-    case Target::Kind::Repair:
-        // A block read again with a bad sum leaves its record as it was.
-        if (!sumOk)
-            return true;
-        break;
-    case Target::Kind::NewFile:
-    case Target::Kind::Resume:
-        break;
-    }
-    if (!Num_Fichero.seek(offset) || Num_Fichero.write(data) != BlockSize) {
-        const QString problem = fileProblem(Num_Fichero);
-        Num_Fichero.close();
-        noteFileFailure(TransferSummary::Failure::DumpNotWritten, problem);
-        failAndDisarm(TransferSummary::Outcome::FileError,
-                      QStringLiteral("No se puede escribir el archivo ") + m_summary.dumpPath +
-                          QStringLiteral("\r\n\r\n") + problem);
-        return false;
-    }
-    ++m_summary.blocksWritten;
-    Q_EMIT recordWritten(m_target.recordOffset + index - 1, data, sumOk);
-    return true;
+void Dialogue::failSink(const BlockSink::Failure& failure) {
+    m_summary.failure = failure.created ? TransferSummary::Failure::DumpNotWritten
+                                        : TransferSummary::Failure::DumpNotCreated;
+    m_summary.failedPath = m_summary.dumpPath;
+    m_summary.detail = failure.reason;
+    failAndDisarm(TransferSummary::Outcome::FileError,
+                  (failure.created ? QStringLiteral("No se puede escribir el archivo ")
+                                   : QStringLiteral("No se puede crear el archivo ")) +
+                      m_summary.dumpPath + QStringLiteral("\r\n\r\n") + failure.reason);
 }
 
 bool Dialogue::requestBlock() {
-    const qint32 index = m_currentBlock - m_firstBlock + 1;
+    const qint32 index = m_currentBlock - m_range.first + 1;
     if (!send("REQUEST_1024DOWN:" + QByteArray::number(m_currentBlock) + CR))
         return false;
-    m_op.setProgress(fourDigitForm(index) + QLatin1Char('/') + fourDigitForm(m_blockCount));
-    Q_EMIT blockRequested(index, m_blockCount);
+    m_op.setProgress(fourDigitForm(index) + QLatin1Char('/') + fourDigitForm(m_range.count));
+    Q_EMIT blockRequested(index, m_range.count);
     return true;
 }
 
@@ -350,24 +287,34 @@ void Dialogue::takeFrame() {
     }
     Suma_Bloque = static_cast<quint8>(frame[BlockSize]);
 
-    const qint32 index = m_currentBlock - m_firstBlock + 1;
-    const bool sumOk = blockSum % 256 == Suma_Bloque;
-    qCDebug(lcDialogue) << "block" << m_currentBlock << (sumOk ? "sum ok" : "bad sum");
-    if (!sumOk) {
+    ReceivedBlock block;
+    block.index = m_currentBlock - m_range.first + 1;
+    block.count = m_range.count;
+    block.block = m_currentBlock;
+    block.sum = static_cast<quint8>(blockSum % 256);
+    block.sumByte = Suma_Bloque;
+    qCDebug(lcDialogue) << "block" << m_currentBlock << (block.sumOk() ? "sum ok" : "bad sum");
+    if (!block.sumOk()) {
         m_summary.badSumBlocks.append(m_currentBlock);
         m_op.showMessage(QStringLiteral("CRC No Ok!!!"), MessageIcon::Exclamation);
     }
 
-    // Written even when the port closed or went away while the message was open: a received
+    // Stored even when the port closed or went away while the message was open: a received
     // block is never dropped.
-    const QByteArray data(reinterpret_cast<const char*>(Bloque.data()), BlockSize);
-    if (!storeBlock(index, data, sumOk))
+    block.data = QByteArray(reinterpret_cast<const char*>(Bloque.data()), BlockSize);
+    const BlockSink::Stored stored = m_sink->store(block.index - 1, block.data, block.sumOk());
+    if (stored.failure) {
+        failSink(*stored.failure);
         return;
-    Q_EMIT blockReceived(index, m_blockCount, sumOk, data);
+    }
+    block.record = stored.record;
+    if (block.record)
+        ++m_summary.blocksWritten;
+    Q_EMIT blockReceived(block);
 
     if (!m_port.PortOpen() || !send("1024DOWN_SUCCESS:" + QByteArray::number(m_currentBlock) + CR))
         return;
-    if (m_currentBlock == m_lastBlock) {
+    if (m_currentBlock == m_range.last()) {
         beginEnd();
         return;
     }
@@ -380,7 +327,7 @@ void Dialogue::beginEnd() {
     m_port.setInputLen(1);
     send("REQUEST_TOTALCRC" + CR);
     m_shared.Suma_Total %= 256;
-    Num_Fichero.close();
+    m_sink->close();
     m_transfer = Transfer::Total;
 }
 
@@ -418,8 +365,8 @@ void Dialogue::finishTotal() {
 }
 
 void Dialogue::stopTransfer() {
-    if (Num_Fichero.isOpen())
-        Num_Fichero.close();
+    if (m_transfer != Transfer::Idle)
+        m_sink->close();
     m_transfer = Transfer::Idle;
     m_portGone = false;
     m_lossPending = false;
@@ -491,12 +438,6 @@ void Dialogue::reportDeviceLost(const QString& description) {
     failAndDisarm(TransferSummary::Outcome::DeviceLost,
                   QStringLiteral("Se ha perdido la conexión con ") + m_portName +
                       QStringLiteral(".\r\n\r\n") + description);
-}
-
-void Dialogue::noteFileFailure(TransferSummary::Failure failure, const QString& detail) {
-    m_summary.failure = failure;
-    m_summary.failedPath = m_summary.dumpPath;
-    m_summary.detail = detail;
 }
 
 bool Dialogue::send(const QByteArray& text) {

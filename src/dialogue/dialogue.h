@@ -1,7 +1,9 @@
 #pragma once
 
+#include "blocksink.h"
 #include "blocksize.h"
 #include "operatorside.h"
+#include "receivedblock.h"
 #include "transfersummary.h"
 
 #include <QByteArray>
@@ -25,7 +27,6 @@ class QTimer;
 class Dialogue : public QObject {
     Q_OBJECT
 public:
-    static constexpr int BlockSize = ::BlockSize;
     static constexpr int FrameSize = 1032;
     static constexpr char BreakIn = 31;
 
@@ -62,25 +63,12 @@ public:
     // How the current or last transfer stands; complete once the dialogue has ended.
     const TransferSummary& summary() const { return m_summary; }
     bool transferRunning() const { return m_transfer != Transfer::Idle; }
-    // Whether the response file or the dump file is open.
-    bool fileOpen() const { return Fichero_Respuesta.isOpen() || Num_Fichero.isOpen(); }
 
     // Folder of Respuesta<n>.TXT; defaults to <program folder>/Respuestas.
     void setResponsesFolder(const QString& folder) { m_responsesFolder = folder; }
 
-    // Where the blocks of the next transfers go.
-    struct Target {
-        enum class Kind {
-            NewFile, // a new dump replaces the file
-            Resume,  // the file keeps its first recordOffset records; the blocks follow them
-            Repair,  // each block with a good sum goes into its record; the rest stays
-            Compare, // nothing is written: each block is compared with its record
-        };
-        Kind kind = Kind::NewFile;
-        int recordOffset = 0; // the record of the file that the transfer's first block goes to
-    };
-    void setTarget(const Target& target) { m_target = target; }
-    const Target& target() const { return m_target; }
+    // Where the blocks of the next transfers go; it must outlive them.
+    void setSink(BlockSink& sink) { m_sink = &sink; }
 
     // What the loader sent since the port was armed, up to the transfer (at most BannerLimit
     // bytes: a runaway line is cut).
@@ -94,14 +82,10 @@ Q_SIGNALS:
     void transferStarted();
     // Block `index` of `count` has been asked for.
     void blockRequested(int index, int count);
-    // The dump file is open for the transfer (for a new dump, emptied); not raised for a
-    // comparison.
-    void dumpOpened(const QString& path, int firstBlock, int count);
-    // Block `index` of `count` has arrived with its data, and is in its record unless the target
-    // kept it out (a comparison, or a repair that got a bad sum again).
-    void blockReceived(int index, int count, bool sumOk, const QByteArray& data);
-    // Record `record` of the dump file (0 for its first) now holds `data`.
-    void recordWritten(int record, const QByteArray& data, bool sumOk);
+    // The dump file is open for the transfer of `range` (for a new dump, emptied).
+    void dumpOpened(const QString& path, const BlockRange& range);
+    // A block has arrived, and gone where the sink puts it.
+    void blockReceived(const ReceivedBlock& block);
     // The dialogue ended by itself: the total exchange finished, or a transfer was cut short,
     // or the device went away, or a file failed. Raised last, after the disarm.
     void ended(const TransferSummary& summary);
@@ -127,17 +111,14 @@ private:
     void advance();
     void takeFrame();
     bool requestBlock();
-    // Puts the block where the target wants it. False (after telling the operator and
-    // disarming) when the dump file refused it.
-    bool storeBlock(qint32 index, const QByteArray& data, bool sumOk);
     bool openDump();
+    // Tells the operator why the sink could not take the blocks and disarms.
+    void failSink(const BlockSink::Failure& failure);
     void beginEnd();
     void finishTotal();
     void stopTransfer();
     void endCutShort();
     void failAndDisarm(TransferSummary::Outcome outcome, const QString& message);
-    // What failed with the dump file, for the summary.
-    void noteFileFailure(TransferSummary::Failure failure, const QString& detail);
     void finish();
     void onPortClosed();
     void onDeviceLost(const QString& description);
@@ -154,10 +135,9 @@ private:
     QTimer& Timer1;
     State m_shared;
     QFile Fichero_Respuesta;
-    QFile Num_Fichero;
+    BlockSink* m_sink = nullptr;
     QString m_responsesFolder;
     QString m_portName;
-    Target m_target;
     QByteArray m_banner;
 
     Transfer m_transfer = Transfer::Idle;
@@ -166,9 +146,7 @@ private:
     bool m_portGone = false;    // closed during a step
     bool m_lossPending = false; // device lost during a step
     QString m_lossDescription;
-    qint32 m_firstBlock = 0;
-    qint32 m_lastBlock = 0;
-    qint32 m_blockCount = 0;
+    BlockRange m_range;
     qint32 m_currentBlock = 0;
     TransferSummary m_summary;
 };

@@ -18,8 +18,3 @@ struct PortDetails {
     // The device at this path (links followed), as the system lists it.
     static PortDetails of(const QString& devicePath);
 };
-
-// A USB vendor or product id as four lowercase hex digits (0403), as lsusb shows it.
-inline QString usbIdText(quint16 id) {
-    return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
-}

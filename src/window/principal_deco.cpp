@@ -1,10 +1,11 @@
 #include "principal_deco.h"
 
-#include "blockrange.h"
+#include "blockboxes.h"
 #include "commcontrol.h"
 #include "deviceaccess.h"
-#include "dumppath.h"
+#include "dumpplan.h"
 #include "dumppresets.h"
+#include "entrytext.h"
 #include "ledger.h"
 #include "numeric.h"
 #include "portfailuretext.h"
@@ -103,8 +104,9 @@ QMessageBox::Icon boxIcon(MessageIcon icon) {
 Principal_Deco::Principal_Deco(CommControl& port, const PortEnumerator* ports, QWidget* parent)
     : QWidget(parent), Serie1(port),
       m_systemPorts(ports ? nullptr : std::make_unique<SystemPortEnumerator>()),
-      m_ports(ports ? ports : m_systemPorts.get()), m_session(port, *this, this) {
+      m_ports(ports ? ports : m_systemPorts.get()), m_run(port, *this, this) {
     Serie1.setFailureWording(&windowPortFailureText);
+    m_run.session().setPathWording(&windowDumpPathText);
     createControls();
     Form_Load();
 }
@@ -187,12 +189,14 @@ void Principal_Deco::createControls() {
     connect(m_logFlush, &QTimer::timeout, this, &Principal_Deco::flushLogToWidget);
     // The ledger beside each dump is written silently; only a failure to write it is told,
     // after the dump's own end message.
-    connect(&m_session, &PortSession::dialogueEnded, this, [this](const TransferSummary& summary) {
-        if (!summary.ledgerError.isEmpty())
-            showMessage(QStringLiteral("No se puede escribir el registro de la descarga.\r\n\r\n") +
+    connect(&m_run.session(), &PortSession::dialogueEnded, this,
+            [this](const TransferSummary& summary) {
+                if (!summary.ledgerError.isEmpty())
+                    showMessage(
+                        QStringLiteral("No se puede escribir el registro de la descarga.\r\n\r\n") +
                             summary.ledgerError,
                         MessageIcon::Exclamation);
-    });
+            });
     connect(Cmd_Salir, &QPushButton::clicked, this, &Principal_Deco::Cmd_Salir_Click);
     connect(Com_Puerto, &QComboBox::currentIndexChanged, this, &Principal_Deco::Com_Puerto_Click);
     connect(Com_Puerto, &PortList::aboutToShowPopup, this, &Principal_Deco::refreshPortList);
@@ -286,11 +290,11 @@ void Principal_Deco::Cmd_Salir_Click() {
 }
 
 void Principal_Deco::Com_Puerto_Click() {
-    m_session.closePort();
+    m_run.session().closePort();
 
     const int port = Com_Puerto->currentIndex();
     if (port == NoPort) {
-        m_session.disarm();
+        m_run.session().disarm();
     } else if (!armSelectedPort(port)) {
         return;
     }
@@ -321,25 +325,24 @@ bool Principal_Deco::armSelectedPort(int port) {
                           .arg(Txt_Filename->text(), QString(QDir::separator())));
 
     // A range the transfer could not read goes no further: nothing of it reaches the loader.
-    const BlockRange range = BlockRange::read(Txt_Start_Block->text(), Txt_Blocks->text());
-    if (range.problem == BlockRange::Problem::FirstBlock)
-        return refuse(QStringLiteral("Debe indicar un bloque inicial válido.\r\n\r\n") +
-                      range.spanishReason());
-    if (!range.ok())
-        return refuse(countMessage + QStringLiteral("\r\n\r\n") + range.spanishReason());
+    const BlockBoxes boxes = BlockBoxes::read(Txt_Start_Block->text(), Txt_Blocks->text());
+    if (!boxes.ok())
+        return refuse((boxes.problem == BlockBoxes::Problem::FirstBlock
+                           ? QStringLiteral("Debe indicar un bloque inicial válido.")
+                           : countMessage) +
+                      QStringLiteral("\r\n\r\n") +
+                      windowBoxesText(boxes.problem, Txt_Start_Block->text(), Txt_Blocks->text()));
 
     // What stands at the dump's path must be a file the dump may replace, and at its ledger's
     // path nothing the ledger could not replace.
-    const QString dumpPath = Txt_Path->text() + Txt_Filename->text();
-    const DumpPath target = DumpPath::check(dumpPath);
-    if (!target.ok())
-        return refuse(QStringLiteral("No se puede crear el archivo ") + dumpPath +
-                      QStringLiteral("\r\n\r\n") + target.spanishReason());
-    const QString ledgerPath = Ledger::pathFor(dumpPath);
-    const DumpPath ledgerTarget = DumpPath::checkLedger(ledgerPath);
-    if (!ledgerTarget.ok())
-        return refuse(QStringLiteral("No se puede escribir el registro de la descarga ") +
-                      ledgerPath + QStringLiteral("\r\n\r\n") + ledgerTarget.spanishReason());
+    DumpPlan::Request request;
+    request.folderText = Txt_Path->text();
+    request.fileName = Txt_Filename->text();
+    request.firstBlockText = Txt_Start_Block->text();
+    request.blockCountText = Txt_Blocks->text();
+    const DumpPlan plan = DumpPlan::prepare(request);
+    if (!plan.ok())
+        return refuse(refusalText(plan));
 
     // COMn by its number; a device the system reported by its own location and name.
     QString portName = QStringLiteral("COM") + QString::number(port);
@@ -350,7 +353,7 @@ bool Principal_Deco::armSelectedPort(int port) {
         Serie1.setDevicePath(Com_Puerto->itemData(port).toString());
         portName = Com_Puerto->itemData(port, DeviceNameRole).toString();
     }
-    const std::optional<QString> openFailure = m_session.arm(portName);
+    const std::optional<QString> openFailure = m_run.start(plan, portName);
     if (openFailure) {
         showMessage(QStringLiteral("No se puede abrir el ") + portName +
                         QStringLiteral("\r\n\r\n") + *openFailure,
@@ -360,6 +363,25 @@ bool Principal_Deco::armSelectedPort(int port) {
     }
     Com_Puerto->setEnabled(false);
     return true;
+}
+
+QString Principal_Deco::refusalText(const DumpPlan& plan) {
+    const DumpPlan::Refusal& refusal = *plan.refusal;
+    switch (refusal.kind) {
+    case DumpPlan::Refusal::Kind::DumpPath:
+        return QStringLiteral("No se puede crear el archivo ") + refusal.path +
+               QStringLiteral("\r\n\r\n") + windowDumpPathText(refusal.pathProblem);
+    case DumpPlan::Refusal::Kind::LedgerPath:
+        return QStringLiteral("No se puede escribir el registro de la descarga ") + refusal.path +
+               QStringLiteral("\r\n\r\n") + windowDumpPathText(refusal.pathProblem);
+    case DumpPlan::Refusal::Kind::NoLedger:
+    case DumpPlan::Refusal::Kind::LedgerUnreadable:
+    case DumpPlan::Refusal::Kind::FileDoesNotMatch:
+    case DumpPlan::Refusal::Kind::LedgerForAnotherRange:
+        break;
+    }
+    return QStringLiteral("No se puede usar el archivo ") + plan.dumpPath() +
+           QStringLiteral("\r\n\r\n") + refusal.detail;
 }
 
 bool Principal_Deco::refuse(const QString& message) {
@@ -422,7 +444,7 @@ void Principal_Deco::refreshPortList() {
 }
 
 void Principal_Deco::setResponsesFolder(const QString& folder) {
-    m_session.dialogue().setResponsesFolder(folder);
+    m_run.session().dialogue().setResponsesFolder(folder);
 }
 
 void Principal_Deco::appendLogLine(const QString& text) {

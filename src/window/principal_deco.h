@@ -1,7 +1,7 @@
 #pragma once
 
+#include "dumprun.h"
 #include "operatorside.h"
-#include "portsession.h"
 
 #include <QString>
 #include <QWidget>
@@ -78,6 +78,8 @@ private:
     // selection is then back at "(ninguno)" and the caller's run ends.
     bool armSelectedPort(int port);
     bool refuse(const QString& message);
+    // Why the plan of a dump is refused, for its critical box.
+    static QString refusalText(const DumpPlan& plan);
     void applyLockRule();
     // The entries after COM4 follow the devices present; every entry's tooltip names its device.
     void refreshPortList();
@@ -107,5 +109,5 @@ private:
     QTimer* m_logFlush = nullptr;
     QString m_log;
     QString m_logPending;
-    PortSession m_session;
+    DumpRun m_run;
 };

@@ -1,12 +1,13 @@
 #include "blocksize.h"
+#include "clidump.h"
 #include "clioptions.h"
 #include "console.h"
-#include "dumpjob.h"
 #include "dumpsession.h"
 #include "eventwait.h"
 #include "exitstatus.h"
 #include "loadersimprocess.h"
 #include "processstats.h"
+#include "qtcommcontrol.h"
 #include "testfiles.h"
 
 #include <QDir>
@@ -83,10 +84,11 @@ void TestCliSoak::consecutiveDumps() {
                                QString::number(first), "--count", QString::number(count), "-o",
                                dumpPath, "--responses", responses, "--timeout", "5", "--quiet"});
         QVERIFY2(options.action == CliOptions::Action::Dump, qPrintable(options.error));
-        const DumpJob job = DumpJob::prepare(options);
-        QVERIFY2(job.ok(), qPrintable(job.problem));
+        const CliDump dump = CliDump::prepare(options);
+        QVERIFY2(dump.ok(), qPrintable(dump.problem));
         {
-            DumpSession session(options, job, console);
+            QtCommControl port;
+            DumpSession session(options, dump, port, console);
             int status = -1;
             connect(&session, &DumpSession::finished, &session,
                     [&status](int exitStatus) { status = exitStatus; });

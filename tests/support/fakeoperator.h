@@ -25,7 +25,7 @@ public:
     void follow(PortSession& session) {
         m_session = &session;
         QObject::connect(&session, &PortSession::blockReceived, &session,
-                         [this](int index, int, bool) { blocks.append(index); });
+                         [this](const ReceivedBlock& block) { blocks.append(block.index); });
         QObject::connect(&session, &PortSession::dialogueEnded, &session,
                          [this](const TransferSummary& summary) { ended.append(summary); });
     }

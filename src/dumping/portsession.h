@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dialogue.h"
+#include "dumpfilesink.h"
 #include "ledger.h"
 #include "ledgerrecorder.h"
 #include "transfersummary.h"
@@ -45,29 +46,43 @@ public:
     // names the file's whole range and the ledger that vouches for what it holds.
     struct LedgerPlan {
         Ledger::RunKind kind = Ledger::RunKind::Dump;
-        std::optional<Ledger::BlockRange> fileRange; // none: the transfer's own range
+        std::optional<BlockRange> fileRange; // none: the transfer's own range
         std::optional<Ledger> previous;
-        bool keep = true; // false: no ledger (a transfer into memory)
+        bool keep = true; // false: no ledger run (a comparison)
     };
     void setLedgerPlan(const LedgerPlan& plan) { m_plan = plan; }
+    // Where the blocks of the next transfers go; none: a new dump file.
+    void setSink(BlockSink* sink);
+    // How the default sink, and the sinks of a dump run, tell a refused path.
+    void setPathWording(DumpFileSink::PathWording wording);
+    const DumpFileSink::PathWording& pathWording() const { return m_pathWording; }
+
     // Why the front end is about to close the port, for the ledger of a transfer it cuts short
-    // (a timeout, an interruption); otherwise such a transfer counts as cut short.
+    // (a timeout, an interruption); otherwise such a transfer counts as cut short. Cleared at
+    // each arming.
     void setStopReason(Ledger::Outcome reason) { m_stopReason = reason; }
-    // The ledger as last kept.
+    const std::optional<Ledger::Outcome>& stopReason() const { return m_stopReason; }
+    // The ledger as last kept, and its path; empty until a transfer or a verification wrote one.
     const Ledger& ledger() const { return m_recorder.ledger(); }
     const LedgerRecorder& recorder() const { return m_recorder; }
     QString ledgerPath() const { return m_recorder.ledgerPath(); }
+    // Starts afresh: no ledger kept yet.
+    void forgetLedger() { m_recorder = LedgerRecorder(); }
+    // A verification of the file that `ledger` vouches for found `differing`: the result goes
+    // into the ledger. False, with *problem, when the ledger could not be written.
+    bool recordVerification(const Ledger& ledger, const QString& dumpPath,
+                            const QList<int>& differing, QString* problem);
 
 Q_SIGNALS:
     void transferStarted();
     void blockRequested(int index, int count);
-    void blockReceived(int index, int count, bool sumOk);
+    void blockReceived(const ReceivedBlock& block);
     // Once per arming at most, after the disarm that ended the dialogue.
     void dialogueEnded(const TransferSummary& summary);
 
 private:
-    void onDumpOpened(const QString& path, int firstBlock, int count);
-    void onRecordWritten(int record, const QByteArray& data, bool sumOk);
+    void onDumpOpened(const QString& path, const BlockRange& range);
+    void onBlockReceived(const ReceivedBlock& block);
     void onDialogueEnded(const TransferSummary& summary);
     Ledger::Outcome runOutcome(const TransferSummary& summary) const;
     void noteLedgerFailure(bool written);
@@ -75,6 +90,8 @@ private:
     CommControl& m_port;
     OperatorSide& m_op;
     QTimer m_ticker;
+    DumpFileSink m_newFile;
+    DumpFileSink::PathWording m_pathWording;
     Dialogue m_dialogue;
     bool m_endReported = true;
     LedgerPlan m_plan;

@@ -10,6 +10,7 @@
 PortSession::PortSession(CommControl& port, OperatorSide& operatorSide, QObject* parent)
     : QObject(parent), m_port(port), m_op(operatorSide), m_ticker(this),
       m_dialogue(port, operatorSide, m_ticker, this) {
+    m_dialogue.setSink(m_newFile);
     m_ticker.setObjectName(QStringLiteral("Timer1"));
     m_ticker.setInterval(BreakInIntervalMs);
     // A coarse timer may fire up to 5 % early or late; the loader expects a steady beat.
@@ -17,9 +18,8 @@ PortSession::PortSession(CommControl& port, OperatorSide& operatorSide, QObject*
     connect(&m_ticker, &QTimer::timeout, &m_dialogue, &Dialogue::Timer1_Timer);
     connect(&m_dialogue, &Dialogue::transferStarted, this, &PortSession::transferStarted);
     connect(&m_dialogue, &Dialogue::blockRequested, this, &PortSession::blockRequested);
-    connect(&m_dialogue, &Dialogue::blockReceived, this, &PortSession::blockReceived);
     connect(&m_dialogue, &Dialogue::dumpOpened, this, &PortSession::onDumpOpened);
-    connect(&m_dialogue, &Dialogue::recordWritten, this, &PortSession::onRecordWritten);
+    connect(&m_dialogue, &Dialogue::blockReceived, this, &PortSession::onBlockReceived);
     connect(&m_dialogue, &Dialogue::ended, this, &PortSession::onDialogueEnded);
 }
 
@@ -40,6 +40,7 @@ std::optional<QString> PortSession::arm(const QString& portName) {
     }
     m_endReported = false;
     m_stopReason.reset();
+    m_ledgerError.clear();
     m_op.appendLogLine(QStringLiteral("En espera ") + portName);
     m_ticker.start();
     m_dialogue.portArmed(portName);
@@ -59,16 +60,30 @@ void PortSession::disarm() {
     qCDebug(lcDialogue) << "disarmed";
 }
 
-void PortSession::onDumpOpened(const QString& path, int firstBlock, int count) {
+void PortSession::setSink(BlockSink* sink) {
+    m_dialogue.setSink(sink ? *sink : m_newFile);
+}
+
+void PortSession::setPathWording(DumpFileSink::PathWording wording) {
+    m_pathWording = wording;
+    m_newFile.setPathWording(std::move(wording));
+}
+
+bool PortSession::recordVerification(const Ledger& ledger, const QString& dumpPath,
+                                     const QList<int>& differing, QString* problem) {
+    if (m_recorder.recordVerification(ledger, dumpPath, differing))
+        return true;
+    *problem = m_recorder.error();
+    return false;
+}
+
+void PortSession::onDumpOpened(const QString& path, const BlockRange& range) {
     m_ledgerError.clear();
     if (!m_plan.keep)
         return;
     LedgerRecorder::Setup setup;
     setup.dumpPath = path;
-    const Ledger::BlockRange file =
-        m_plan.fileRange.value_or(Ledger::BlockRange{firstBlock, count});
-    setup.firstBlock = file.first;
-    setup.blockCount = file.count;
+    setup.range = m_plan.fileRange.value_or(range);
     setup.device.path = m_port.deviceName();
     const PortDetails details = PortDetails::of(setup.device.path);
     if (details.isUsb()) {
@@ -80,12 +95,13 @@ void PortSession::onDumpOpened(const QString& path, int firstBlock, int count) {
     setup.loaderBanner = m_dialogue.loaderBanner();
     setup.previous = m_plan.previous;
     m_recorder.begin(setup);
-    noteLedgerFailure(m_recorder.beginRun(m_plan.kind, firstBlock, count));
+    noteLedgerFailure(m_recorder.beginRun(m_plan.kind, range));
 }
 
-void PortSession::onRecordWritten(int record, const QByteArray& data, bool sumOk) {
-    if (m_recorder.running())
-        noteLedgerFailure(m_recorder.blockWritten(record, data, sumOk));
+void PortSession::onBlockReceived(const ReceivedBlock& block) {
+    if (block.record && m_recorder.running())
+        noteLedgerFailure(m_recorder.blockWritten(*block.record, block.data, block.sumOk()));
+    Q_EMIT blockReceived(block);
 }
 
 void PortSession::onDialogueEnded(const TransferSummary& summary) {

@@ -134,20 +134,20 @@ bool LedgerReader::readTop(const QJsonObject& top, Ledger& ledger) {
     // The range a dump can have been asked for: what the block boxes and --start/--count take.
     if (!member(top, none, QStringLiteral("first_block"), value) ||
         !integer(value, QStringLiteral("first_block"), 0, Ledger::LargestFirstBlock,
-                 ledger.firstBlock) ||
+                 ledger.range.first) ||
         !member(top, none, QStringLiteral("block_count"), value) ||
         !integer(value, QStringLiteral("block_count"), 1, Ledger::LargestBlockCount,
-                 ledger.blockCount))
+                 ledger.range.count))
         return false;
 
     int records = 0;
     if (!member(top, none, QStringLiteral("records"), value) ||
         !integer(value, QStringLiteral("records"), 0, BlockMax, records))
         return false;
-    if (records > ledger.blockCount) {
+    if (records > ledger.range.count) {
         return fail(QStringLiteral("\"records\" is %1, more than the %2 blocks of the range")
                         .arg(records)
-                        .arg(ledger.blockCount));
+                        .arg(ledger.range.count));
     }
 
     if (!member(top, none, QStringLiteral("block_sha256"), value))
@@ -169,8 +169,8 @@ bool LedgerReader::readTop(const QJsonObject& top, Ledger& ledger) {
     }
 
     if (!member(top, none, QStringLiteral("bad_blocks"), value) ||
-        !blocks(value, QStringLiteral("bad_blocks"), ledger.firstBlock,
-                qint64(ledger.firstBlock) + records - 1, ledger.badBlocks) ||
+        !blocks(value, QStringLiteral("bad_blocks"), ledger.range.first,
+                qint64(ledger.range.first) + records - 1, ledger.badBlocks) ||
         !member(top, none, QStringLiteral("total"), value) ||
         !total(value, QStringLiteral("total"), ledger.total) ||
         !member(top, none, QStringLiteral("outcome"), value) ||
@@ -262,13 +262,14 @@ bool LedgerReader::readRun(const QJsonValue& value, const QString& name, const L
     run.kind = *knownKind;
 
     if (!this->member(object, name, QStringLiteral("first_block"), member) ||
-        !integer(member, prefix + QStringLiteral("first_block"), ledger.firstBlock,
-                 qint64(ledger.firstBlock) + ledger.blockCount, run.firstBlock) ||
+        !integer(member, prefix + QStringLiteral("first_block"), ledger.range.first,
+                 qint64(ledger.range.first) + ledger.range.count, run.range.first) ||
         !this->member(object, name, QStringLiteral("block_count"), member) ||
         !integer(member, prefix + QStringLiteral("block_count"), 0,
-                 qint64(ledger.firstBlock) + ledger.blockCount - run.firstBlock, run.blockCount) ||
+                 qint64(ledger.range.first) + ledger.range.count - run.range.first,
+                 run.range.count) ||
         !this->member(object, name, QStringLiteral("blocks_written"), member) ||
-        !integer(member, prefix + QStringLiteral("blocks_written"), 0, run.blockCount,
+        !integer(member, prefix + QStringLiteral("blocks_written"), 0, run.range.count,
                  run.blocksWritten) ||
         !this->member(object, name, QStringLiteral("started"), member) ||
         !time(member, prefix + QStringLiteral("started"), run.started) ||
@@ -294,8 +295,8 @@ bool LedgerReader::readVerification(const QJsonValue& value, const Ledger& ledge
         !this->member(object, name, QStringLiteral("identical"), member) ||
         !boolean(member, QStringLiteral("verified.identical"), identical) ||
         !this->member(object, name, QStringLiteral("differing_blocks"), member) ||
-        !blocks(member, QStringLiteral("verified.differing_blocks"), ledger.firstBlock,
-                ledger.lastBlock(), verification.differingBlocks))
+        !blocks(member, QStringLiteral("verified.differing_blocks"), ledger.range.first,
+                ledger.range.last(), verification.differingBlocks))
         return false;
     if (identical != verification.identical()) {
         return fail(identical ? QStringLiteral("\"verified.identical\" is true but "
@@ -315,11 +316,11 @@ bool LedgerReader::checkConsistency(const Ledger& ledger) {
     // identical verification vouches for them whatever the totals said: only the lists tell
     // whether "complete" contradicts the ledger.
     if (ledger.outcome == Ledger::Outcome::Complete &&
-        (ledger.records() != ledger.blockCount || !ledger.badBlocks.isEmpty()))
+        (ledger.records() != ledger.range.count || !ledger.badBlocks.isEmpty()))
         return fail(QStringLiteral("\"outcome\" is \"complete\" but records are missing or "
                                    "bad"));
     if (ledger.outcome == Ledger::Outcome::TotalUnchecked &&
-        (ledger.records() != ledger.blockCount || !ledger.badBlocks.isEmpty()))
+        (ledger.records() != ledger.range.count || !ledger.badBlocks.isEmpty()))
         return fail(QStringLiteral("\"outcome\" is \"total_unchecked\" but records are missing "
                                    "or bad"));
     if (ledger.outcome == Ledger::Outcome::BadSums && ledger.badBlocks.isEmpty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "blockrange.h"
 #include "blocksize.h"
 
 #include <QByteArray>
@@ -15,11 +16,10 @@
 // that wrote into the file ended, and a digest of every record, so that a later run can tell
 // which records of the file it may trust. The README's "Ledger" section describes every key.
 //
-// Block numbers are those asked of the loader; record k of the file holds block firstBlock + k.
+// Block numbers are those asked of the loader; record k of the file holds block range.first + k.
 class Ledger {
 public:
     static constexpr int Format = 1;
-    static constexpr int RecordSize = BlockSize;
     static constexpr int DigestSize = 32; // SHA-256
     // Far more than the ledger of any dump takes; a larger file is refused unread.
     static constexpr qint64 MaxFileSize = 64 * 1024 * 1024;
@@ -66,8 +66,7 @@ public:
     };
     struct Run {
         RunKind kind = RunKind::Dump;
-        int firstBlock = 0; // the blocks this run asked for
-        int blockCount = 0;
+        BlockRange range; // the blocks this run asked for
         int blocksWritten = 0;
         QDateTime started;
         QDateTime finished;
@@ -81,18 +80,10 @@ public:
         bool identical() const { return differingBlocks.isEmpty(); }
         bool operator==(const Verification&) const = default;
     };
-    // Contiguous blocks: first, first + 1, ..., first + count - 1.
-    struct BlockRange {
-        int first = 0;
-        int count = 0;
-        bool operator==(const BlockRange&) const = default;
-    };
-
     Tool tool;
     Device device;
-    QString loaderBanner; // already escaped, see escapeBytes()
-    int firstBlock = 0;
-    int blockCount = 0;
+    QString loaderBanner;           // already escaped, see escapeBytes()
+    BlockRange range;               // of the whole file
     QList<int> badBlocks;           // ascending block numbers of records whose sum failed
     QList<QByteArray> blockDigests; // "block_sha256", raw: one per record of the file, in order
     std::optional<Total> total;     // the latest run's
@@ -106,7 +97,6 @@ public:
     bool operator==(const Ledger&) const = default;
 
     int records() const { return static_cast<int>(blockDigests.size()); }
-    qint64 lastBlock() const { return qint64(firstBlock) + blockCount - 1; }
     // The blocks still to be read: those whose sum failed and those not in the file yet, as
     // contiguous ranges in ascending order.
     QList<BlockRange> blocksToRead() const;
@@ -156,3 +146,9 @@ public:
     static QString runKindName(RunKind kind);
     static std::optional<RunKind> runKindFromName(QStringView name);
 };
+
+// A USB vendor or product id as four lowercase hex digits (0403), as lsusb shows it and the
+// ledger keeps it.
+inline QString usbIdText(quint16 id) {
+    return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
+}

@@ -10,27 +10,25 @@
 
 void LedgerRecorder::begin(const Setup& setup) {
     m_dumpPath = setup.dumpPath;
-    m_ledgerPath = setup.ledgerPath.isEmpty() ? Ledger::pathFor(setup.dumpPath) : setup.ledgerPath;
+    m_ledgerPath = Ledger::pathFor(setup.dumpPath);
     m_ledger = setup.previous.value_or(Ledger{});
     m_ledger.tool = setup.tool;
     m_ledger.device = setup.device;
     m_ledger.loaderBanner = Ledger::escapeBytes(setup.loaderBanner);
-    m_ledger.firstBlock = setup.firstBlock;
-    m_ledger.blockCount = setup.blockCount;
+    m_ledger.range = setup.range;
     m_running = false;
     m_sinceWrite = 0;
     m_error.clear();
 }
 
-bool LedgerRecorder::beginRun(Ledger::RunKind kind, int first, int count) {
+bool LedgerRecorder::beginRun(Ledger::RunKind kind, const BlockRange& range) {
     const QDateTime now = Ledger::now();
     if (m_ledger.runs.isEmpty())
         m_ledger.started = now;
     m_ledger.verified.reset();
     Ledger::Run run;
     run.kind = kind;
-    run.firstBlock = first;
-    run.blockCount = count;
+    run.range = range;
     run.started = now;
     m_ledger.runs.append(run);
     m_running = true;
@@ -41,11 +39,11 @@ bool LedgerRecorder::beginRun(Ledger::RunKind kind, int first, int count) {
 bool LedgerRecorder::blockWritten(int record, QByteArrayView data, bool sumOk) {
     if (!m_running)
         return fail(QStringLiteral("%1: a block arrived outside a run").arg(m_ledgerPath));
-    if (record < 0 || record >= m_ledger.blockCount) {
+    if (record < 0 || record >= m_ledger.range.count) {
         return fail(QStringLiteral("%1: record %2 is outside the range of %3 blocks")
                         .arg(m_ledgerPath)
                         .arg(record)
-                        .arg(m_ledger.blockCount));
+                        .arg(m_ledger.range.count));
     }
     const auto setBad = [this](int block, bool bad) {
         QList<int>& list = m_ledger.badBlocks;
@@ -57,9 +55,9 @@ bool LedgerRecorder::blockWritten(int record, QByteArrayView data, bool sumOk) {
             list.erase(at);
     };
     if (record > m_ledger.records()) {
-        const QByteArray zeros = FileDigest::sha256Of(QByteArray(Ledger::RecordSize, '\0'));
+        const QByteArray zeros = FileDigest::sha256Of(QByteArray(BlockSize, '\0'));
         while (m_ledger.records() < record) {
-            setBad(m_ledger.firstBlock + m_ledger.records(), true);
+            setBad(m_ledger.range.first + m_ledger.records(), true);
             m_ledger.blockDigests.append(zeros);
         }
     }
@@ -80,7 +78,7 @@ bool LedgerRecorder::blockWritten(int record, QByteArrayView data, bool sumOk) {
         m_ledger.blockDigests.append(digest);
     else
         m_ledger.blockDigests[record] = digest;
-    setBad(m_ledger.firstBlock + record, !sumOk);
+    setBad(m_ledger.range.first + record, !sumOk);
     ++m_ledger.runs.last().blocksWritten;
 
     if (++m_sinceWrite < WriteInterval)
@@ -99,6 +97,19 @@ bool LedgerRecorder::end(Ledger::Outcome outcome) {
     m_ledger.runs.last().outcome = outcome;
     m_running = false;
     return write();
+}
+
+bool LedgerRecorder::recordVerification(const Ledger& ledger, const QString& dumpPath,
+                                        const QList<int>& differingBlocks) {
+    m_dumpPath = dumpPath;
+    m_ledgerPath = Ledger::pathFor(dumpPath);
+    m_ledger = ledger;
+    m_running = false;
+    m_ledger.recordVerification(differingBlocks, Ledger::now());
+    QString problem;
+    if (!m_ledger.writeAtomically(m_ledgerPath, &problem))
+        return fail(problem);
+    return true;
 }
 
 bool LedgerRecorder::write() {
@@ -139,27 +150,27 @@ void LedgerRecorder::startFileDigest() {
     // record's sum, against which the totals of earlier runs are checked again.
     qint64 size = 0;
     int sum = 0;
-    QByteArray chunk(64 * Ledger::RecordSize, Qt::Uninitialized);
+    QByteArray chunk(64 * BlockSize, Qt::Uninitialized);
     for (qint64 got = 0; (got = file.read(chunk.data(), chunk.size())) > 0;) {
         hash->addData(QByteArrayView(chunk.constData(), got));
         for (qint64 i = 0; i < got; ++i) {
             sum += static_cast<quint8>(chunk.at(i));
-            if (++size % Ledger::RecordSize == 0) {
+            if (++size % BlockSize == 0) {
                 m_recordSums.append(static_cast<quint8>(sum));
                 sum = 0;
             }
         }
     }
-    if (file.error() != QFileDevice::NoError || size % Ledger::RecordSize != 0)
+    if (file.error() != QFileDevice::NoError || size % BlockSize != 0)
         return;
     m_fileHash = std::move(hash);
-    m_hashedRecords = static_cast<int>(size / Ledger::RecordSize);
+    m_hashedRecords = static_cast<int>(size / BlockSize);
 }
 
 std::optional<QByteArray> LedgerRecorder::fileDigest(QString* problem) {
     // The running digest stands for the file only while the file holds exactly what it took in.
     // Taking the result leaves it open to more data.
-    if (m_fileHash && QFileInfo(m_dumpPath).size() == qint64(m_hashedRecords) * Ledger::RecordSize)
+    if (m_fileHash && QFileInfo(m_dumpPath).size() == qint64(m_hashedRecords) * BlockSize)
         return m_fileHash->result();
     const std::optional<FileDigest> digest =
         FileDigest::scan(m_dumpPath, FileDigest::Records::Skip, problem, true);

@@ -2,10 +2,10 @@
 
 #include <QString>
 
-// What stands at a dump file's path. A new dump replaces only a regular file or a symbolic
-// link (the link itself, never what it points to); a folder, a device, a pipe or a socket is
-// refused before anything is asked of the loader, and so is a path the dump could not be
-// written to. Checking touches nothing that exists.
+// What stands at a dump file's path. Each front end words the problem in its own language. A new
+// dump replaces only a regular file or a symbolic link (the link itself, never what it points to);
+// a folder, a device, a pipe or a socket is refused before anything is asked of the loader, and so
+// is a path the dump could not be written to. Checking touches nothing that exists.
 class DumpPath {
 public:
     enum class Problem {
@@ -29,8 +29,4 @@ public:
     QString systemText;
 
     bool ok() const { return problem == Problem::None; }
-    // The reason in the window's language, for a message that names the path.
-    QString spanishReason() const;
-    // The reason in the command line's language.
-    QString englishReason() const;
 };

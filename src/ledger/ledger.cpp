@@ -1,7 +1,6 @@
 #include "ledger.h"
 
 #include "ledgerreader.h"
-#include "portdetails.h"
 #include "safefile.h"
 
 #include <QCoreApplication>
@@ -71,8 +70,8 @@ QJsonObject deviceJson(const Ledger::Device& device) {
 QJsonObject runJson(const Ledger::Run& run) {
     return QJsonObject{
         {QStringLiteral("kind"), Ledger::runKindName(run.kind)},
-        {QStringLiteral("first_block"), run.firstBlock},
-        {QStringLiteral("block_count"), run.blockCount},
+        {QStringLiteral("first_block"), run.range.first},
+        {QStringLiteral("block_count"), run.range.count},
         {QStringLiteral("blocks_written"), run.blocksWritten},
         {QStringLiteral("started"), timeText(run.started)},
         {QStringLiteral("finished"), timeText(run.finished)},
@@ -83,7 +82,7 @@ QJsonObject runJson(const Ledger::Run& run) {
 
 } // namespace
 
-QList<Ledger::BlockRange> Ledger::blocksToRead() const {
+QList<BlockRange> Ledger::blocksToRead() const {
     QList<BlockRange> ranges;
     const auto add = [&](int first, int count) {
         if (!ranges.isEmpty() && qint64(ranges.last().first) + ranges.last().count == first)
@@ -93,13 +92,13 @@ QList<Ledger::BlockRange> Ledger::blocksToRead() const {
     };
     for (const int block : badBlocks)
         add(block, 1);
-    if (records() < blockCount)
-        add(firstBlock + records(), blockCount - records());
+    if (records() < range.count)
+        add(range.first + records(), range.count - records());
     return ranges;
 }
 
 Ledger::Standing Ledger::standing(const QList<quint8>& recordSums) const {
-    if (records() < blockCount)
+    if (records() < range.count)
         return Standing::Missing;
     if (!badBlocks.isEmpty())
         return Standing::BadSums;
@@ -111,8 +110,8 @@ Ledger::Standing Ledger::standing(const QList<quint8>& recordSums) const {
         if (!run.total)
             continue;
         const bool consistent = runVouches(run, recordSums);
-        const qint64 from = qint64(run.firstBlock) - firstBlock;
-        const qint64 to = std::min<qint64>(from + run.blockCount, records());
+        const qint64 from = qint64(run.range.first) - range.first;
+        const qint64 to = std::min<qint64>(from + run.range.count, records());
         for (qint64 record = std::max<qint64>(from, 0); record < to; ++record) {
             if (consistent)
                 vouched[record] = true;
@@ -132,8 +131,8 @@ Ledger::Standing Ledger::standing(const QList<quint8>& recordSums) const {
 }
 
 bool Ledger::runVouches(const Run& run, const QList<quint8>& recordSums) const {
-    const qint64 from = qint64(run.firstBlock) - firstBlock;
-    const qint64 to = from + run.blockCount;
+    const qint64 from = qint64(run.range.first) - range.first;
+    const qint64 to = from + run.range.count;
     if (!run.total || from < 0 || to > recordSums.size() || to > records())
         return false;
     int sum = 0;
@@ -170,10 +169,11 @@ void Ledger::recordVerification(const QList<int>& differingBlocks, const QDateTi
     }
     for (const int block : differingBlocks) {
         const auto place = std::lower_bound(badBlocks.begin(), badBlocks.end(), block);
-        if (qint64(block) - firstBlock < records() && (place == badBlocks.end() || *place != block))
+        if (qint64(block) - range.first < records() &&
+            (place == badBlocks.end() || *place != block))
             badBlocks.insert(place, block);
     }
-    outcome = records() < blockCount ? Outcome::CutShort : Outcome::BadSums;
+    outcome = records() < range.count ? Outcome::CutShort : Outcome::BadSums;
 }
 
 QByteArray Ledger::toJson() const {
@@ -190,8 +190,8 @@ QByteArray Ledger::toJson() const {
                                              {QStringLiteral("version"), tool.version}}},
         {QStringLiteral("device"), deviceJson(device)},
         {QStringLiteral("loader_banner"), loaderBanner},
-        {QStringLiteral("first_block"), firstBlock},
-        {QStringLiteral("block_count"), blockCount},
+        {QStringLiteral("first_block"), range.first},
+        {QStringLiteral("block_count"), range.count},
         {QStringLiteral("records"), records()},
         {QStringLiteral("bad_blocks"), blockArray(badBlocks)},
         {QStringLiteral("block_sha256"), digests},

@@ -1,5 +1,6 @@
 #include "filedigest.h"
 
+#include "blocksize.h"
 #include "ledger.h"
 #include "safefile.h"
 
@@ -9,7 +10,7 @@
 
 namespace {
 
-constexpr qint64 ChunkSize = 64 * Ledger::RecordSize;
+constexpr qint64 ChunkSize = 64 * BlockSize;
 
 } // namespace
 
@@ -57,16 +58,16 @@ std::optional<FileDigest> FileDigest::scan(const QString& path, Records records,
             continue;
         qsizetype at = 0;
         if (!partial.isEmpty()) {
-            const qsizetype missing = std::min<qsizetype>(Ledger::RecordSize - partial.size(), got);
+            const qsizetype missing = std::min<qsizetype>(BlockSize - partial.size(), got);
             partial += piece.first(missing);
             at = missing;
-            if (partial.size() < Ledger::RecordSize)
+            if (partial.size() < BlockSize)
                 continue;
             takeRecord(partial);
             partial.clear();
         }
-        for (; at + Ledger::RecordSize <= got; at += Ledger::RecordSize)
-            takeRecord(piece.sliced(at, Ledger::RecordSize));
+        for (; at + BlockSize <= got; at += BlockSize)
+            takeRecord(piece.sliced(at, BlockSize));
         partial = piece.sliced(at).toByteArray();
     }
     result.sha256 = whole.result();

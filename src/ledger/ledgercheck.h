@@ -4,8 +4,8 @@
 
 #include <QString>
 
-// How a dump file stands against its ledger: how many of its records the ledger vouches for
-// (their digests match), and, when the file cannot be trusted as the ledger describes it, why.
+// How a dump file stands against its ledger: whether every record the ledger vouches for is in
+// the file as recorded, and, when the file cannot be trusted as the ledger describes it, why.
 //
 // The file may hold more than the ledger's records: bytes written after the ledger's last
 // write, by a run that ended before it could write the ledger again. Those are not vouched for
@@ -21,21 +21,14 @@ public:
         DigestDiffers,   // the records match one by one, but not the digest of them all
     };
 
-    static LedgerCheck run(const Ledger& ledger, const QString& dumpPath,
-                           const QString& ledgerPath);
-    static LedgerCheck run(const Ledger& ledger, const QString& dumpPath) {
-        return run(ledger, dumpPath, Ledger::pathFor(dumpPath));
-    }
+    // Checks the dump file against the ledger beside it (Ledger::pathFor(dumpPath)), which the
+    // messages name.
+    static LedgerCheck run(const Ledger& ledger, const QString& dumpPath);
 
     bool matches() const { return verdict == Verdict::Matches; }
 
     Verdict verdict = Verdict::Unreadable;
     // Names the dump file, its ledger and what is wrong; empty when the file matches.
     QString problem;
-    qint64 fileSize = 0;
-    int fileRecords = 0;        // whole records in the file
-    int vouchedRecords = 0;     // leading records whose digest matches the ledger's
-    qint64 unvouchedBytes = 0;  // bytes after the ledger's records, when the file matches
-    bool sha256Matches = false; // the file is exactly what the ledger last described
-    QList<quint8> recordSums;   // each whole record's bytes added, modulo 256
+    QList<quint8> recordSums; // each whole record's bytes added, modulo 256
 };

@@ -16,7 +16,7 @@
 // dump's events only:
 //
 //   begin(setup)                          once the loader has spoken, before the first run
-//   beginRun(kind, first, count)          when a transfer starts (after the dump file was
+//   beginRun(kind, range)                 when a transfer starts (after the dump file was
 //                                         opened, and emptied for a new dump)
 //   blockWritten(record, data, sumOk)     after each block was written into its record
 //   totalChecked(loader, computed)        when the loader's total arrived
@@ -34,9 +34,7 @@ public:
 
     struct Setup {
         QString dumpPath;
-        QString ledgerPath; // empty: Ledger::pathFor(dumpPath)
-        int firstBlock = 0; // the range of the whole file
-        int blockCount = 0;
+        BlockRange range; // of the whole file
         Ledger::Device device;
         QByteArray loaderBanner; // as received; escaped into the ledger
         Ledger::Tool tool = Ledger::thisTool();
@@ -46,9 +44,9 @@ public:
     };
 
     void begin(const Setup& setup);
-    // Starts a run that asks the loader for `count` blocks from `first` and writes the ledger.
-    // A new run voids an earlier verification.
-    bool beginRun(Ledger::RunKind kind, int first, int count);
+    // Starts a run that asks the loader for the blocks of `range` and writes the ledger. A new
+    // run voids an earlier verification.
+    bool beginRun(Ledger::RunKind kind, const BlockRange& range);
     // Record `record` of the file (0 for the file's first block) now holds `data`. A record
     // beyond the end of the file leaves the records in between as bad ones (zeros).
     bool blockWritten(int record, QByteArrayView data, bool sumOk);
@@ -57,6 +55,11 @@ public:
     // run (the transfer never started) it does nothing: the file and its ledger stay as they
     // were.
     bool end(Ledger::Outcome outcome);
+    // A verification read the range of the file that `ledger` vouches for again and found
+    // `differingBlocks`: records the result (see Ledger::recordVerification) and writes the
+    // ledger. Nothing else of the ledger changes.
+    bool recordVerification(const Ledger& ledger, const QString& dumpPath,
+                            const QList<int>& differingBlocks);
 
     bool running() const { return m_running; }
     const Ledger& ledger() const { return m_ledger; }

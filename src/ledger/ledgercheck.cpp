@@ -4,13 +4,12 @@
 
 #include <QFileInfo>
 
-LedgerCheck LedgerCheck::run(const Ledger& ledger, const QString& dumpPath,
-                             const QString& ledgerPath) {
+LedgerCheck LedgerCheck::run(const Ledger& ledger, const QString& dumpPath) {
     LedgerCheck check;
     const auto refuse = [&](Verdict verdict, const QString& what) {
         check.verdict = verdict;
-        check.problem =
-            QStringLiteral("%1 does not match its ledger %2: %3").arg(dumpPath, ledgerPath, what);
+        check.problem = QStringLiteral("%1 does not match its ledger %2: %3")
+                            .arg(dumpPath, Ledger::pathFor(dumpPath), what);
         return check;
     };
 
@@ -19,21 +18,19 @@ LedgerCheck LedgerCheck::run(const Ledger& ledger, const QString& dumpPath,
         if (ledger.records() > 0)
             return refuse(Verdict::Unreadable, QStringLiteral("the dump file does not exist"));
         // Nothing vouched for and nothing there: a run that never wrote a block.
-        check.sha256Matches = ledger.sha256 == FileDigest::sha256Of({});
-        if (!check.sha256Matches)
+        if (ledger.sha256 != FileDigest::sha256Of({}))
             return refuse(Verdict::DigestDiffers,
                           QStringLiteral("the ledger's \"sha256\" is not that of an empty file"));
         check.verdict = Verdict::Matches;
         return check;
     }
-    const qint64 rangeBytes = qint64(ledger.blockCount) * Ledger::RecordSize;
+    const qint64 rangeBytes = qint64(ledger.range.count) * BlockSize;
     if (info.size() > rangeBytes) {
-        check.fileSize = info.size();
         return refuse(Verdict::LongerThanRange,
                       QStringLiteral("the file holds %1 bytes, more than the %2 blocks of its "
                                      "range (%3 bytes)")
                           .arg(info.size())
-                          .arg(ledger.blockCount)
+                          .arg(ledger.range.count)
                           .arg(rangeBytes));
     }
 
@@ -42,26 +39,25 @@ LedgerCheck LedgerCheck::run(const Ledger& ledger, const QString& dumpPath,
         FileDigest::scan(dumpPath, FileDigest::Records::Digest, &error, false, ledger.records());
     if (!digest)
         return refuse(Verdict::Unreadable, error);
-    check.fileSize = digest->size;
-    check.fileRecords = static_cast<int>(digest->recordDigests.size());
-    check.sha256Matches = digest->sha256 == ledger.sha256;
     check.recordSums = digest->recordSums;
 
-    const int compared = std::min(check.fileRecords, ledger.records());
-    while (check.vouchedRecords < compared &&
-           digest->recordDigests[check.vouchedRecords] == ledger.blockDigests[check.vouchedRecords])
-        ++check.vouchedRecords;
-    if (check.vouchedRecords < compared) {
-        const int record = check.vouchedRecords;
+    // The file may hold more than the ledger vouches for (a run ended between two of its
+    // writes): only the records it vouches for must be as recorded.
+    const int fileRecords = static_cast<int>(digest->recordDigests.size());
+    const int compared = std::min(fileRecords, ledger.records());
+    int record = 0;
+    while (record < compared && digest->recordDigests[record] == ledger.blockDigests[record])
+        ++record;
+    if (record < compared) {
         return refuse(Verdict::RecordDiffers,
                       QStringLiteral("record %1 (block %2) differs from the one it recorded")
                           .arg(record)
-                          .arg(qint64(ledger.firstBlock) + record));
+                          .arg(qint64(ledger.range.first) + record));
     }
-    if (check.fileRecords < ledger.records()) {
+    if (fileRecords < ledger.records()) {
         return refuse(Verdict::Shorter,
                       QStringLiteral("the file holds %1 whole records, the ledger vouches for %2")
-                          .arg(check.fileRecords)
+                          .arg(fileRecords)
                           .arg(ledger.records()));
     }
     // The ledger's digest of the whole file stands for the records it vouches for: the file as
@@ -74,6 +70,5 @@ LedgerCheck LedgerCheck::run(const Ledger& ledger, const QString& dumpPath,
                                    : QStringLiteral("%1 records").arg(ledger.records())));
     }
     check.verdict = Verdict::Matches;
-    check.unvouchedBytes = check.fileSize - qint64(ledger.records()) * Ledger::RecordSize;
     return check;
 }

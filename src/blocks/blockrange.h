@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Contiguous flash blocks: first, first + 1, ..., last().
+struct BlockRange {
+    int first = 0;
+    int count = 0;
+
+    // Past 32 bits for no range a dump can hold, but worked out in 64 all the same.
+    qint64 last() const { return qint64(first) + count - 1; }
+    bool contains(qint64 block) const { return block >= first && block <= last(); }
+    bool operator==(const BlockRange&) const = default;
+};

@@ -1,0 +1,26 @@
+#include "blockboxes.h"
+
+#include "numeric.h"
+
+#include <optional>
+
+BlockBoxes BlockBoxes::read(const QString& firstBlockText, const QString& countText) {
+    BlockBoxes boxes;
+    const std::optional<qint32> first = wholeNumber(numericValue(firstBlockText));
+    const std::optional<qint32> count = wholeNumber(numericValue(countText));
+    if (!first || *first < 0) {
+        boxes.problem = Problem::FirstBlock;
+        return boxes;
+    }
+    if (!count || *count < 1) {
+        boxes.problem = Problem::Count;
+        return boxes;
+    }
+    const BlockRange range{*first, *count};
+    if (range.last() > Largest) {
+        boxes.problem = Problem::LastBlock;
+        return boxes;
+    }
+    boxes.range = range;
+    return boxes;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "blocksink.h"
+#include "dumppath.h"
+
+#include <QFile>
+
+#include <functional>
+
+// The dump file as the blocks of a transfer go into it, by one of three rules: a new dump
+// replaces the file; a resume keeps the records before its first block and writes after them;
+// a repair writes a block into its record only when its sum is good, and otherwise leaves the
+// record as it was, so that a block read bad again never spoils one that may be right.
+class DumpFileSink : public BlockSink {
+public:
+    enum class Rule { NewFile, Resume, Repair };
+    // How a refused path is told to the operator.
+    using PathWording = std::function<QString(const DumpPath&)>;
+
+    // firstRecord: the record of the file that the transfer's first block goes to.
+    explicit DumpFileSink(Rule rule = Rule::NewFile, int firstRecord = 0);
+
+    void setPathWording(PathWording wording) { m_wording = std::move(wording); }
+
+    std::optional<Failure> check(const QString& dumpPath) override;
+    std::optional<Failure> open(const QString& dumpPath, const BlockRange& range) override;
+    Stored store(int index, QByteArrayView data, bool sumOk) override;
+    void close() override;
+
+private:
+    QString reason(const DumpPath& problem) const;
+
+    Rule m_rule;
+    int m_firstRecord;
+    PathWording m_wording;
+    QFile Num_Fichero; // the dump file while a transfer runs
+};

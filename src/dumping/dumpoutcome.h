@@ -1,0 +1,43 @@
+#pragma once
+
+#include "dumpplan.h"
+#include "ledger.h"
+#include "transfersummary.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// How a dump run ended, whatever its mode: each front end derives what it shows from it (the
+// command line its exit status, the window its message).
+struct DumpOutcome {
+    enum class Ending {
+        Finished,      // the last loader dialogue reached the loader's total
+        PortNotOpened, // a loader dialogue's port could not be opened (error)
+        FileError,     // a response file or the dump file failed (summary)
+        RangeError,    // the range could not be read from the entries
+        DeviceLost,
+        CutShort,    // the port closed under a transfer
+        TimedOut,    // the front end stopped the run: a limit expired
+        Interrupted, // the front end stopped the run: the operator asked
+    };
+
+    DumpPlan::Mode mode = DumpPlan::Mode::NewDump;
+    Ending ending = Ending::Finished;
+    bool transferStarted = false; // in the last loader dialogue
+    TransferSummary summary;      // of the last loader dialogue
+    QList<int> differingBlocks;   // a verification: the blocks that differ, ascending
+    std::optional<Ledger> ledger; // as the run leaves the file
+    QString ledgerError;          // why the ledger could not be written, if it could not
+    QString error;                // why the port could not be opened
+
+    // Ran to its end and left a complete file (a verification: found it identical).
+    bool complete() const {
+        if (ending != Ending::Finished)
+            return false;
+        if (mode == DumpPlan::Mode::Verify)
+            return differingBlocks.isEmpty();
+        return ledger && ledger->outcome == Ledger::Outcome::Complete;
+    }
+};

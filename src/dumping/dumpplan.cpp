@@ -1,0 +1,125 @@
+#include "dumpplan.h"
+
+#include "ledgercheck.h"
+#include "numeric.h"
+
+#include <QFileInfo>
+
+namespace {
+
+int wholeOrZero(const QString& text) {
+    return wholeNumber(numericValue(text)).value_or(0);
+}
+
+} // namespace
+
+DumpPlan DumpPlan::prepare(const Request& request) {
+    DumpPlan plan;
+    plan.request = request;
+    plan.mode = request.mode;
+    plan.fileRange = {wholeOrZero(request.firstBlockText), wholeOrZero(request.blockCountText)};
+    const auto refuse = [&plan](const Refusal& refusal) {
+        plan.refusal = refusal;
+        return plan;
+    };
+
+    // Verifying only compares with the file.
+    if (plan.mode != Mode::Verify) {
+        const DumpPath target = DumpPath::check(plan.dumpPath(), plan.mode != Mode::NewDump);
+        if (!target.ok())
+            return refuse({Refusal::Kind::DumpPath, plan.dumpPath(), target, {}, {}, {}});
+    }
+    // Every mode writes the ledger, a verification too.
+    const QString ledgerPath = Ledger::pathFor(plan.dumpPath());
+    const DumpPath ledgerTarget = DumpPath::checkLedger(ledgerPath);
+    if (!ledgerTarget.ok())
+        return refuse({Refusal::Kind::LedgerPath, ledgerPath, ledgerTarget, {}, {}, {}});
+
+    switch (plan.mode) {
+    case Mode::NewDump:
+        plan.passes.append({plan.fileRange, request.firstBlockText, request.blockCountText, 0});
+        return plan;
+    case Mode::Resume:
+        if (!QFileInfo::exists(plan.dumpPath()) && !QFileInfo::exists(ledgerPath)) {
+            // Nothing to resume: the whole range is dumped.
+            plan.addPass(plan.fileRange);
+            return plan;
+        }
+        break;
+    case Mode::Verify:
+    case Mode::Repair:
+        break;
+    }
+
+    if (!plan.loadLedger())
+        return plan;
+    const BlockRange range = plan.ledger->range;
+    if (plan.mode == Mode::Resume && range != plan.fileRange)
+        return refuse(
+            {Refusal::Kind::LedgerForAnotherRange, ledgerPath, {}, {}, range, plan.fileRange});
+    plan.fileRange = range;
+    switch (plan.mode) {
+    case Mode::Resume:
+        plan.keptRecords = plan.ledger->records();
+        if (plan.keptRecords < range.count)
+            plan.addPass({range.first + plan.keptRecords, range.count - plan.keptRecords});
+        break;
+    case Mode::Verify:
+        plan.addPass(range);
+        break;
+    case Mode::Repair:
+        for (const BlockRange& blocks : plan.ledger->blocksToRead())
+            plan.addPass(blocks);
+        break;
+    case Mode::NewDump:
+        break;
+    }
+    // Every record there and nothing to read again: the run settles by how the file stands.
+    if (plan.mode != Mode::Verify && plan.passes.isEmpty())
+        plan.settle();
+    return plan;
+}
+
+bool DumpPlan::loadLedger() {
+    const QString ledgerPath = Ledger::pathFor(dumpPath());
+    if (!QFileInfo::exists(ledgerPath)) {
+        refusal = Refusal{Refusal::Kind::NoLedger, ledgerPath, {}, {}, {}, {}};
+        return false;
+    }
+    QString error;
+    ledger = Ledger::load(ledgerPath, &error);
+    if (!ledger) {
+        refusal = Refusal{Refusal::Kind::LedgerUnreadable, ledgerPath, {}, error, {}, {}};
+        return false;
+    }
+    const LedgerCheck check = LedgerCheck::run(*ledger, dumpPath());
+    if (!check.matches()) {
+        refusal = Refusal{Refusal::Kind::FileDoesNotMatch, dumpPath(), {}, check.problem, {}, {}};
+        return false;
+    }
+    m_recordSums = check.recordSums;
+    return true;
+}
+
+void DumpPlan::settle() {
+    switch (ledger->standing(m_recordSums)) {
+    case Ledger::Standing::Complete:
+        settled = Settled::NothingToDo;
+        return;
+    case Ledger::Standing::BadSums:
+        settled = Settled::BadBlocks;
+        return;
+    case Ledger::Standing::TotalMismatch:
+        settled = Settled::TotalMismatch;
+        return;
+    case Ledger::Standing::TotalUnchecked:
+    case Ledger::Standing::Missing:
+        settled = Settled::TotalUnchecked;
+        return;
+    }
+}
+
+void DumpPlan::addPass(const BlockRange& range) {
+    passes.append({range, fourDigitForm(range.first), fourDigitForm(range.count),
+                   range.first - fileRange.first});
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "blockrange.h"
+#include "dumppath.h"
+#include "ledger.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// What one dump asks the loader for and where the blocks go, once the files it needs have been
+// checked: a new dump; a resume (the records the file's ledger vouches for are kept, the rest
+// asked for); a verification (the file's range read again and compared); or a repair (the bad
+// or missing blocks read again, one loader dialogue per run of them). The same plan for every
+// front end; each words its refusals and its settled ends.
+class DumpPlan {
+public:
+    enum class Mode { NewDump, Resume, Verify, Repair };
+
+    // What the operator asked for: the mode, the dump file as the folder text (ending in the
+    // separator) and the file name, and for a new dump or a resume the block texts.
+    struct Request {
+        Mode mode = Mode::NewDump;
+        QString folderText;
+        QString fileName;
+        QString firstBlockText;
+        QString blockCountText;
+    };
+
+    // Why the plan cannot be carried out; nothing was touched.
+    struct Refusal {
+        enum class Kind {
+            DumpPath,              // what stands at the dump's path (pathProblem)
+            LedgerPath,            // what stands at the ledger's path (pathProblem)
+            NoLedger,              // path: the ledger that is not there
+            LedgerUnreadable,      // detail: the reader's words, naming the ledger
+            FileDoesNotMatch,      // detail: the check's words, naming the file and its ledger
+            LedgerForAnotherRange, // the ledger's range and the one asked for
+        };
+        Kind kind = Kind::DumpPath;
+        QString path;
+        DumpPath pathProblem;
+        QString detail;
+        BlockRange ledgerRange;
+        BlockRange requestedRange;
+    };
+
+    // The file needs no loader at all: every record is there, and this is how it stands.
+    enum class Settled {
+        NothingToDo,    // complete
+        BadBlocks,      // blocks to repair
+        TotalMismatch,  // a total does not match the records: a verification tells
+        TotalUnchecked, // records read by a run whose total never came: a verification tells
+    };
+
+    // One loader dialogue: its range, in the texts the window's boxes would hold, and where its
+    // blocks go.
+    struct Pass {
+        BlockRange range;
+        QString firstBlockText;
+        QString blockCountText;
+        int firstRecord = 0; // the record of the file the pass's first block goes to
+    };
+
+    // Checks the dump's and the ledger's paths and, for a resume, a verification or a repair,
+    // the ledger and the file against it, and plans the loader dialogues.
+    static DumpPlan prepare(const Request& request);
+
+    bool ok() const { return !refusal.has_value(); }
+    QString dumpPath() const { return request.folderText + request.fileName; }
+    // Whether the blocks go into the file as a resume, keeping the records before them.
+    bool resumes() const { return mode == Mode::Resume && keptRecords > 0; }
+
+    Request request;
+    Mode mode = Mode::NewDump;
+    std::optional<Refusal> refusal;
+    std::optional<Settled> settled;
+    BlockRange fileRange; // the whole range of the file
+    int keptRecords = 0;  // records a resume keeps
+    QList<Pass> passes;
+    // The ledger that vouches for the file (resume, verify, repair), checked against it.
+    std::optional<Ledger> ledger;
+
+private:
+    QList<quint8> m_recordSums; // of the file, as the check read it
+    bool loadLedger();
+    void settle();
+    void addPass(const BlockRange& range);
+};

@@ -1,0 +1,162 @@
+#include "dumprun.h"
+
+#include "comparisonsink.h"
+#include "dialoguelog.h"
+#include "dumpfilesink.h"
+#include "operatorside.h"
+
+#include <QTimer>
+
+DumpRun::DumpRun(CommControl& port, OperatorSide& operatorSide, QObject* parent)
+    : QObject(parent), m_op(operatorSide), m_session(port, operatorSide, this) {
+    connect(&m_session, &PortSession::transferStarted, this, [this] { m_transferStarted = true; });
+    connect(&m_session, &PortSession::dialogueEnded, this, &DumpRun::onDialogueEnded);
+}
+
+DumpRun::~DumpRun() {
+    m_session.setSink(nullptr);
+}
+
+std::optional<QString> DumpRun::start(const DumpPlan& plan, const QString& portName) {
+    m_plan = plan;
+    m_portName = portName;
+    m_pass = 0;
+    m_summary.reset();
+    m_differing.clear();
+    m_ledgerError.clear();
+    m_session.forgetLedger();
+    m_running = true;
+    const std::optional<QString> failure = armPass();
+    if (failure)
+        m_running = false;
+    return failure;
+}
+
+std::optional<QString> DumpRun::armPass() {
+    const DumpPlan::Pass& pass = this->pass();
+    PortSession::LedgerPlan ledgerPlan;
+    switch (m_plan.mode) {
+    case DumpPlan::Mode::NewDump:
+    case DumpPlan::Mode::Resume:
+        if (m_plan.resumes()) {
+            ledgerPlan.kind = Ledger::RunKind::Resume;
+            ledgerPlan.fileRange = m_plan.fileRange;
+            ledgerPlan.previous = m_plan.ledger;
+            m_sink = std::make_unique<DumpFileSink>(DumpFileSink::Rule::Resume, pass.firstRecord);
+        } else {
+            m_sink = std::make_unique<DumpFileSink>(DumpFileSink::Rule::NewFile);
+        }
+        break;
+    case DumpPlan::Mode::Verify:
+        ledgerPlan.keep = false;
+        m_sink = std::make_unique<ComparisonSink>(pass.firstRecord);
+        break;
+    case DumpPlan::Mode::Repair:
+        ledgerPlan.kind = Ledger::RunKind::Repair;
+        ledgerPlan.fileRange = m_plan.fileRange;
+        // Each dialogue goes on from the ledger the one before it left.
+        ledgerPlan.previous = m_pass == 0 ? m_plan.ledger : std::optional<Ledger>(*ledger());
+        m_sink = std::make_unique<DumpFileSink>(DumpFileSink::Rule::Repair, pass.firstRecord);
+        break;
+    }
+    if (auto* file = dynamic_cast<DumpFileSink*>(m_sink.get()))
+        file->setPathWording(m_session.pathWording());
+    m_session.setLedgerPlan(ledgerPlan);
+    m_session.setSink(m_sink.get());
+    m_transferStarted = false;
+    if (const std::optional<QString> failure = m_session.arm(m_portName))
+        return failure;
+    Q_EMIT passArmed(m_pass);
+    return std::nullopt;
+}
+
+void DumpRun::armNextPass() {
+    if (!m_running)
+        return;
+    ++m_pass;
+    Q_EMIT nextPass(m_pass);
+    if (const std::optional<QString> failure = armPass())
+        finish(DumpOutcome::Ending::PortNotOpened, *failure);
+}
+
+void DumpRun::stop(StopReason reason) {
+    if (!m_running)
+        return;
+    m_session.setStopReason(reason == StopReason::Timeout ? Ledger::Outcome::Timeout
+                                                          : Ledger::Outcome::Interrupted);
+    // With a transfer under way, closing the port ends it and the dialogue reports the end.
+    m_op.selectNoPort();
+    if (m_running)
+        finish(reason == StopReason::Timeout ? DumpOutcome::Ending::TimedOut
+                                             : DumpOutcome::Ending::Interrupted);
+}
+
+void DumpRun::onDialogueEnded(const TransferSummary& summary) {
+    if (!m_running)
+        return;
+    m_summary = summary;
+    if (!summary.ledgerError.isEmpty() && m_ledgerError.isEmpty())
+        m_ledgerError = summary.ledgerError;
+    const bool completed = summary.outcome == TransferSummary::Outcome::Completed;
+    if (completed && m_plan.mode == DumpPlan::Mode::Verify) {
+        m_differing = static_cast<const ComparisonSink&>(*m_sink).differingBlocks();
+        QString problem;
+        if (!m_session.recordVerification(*m_plan.ledger, m_plan.dumpPath(), m_differing,
+                                          &problem) &&
+            m_ledgerError.isEmpty())
+            m_ledgerError = problem;
+    }
+    // The next loader dialogue once this one has wound up: it may still be inside the call that
+    // ended it.
+    if (completed && m_pass + 1 < m_plan.passes.size()) {
+        QTimer::singleShot(0, this, &DumpRun::armNextPass);
+        return;
+    }
+    finish(endingOf(summary));
+}
+
+DumpOutcome::Ending DumpRun::endingOf(const TransferSummary& summary) const {
+    switch (summary.outcome) {
+    case TransferSummary::Outcome::Completed:
+        return DumpOutcome::Ending::Finished;
+    case TransferSummary::Outcome::PortClosed:
+        if (m_session.stopReason() == Ledger::Outcome::Timeout)
+            return DumpOutcome::Ending::TimedOut;
+        if (m_session.stopReason() == Ledger::Outcome::Interrupted)
+            return DumpOutcome::Ending::Interrupted;
+        return DumpOutcome::Ending::CutShort;
+    case TransferSummary::Outcome::DeviceLost:
+        return DumpOutcome::Ending::DeviceLost;
+    case TransferSummary::Outcome::FileError:
+        return DumpOutcome::Ending::FileError;
+    case TransferSummary::Outcome::RangeError:
+        return DumpOutcome::Ending::RangeError;
+    }
+    return DumpOutcome::Ending::CutShort;
+}
+
+const Ledger* DumpRun::ledger() const {
+    if (!m_session.ledgerPath().isEmpty())
+        return &m_session.ledger();
+    return m_plan.ledger ? &*m_plan.ledger : nullptr;
+}
+
+void DumpRun::finish(DumpOutcome::Ending ending, const QString& error) {
+    if (!m_running)
+        return;
+    m_running = false;
+    m_session.setSink(nullptr);
+    DumpOutcome outcome;
+    outcome.mode = m_plan.mode;
+    outcome.ending = ending;
+    outcome.transferStarted = m_transferStarted;
+    if (m_summary)
+        outcome.summary = *m_summary;
+    outcome.differingBlocks = m_differing;
+    if (const Ledger* left = ledger())
+        outcome.ledger = *left;
+    outcome.ledgerError = m_ledgerError;
+    outcome.error = error;
+    qCDebug(lcDialogue) << "dump run ended" << int(ending);
+    Q_EMIT finished(outcome);
+}
