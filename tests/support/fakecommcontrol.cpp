@@ -12,6 +12,7 @@ void FakeCommControl::writeDevice(const QByteArray& bytes) {
         return;
     }
     m_writes.append(bytes);
+    Q_EMIT written(bytes);
 }
 
 void FakeCommControl::openDevice() {
@@ -21,4 +22,5 @@ void FakeCommControl::openDevice() {
         throw PortOpenError(why.toStdString());
     }
     ++m_opens;
+    Q_EMIT opened();
 }

@@ -27,6 +27,11 @@ public:
     // bytes of that write are lost. 0 lets every write through.
     void failWrite(int n) { m_writesUntilFailure = n; }
 
+Q_SIGNALS:
+    // The port has opened, and each write as it leaves: for a peer played in the test.
+    void opened();
+    void written(const QByteArray& bytes);
+
 protected:
     void openDevice() override;
     void closeDevice() override {}
