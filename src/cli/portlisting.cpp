@@ -99,7 +99,7 @@ QByteArray PortListing::text(const PortEnumerator& ports) {
                                .arg(usbIdText(*device.vendorId), usbIdText(*device.productId)));
         if (!device.serialNumber.isEmpty())
             details.append(QStringLiteral("serial ") + escaped(device.serialNumber));
-        // What each frame's tail may wait in the adapter (see the README on USB adapters).
+        // What each frame's tail may wait in the adapter (see docs/serial-ports.md).
         if (const std::optional<int> latency = latencyTimerMs(device.name))
             details.append(QStringLiteral("latency timer %1 ms").arg(*latency));
         out << escaped(device.name) << " (" << escaped(device.systemLocation) << ')';

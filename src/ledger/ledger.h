@@ -14,7 +14,7 @@
 
 // The record kept beside a dump file (<dump>.json): what was read, from what, when, how each run
 // that wrote into the file ended, and a digest of every record, so that a later run can tell
-// which records of the file it may trust. The README's "Ledger" section describes every key.
+// which records of the file it may trust. docs/ledger.md describes every key.
 //
 // Block numbers are those asked of the loader; record k of the file holds block range.first + k.
 class Ledger {
