@@ -1,3 +1,4 @@
+#include "blocksize.h"
 #include "clirun.h"
 #include "expectedreception.h"
 #include "loadersimprocess.h"
@@ -17,7 +18,6 @@
 namespace {
 
 constexpr int Seed = 5;
-constexpr int BlockSize = 1024;
 constexpr int FirstBlock = 2000;
 constexpr int Count = 16;
 constexpr int LongLine = 1048576;
