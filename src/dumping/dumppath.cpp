@@ -28,23 +28,34 @@ DumpPath probeFolder(const QString& path) {
     return {};
 }
 
+// What no file can be written as: a folder, a device, a pipe or a socket.
+DumpPath notAFile(fs::file_type type) {
+    switch (type) {
+    case fs::file_type::directory:
+        return withProblem(DumpPath::Problem::Folder);
+    case fs::file_type::block:
+    case fs::file_type::character:
+        return withProblem(DumpPath::Problem::Device);
+    case fs::file_type::fifo:
+        return withProblem(DumpPath::Problem::Pipe);
+    case fs::file_type::socket:
+        return withProblem(DumpPath::Problem::Socket);
+    default:
+        return {};
+    }
+}
+
 } // namespace
 
 DumpPath DumpPath::check(const QString& path, bool keepRecords) {
     std::error_code error;
-    const fs::file_status status = fs::symlink_status(QFile::encodeName(path).toStdString(), error);
-    switch (status.type()) {
+    const fs::file_type type =
+        fs::symlink_status(QFile::encodeName(path).toStdString(), error).type();
+    if (const DumpPath refused = notAFile(type); !refused.ok())
+        return refused;
+    switch (type) {
     case fs::file_type::not_found:
         return probeFolder(path);
-    case fs::file_type::directory:
-        return withProblem(Problem::Folder);
-    case fs::file_type::block:
-    case fs::file_type::character:
-        return withProblem(Problem::Device);
-    case fs::file_type::fifo:
-        return withProblem(Problem::Pipe);
-    case fs::file_type::socket:
-        return withProblem(Problem::Socket);
     case fs::file_type::symlink:
         // Replaced by removing it, which needs the folder's permission; resuming into a link
         // would write wherever it points.
@@ -69,17 +80,5 @@ DumpPath DumpPath::check(const QString& path, bool keepRecords) {
 
 DumpPath DumpPath::checkLedger(const QString& ledgerPath) {
     std::error_code error;
-    switch (fs::symlink_status(QFile::encodeName(ledgerPath).toStdString(), error).type()) {
-    case fs::file_type::directory:
-        return withProblem(Problem::Folder);
-    case fs::file_type::block:
-    case fs::file_type::character:
-        return withProblem(Problem::Device);
-    case fs::file_type::fifo:
-        return withProblem(Problem::Pipe);
-    case fs::file_type::socket:
-        return withProblem(Problem::Socket);
-    default:
-        return {};
-    }
+    return notAFile(fs::symlink_status(QFile::encodeName(ledgerPath).toStdString(), error).type());
 }
