@@ -17,9 +17,7 @@ struct TransferSummary {
     int firstBlock = 0;     // first block of this transfer
     int count = 0;          // blocks asked for in this transfer
     int blocksWritten = 0;  // records written by this transfer
-    int resumedRecords = 0; // records that were already in the dump file before it
     QList<int> badSumBlocks;
-    QList<int> differingBlocks; // a comparison: blocks that differ from their record, or came bad
     bool totalReceived = false;
     int loaderTotal = 0;
     int computedTotal = 0;
