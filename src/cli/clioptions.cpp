@@ -144,6 +144,11 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
         QStringLiteral("Record every byte both ways, with its time, into FILE (see "
                        "loader-sim --replay)."),
         QStringLiteral("FILE"));
+    const QCommandLineOption map(
+        QStringLiteral("map"),
+        QStringLiteral("At the end, write the picture of the dump's blocks (as its ledger "
+                       "describes them) into FILE, a PNG image."),
+        QStringLiteral("FILE"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No milestones and no progress; only problems "
                                                   "and the summary."));
@@ -151,9 +156,9 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
         {QStringLiteral("v"), QStringLiteral("verbose")},
         QStringLiteral("Also print the dialogue's own log, as the window shows it (in Spanish), "
                        "one dot per loader line."));
-    const QList<QCommandLineOption> all{port,    preset, start,   count,     output, responses,
-                                        timeout, wait,   resume,  verify,    repair, json,
-                                        trace,   quiet,  verbose, listPorts, help,   version};
+    const QList<QCommandLineOption> all{
+        port,   preset, start, count, output, responses, timeout,   wait, resume, verify,
+        repair, json,   trace, map,   quiet,  verbose,   listPorts, help, version};
     parser.addOptions(all);
 
     if (!parser.parse(arguments))
@@ -307,6 +312,11 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
     options.quiet = parser.isSet(quiet);
     options.verbose = parser.isSet(verbose);
     options.json = parser.isSet(json);
+    if (parser.isSet(map)) {
+        options.mapPath = parser.value(map);
+        if (options.mapPath.isEmpty())
+            return usageError(QStringLiteral("--map needs a file"));
+    }
     if (parser.isSet(trace)) {
         options.tracePath = parser.value(trace);
         if (options.tracePath.isEmpty())

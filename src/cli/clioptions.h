@@ -39,6 +39,7 @@ public:
     // The ledger on standard output at the end; for ListPorts, the list as JSON.
     bool json = false;
     QString tracePath; // empty: no wire trace
+    QString mapPath;   // empty: no picture of the blocks
 
     // The COM number the port stands for (1..4), or 0 for a device path.
     int commPortNumber() const;

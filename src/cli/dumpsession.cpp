@@ -3,6 +3,7 @@
 #include "commcontrol.h"
 #include "console.h"
 #include "exitstatus.h"
+#include "mapfile.h"
 #include "plantext.h"
 #include "portfailuretext.h"
 #include "signalwatcher.h"
@@ -14,25 +15,7 @@
 #include <QJsonDocument>
 #include <QStringList>
 
-#include <filesystem>
-
 namespace {
-
-// Whether two paths name one file: the same path, the same entry of one folder reached through
-// links, or one file under two names (a link, a hard link).
-bool sameFile(const QString& one, const QString& other) {
-    const auto entry = [](const QString& path) {
-        const QFileInfo info(QFileInfo(path).absoluteFilePath());
-        const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
-        return (folder.isEmpty() ? QDir::cleanPath(info.absolutePath()) : folder) +
-               QLatin1Char('/') + info.fileName();
-    };
-    if (entry(one) == entry(other))
-        return true;
-    std::error_code error;
-    return std::filesystem::equivalent(QFile::encodeName(one).toStdString(),
-                                       QFile::encodeName(other).toStdString(), error);
-}
 
 QString hexByte(int value) {
     return QStringLiteral("0x%1").arg(value, 2, 16, QLatin1Char('0'));
@@ -91,21 +74,14 @@ bool DumpSession::start() {
         m_port.setCommPort(commPort);
     else
         m_port.setDevicePath(m_options.port);
+    // The trace and the map replace whatever stands at their paths: never the line itself.
+    const QString clash =
+        writtenFileClash(m_options, m_port.deviceName(), QStringLiteral("the serial device"));
+    if (!clash.isEmpty()) {
+        reportError(clash);
+        return false;
+    }
     if (!m_options.tracePath.isEmpty()) {
-        // Opening the trace empties it: never the dump, its ledger or the line itself.
-        const std::pair<QString, QString> kept[] = {
-            {plan.dumpPath(), QStringLiteral("the dump file")},
-            {Ledger::pathFor(plan.dumpPath()), QStringLiteral("the dump's ledger")},
-            {m_port.deviceName(), QStringLiteral("the serial device")},
-        };
-        for (const auto& [path, what] : kept) {
-            if (sameFile(m_options.tracePath, path)) {
-                reportError(QStringLiteral("--trace %1 is %2 (%3); name another file for the "
-                                           "trace")
-                                .arg(m_options.tracePath, what, path));
-                return false;
-            }
-        }
         if (!m_trace.open(m_options.tracePath)) {
             reportError(m_trace.error());
             return false;
@@ -409,6 +385,12 @@ void DumpSession::conclude() {
         printProblem(QStringLiteral("warning: ") + m_outcome->ledgerError);
     m_port.setTrace(nullptr);
     m_trace.close();
+    QString problem;
+    if (!m_options.mapPath.isEmpty() && m_outcome->ledger &&
+        !writeMapFile(m_options.mapPath, *m_outcome->ledger, &problem)) {
+        reportError(problem);
+        m_exitStatus = ExitPortOrFile;
+    }
     if (m_options.json && !printJson(jsonResult()))
         m_exitStatus = ExitPortOrFile;
     Q_EMIT finished(*m_exitStatus);

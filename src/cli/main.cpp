@@ -3,6 +3,7 @@
 #include "console.h"
 #include "dumpsession.h"
 #include "exitstatus.h"
+#include "mapfile.h"
 #include "plantext.h"
 #include "portlisting.h"
 #include "qtcommcontrol.h"
@@ -13,10 +14,24 @@
 #include "wording.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <cstring>
+#include <memory>
 
 int main(int argc, char* argv[]) {
     ignoreBrokenPipes();
-    QCoreApplication app(argc, argv);
+    // The map is drawn with its legend's text, which needs Qt's font machinery: then a GUI
+    // application, on no display.
+    bool drawsMap = false;
+    for (int i = 1; i < argc; ++i)
+        drawsMap = drawsMap || std::strcmp(argv[i], "--map") == 0;
+    if (drawsMap && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::unique_ptr<QCoreApplication> application =
+        drawsMap ? std::make_unique<QGuiApplication>(argc, argv)
+                 : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(QStringLiteral("decodump-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(DECODUMP_VERSION));
 
@@ -65,6 +80,12 @@ int main(int argc, char* argv[]) {
     }
     if (dump.plan.settled) {
         console.printLine(cliSettledText(dump.plan));
+        QString problem;
+        if (!options.mapPath.isEmpty() &&
+            !writeMapFile(options.mapPath, *dump.plan.ledger, &problem)) {
+            console.printLine(QStringLiteral("error: ") + problem);
+            return ExitPortOrFile;
+        }
         if (options.json && !DumpSession::printJson(*dump.plan.ledger))
             return ExitPortOrFile;
         return cliSettledStatus(dump.plan);

@@ -21,6 +21,7 @@ public:
     struct Stored {
         std::optional<int> record; // the record of the file it now stands in; none: not written
         std::optional<Failure> failure;
+        bool differs = false; // a comparison: it differs from its record
     };
 
     virtual ~BlockSink() = default;

@@ -308,6 +308,7 @@ void Dialogue::takeFrame() {
         return;
     }
     block.record = stored.record;
+    block.differs = stored.differs;
     if (block.record)
         ++m_summary.blocksWritten;
     Q_EMIT blockReceived(block);
@@ -343,22 +344,10 @@ void Dialogue::finishTotal() {
     m_transfer = Transfer::Idle;
 
     m_op.appendLog(QStringLiteral("FIN DE LA DESCARGA\r\n"));
-    if (m_summary.totalMatched() && m_summary.badSumBlocks.isEmpty()) {
-        m_op.showMessage(QStringLiteral("Descarga finalizada."), MessageIcon::Information);
-    } else {
-        const QString total =
-            m_summary.totalMatched()
-                ? QStringLiteral("El total coincide")
-                : QStringLiteral("El total no coincide (recibido %1, calculado %2)")
-                      .arg(m_summary.loaderTotal)
-                      .arg(m_summary.computedTotal);
-        const qsizetype bad = m_summary.badSumBlocks.size();
-        m_op.showMessage(QStringLiteral("Descarga finalizada.\r\n%1; %2 %3 con suma errónea.")
-                             .arg(total)
-                             .arg(bad)
-                             .arg(bad == 1 ? QStringLiteral("bloque") : QStringLiteral("bloques")),
-                         MessageIcon::Exclamation);
-    }
+    // Whatever the transfer leaves is settled before the operator is told how it ended.
+    Q_EMIT transferEnded(m_summary);
+    const OperatorSide::Message end = m_op.endMessage(m_summary);
+    m_op.showMessage(end.text, end.icon);
     m_op.selectNoPort();
     m_op.enablePortList();
     finish();

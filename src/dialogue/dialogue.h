@@ -86,6 +86,8 @@ Q_SIGNALS:
     void dumpOpened(const QString& path, const BlockRange& range);
     // A block has arrived, and gone where the sink puts it.
     void blockReceived(const ReceivedBlock& block);
+    // The transfer has reached the loader's total; raised before the end message is shown.
+    void transferEnded(const TransferSummary& summary);
     // The dialogue ended by itself: the total exchange finished, or a transfer was cut short,
     // or the device went away, or a file failed. Raised last, after the disarm.
     void ended(const TransferSummary& summary);

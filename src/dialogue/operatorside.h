@@ -2,6 +2,8 @@
 
 #include <QString>
 
+struct TransferSummary;
+
 // Message box icon codes.
 enum class MessageIcon { Critical = 16, Exclamation = 48, Information = 64 };
 
@@ -27,6 +29,15 @@ public:
 
     // A modal message: returns when the operator has closed it. Lines are separated by CR LF.
     virtual void showMessage(const QString& text, MessageIcon icon) = 0;
+
+    struct Message {
+        QString text;
+        MessageIcon icon;
+    };
+    // The message that ends a transfer which reached the loader's total: "Descarga finalizada.",
+    // and when something went wrong, what (the total, the blocks whose sum failed). A front end
+    // that knows more of the dump may say more after that.
+    virtual Message endMessage(const TransferSummary& summary) const;
 
     // Selects port entry 0, "(ninguno)": disarms at once (closes the port, stops the ticker,
     // logs) and unlocks the entry controls.

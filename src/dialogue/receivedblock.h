@@ -14,6 +14,7 @@ struct ReceivedBlock {
     quint8 sum = 0;            // of its data, modulo 256
     quint8 sumByte = 0;        // what its frame carried
     std::optional<int> record; // the record of the dump file it now stands in; none: not written
+    bool differs = false;      // a comparison: it differs from its record
 
     bool sumOk() const { return sum == sumByte; }
 };

@@ -14,9 +14,9 @@ struct TransferSummary {
     };
 
     Outcome outcome = Outcome::Completed;
-    int firstBlock = 0;     // first block of this transfer
-    int count = 0;          // blocks asked for in this transfer
-    int blocksWritten = 0;  // records written by this transfer
+    int firstBlock = 0;    // first block of this transfer
+    int count = 0;         // blocks asked for in this transfer
+    int blocksWritten = 0; // records written by this transfer
     QList<int> badSumBlocks;
     bool totalReceived = false;
     int loaderTotal = 0;

@@ -21,7 +21,7 @@ BlockSink::Stored ComparisonSink::store(int index, QByteArrayView data, bool sum
                       m_file.read(BlockSize) == data;
     if (!same)
         m_differing.append(m_firstBlock + index);
-    return {};
+    return {std::nullopt, std::nullopt, !same};
 }
 
 void ComparisonSink::close() {

@@ -10,6 +10,7 @@
 DumpRun::DumpRun(CommControl& port, OperatorSide& operatorSide, QObject* parent)
     : QObject(parent), m_op(operatorSide), m_session(port, operatorSide, this) {
     connect(&m_session, &PortSession::transferStarted, this, [this] { m_transferStarted = true; });
+    connect(&m_session, &PortSession::transferEnded, this, &DumpRun::onTransferEnded);
     connect(&m_session, &PortSession::dialogueEnded, this, &DumpRun::onDialogueEnded);
 }
 
@@ -24,6 +25,7 @@ std::optional<QString> DumpRun::start(const DumpPlan& plan, const QString& portN
     m_summary.reset();
     m_differing.clear();
     m_ledgerError.clear();
+    m_conclusion.reset();
     m_session.forgetLedger();
     m_running = true;
     const std::optional<QString> failure = armPass();
@@ -91,28 +93,41 @@ void DumpRun::stop(StopReason reason) {
                                              : DumpOutcome::Ending::Interrupted);
 }
 
+void DumpRun::onTransferEnded(const TransferSummary& summary) {
+    if (!m_running)
+        return;
+    m_summary = summary;
+    noteLedgerError(summary.ledgerError);
+    if (m_plan.mode == DumpPlan::Mode::Verify) {
+        m_differing = static_cast<const ComparisonSink&>(*m_sink).differingBlocks();
+        QString problem;
+        if (!m_session.recordVerification(*m_plan.ledger, m_plan.dumpPath(), m_differing, &problem))
+            noteLedgerError(problem);
+    }
+    // The last loader dialogue has reached its total: how the run ends is known before the
+    // operator is told of it.
+    if (m_pass + 1 == m_plan.passes.size())
+        m_conclusion = outcome(DumpOutcome::Ending::Finished);
+}
+
 void DumpRun::onDialogueEnded(const TransferSummary& summary) {
     if (!m_running)
         return;
     m_summary = summary;
-    if (!summary.ledgerError.isEmpty() && m_ledgerError.isEmpty())
-        m_ledgerError = summary.ledgerError;
-    const bool completed = summary.outcome == TransferSummary::Outcome::Completed;
-    if (completed && m_plan.mode == DumpPlan::Mode::Verify) {
-        m_differing = static_cast<const ComparisonSink&>(*m_sink).differingBlocks();
-        QString problem;
-        if (!m_session.recordVerification(*m_plan.ledger, m_plan.dumpPath(), m_differing,
-                                          &problem) &&
-            m_ledgerError.isEmpty())
-            m_ledgerError = problem;
-    }
+    noteLedgerError(summary.ledgerError);
     // The next loader dialogue once this one has wound up: it may still be inside the call that
     // ended it.
+    const bool completed = summary.outcome == TransferSummary::Outcome::Completed;
     if (completed && m_pass + 1 < m_plan.passes.size()) {
         QTimer::singleShot(0, this, &DumpRun::armNextPass);
         return;
     }
     finish(endingOf(summary));
+}
+
+void DumpRun::noteLedgerError(const QString& error) {
+    if (!error.isEmpty() && m_ledgerError.isEmpty())
+        m_ledgerError = error;
 }
 
 DumpOutcome::Ending DumpRun::endingOf(const TransferSummary& summary) const {
@@ -141,11 +156,7 @@ const Ledger* DumpRun::ledger() const {
     return m_plan.ledger ? &*m_plan.ledger : nullptr;
 }
 
-void DumpRun::finish(DumpOutcome::Ending ending, const QString& error) {
-    if (!m_running)
-        return;
-    m_running = false;
-    m_session.setSink(nullptr);
+DumpOutcome DumpRun::outcome(DumpOutcome::Ending ending, const QString& error) const {
     DumpOutcome outcome;
     outcome.mode = m_plan.mode;
     outcome.ending = ending;
@@ -157,6 +168,18 @@ void DumpRun::finish(DumpOutcome::Ending ending, const QString& error) {
         outcome.ledger = *left;
     outcome.ledgerError = m_ledgerError;
     outcome.error = error;
+    return outcome;
+}
+
+void DumpRun::finish(DumpOutcome::Ending ending, const QString& error) {
+    if (!m_running)
+        return;
+    m_running = false;
+    m_session.setSink(nullptr);
+    DumpOutcome ended = m_conclusion && ending == DumpOutcome::Ending::Finished
+                            ? *m_conclusion
+                            : outcome(ending, error);
+    ended.ledgerError = m_ledgerError;
     qCDebug(lcDialogue) << "dump run ended" << int(ending);
-    Q_EMIT finished(outcome);
+    Q_EMIT finished(ended);
 }

@@ -43,6 +43,9 @@ public:
 
     // The ledger as the run leaves the file: the one it kept, or the one it began from.
     const Ledger* ledger() const;
+    // How the run ends, once its last loader dialogue has reached the loader's total: known
+    // while the dialogue's end message is shown, before the run has wound up.
+    const std::optional<DumpOutcome>& conclusion() const { return m_conclusion; }
 
 Q_SIGNALS:
     // A loader dialogue has been armed: the first one, or the next of a repair.
@@ -56,7 +59,10 @@ Q_SIGNALS:
 private:
     std::optional<QString> armPass();
     void armNextPass();
+    void onTransferEnded(const TransferSummary& summary);
     void onDialogueEnded(const TransferSummary& summary);
+    void noteLedgerError(const QString& error);
+    DumpOutcome outcome(DumpOutcome::Ending ending, const QString& error = {}) const;
     void finish(DumpOutcome::Ending ending, const QString& error = {});
     DumpOutcome::Ending endingOf(const TransferSummary& summary) const;
 
@@ -71,4 +77,5 @@ private:
     std::optional<TransferSummary> m_summary;
     QList<int> m_differing;
     QString m_ledgerError;
+    std::optional<DumpOutcome> m_conclusion;
 };

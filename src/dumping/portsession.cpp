@@ -20,6 +20,7 @@ PortSession::PortSession(CommControl& port, OperatorSide& operatorSide, QObject*
     connect(&m_dialogue, &Dialogue::blockRequested, this, &PortSession::blockRequested);
     connect(&m_dialogue, &Dialogue::dumpOpened, this, &PortSession::onDumpOpened);
     connect(&m_dialogue, &Dialogue::blockReceived, this, &PortSession::onBlockReceived);
+    connect(&m_dialogue, &Dialogue::transferEnded, this, &PortSession::onTransferEnded);
     connect(&m_dialogue, &Dialogue::ended, this, &PortSession::onDialogueEnded);
 }
 
@@ -104,20 +105,31 @@ void PortSession::onBlockReceived(const ReceivedBlock& block) {
     Q_EMIT blockReceived(block);
 }
 
+void PortSession::onTransferEnded(const TransferSummary& summary) {
+    endLedgerRun(summary);
+    TransferSummary reported = summary;
+    reported.ledgerError = m_ledgerError;
+    Q_EMIT transferEnded(reported);
+}
+
 void PortSession::onDialogueEnded(const TransferSummary& summary) {
     if (m_endReported)
         return;
     m_endReported = true;
+    endLedgerRun(summary);
     TransferSummary reported = summary;
-    if (m_recorder.running()) {
-        if (summary.totalReceived)
-            m_recorder.totalChecked(summary.loaderTotal, summary.computedTotal);
-        noteLedgerFailure(m_recorder.end(runOutcome(summary)));
-        qCDebug(lcDialogue) << "ledger" << m_recorder.ledgerPath()
-                            << Ledger::outcomeName(m_recorder.ledger().outcome);
-    }
     reported.ledgerError = m_ledgerError;
     Q_EMIT dialogueEnded(reported);
+}
+
+void PortSession::endLedgerRun(const TransferSummary& summary) {
+    if (!m_recorder.running())
+        return;
+    if (summary.totalReceived)
+        m_recorder.totalChecked(summary.loaderTotal, summary.computedTotal);
+    noteLedgerFailure(m_recorder.end(runOutcome(summary)));
+    qCDebug(lcDialogue) << "ledger" << m_recorder.ledgerPath()
+                        << Ledger::outcomeName(m_recorder.ledger().outcome);
 }
 
 Ledger::Outcome PortSession::runOutcome(const TransferSummary& summary) const {

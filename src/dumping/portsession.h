@@ -77,13 +77,19 @@ Q_SIGNALS:
     void transferStarted();
     void blockRequested(int index, int count);
     void blockReceived(const ReceivedBlock& block);
+    // The transfer reached the loader's total and its ledger run is over; before the end
+    // message is shown.
+    void transferEnded(const TransferSummary& summary);
     // Once per arming at most, after the disarm that ended the dialogue.
     void dialogueEnded(const TransferSummary& summary);
 
 private:
     void onDumpOpened(const QString& path, const BlockRange& range);
     void onBlockReceived(const ReceivedBlock& block);
+    void onTransferEnded(const TransferSummary& summary);
     void onDialogueEnded(const TransferSummary& summary);
+    // Ends the ledger's run with the transfer's outcome, once.
+    void endLedgerRun(const TransferSummary& summary);
     Ledger::Outcome runOutcome(const TransferSummary& summary) const;
     void noteLedgerFailure(bool written);
 

@@ -1,6 +1,7 @@
 #include "principal_deco.h"
 
 #include "blockboxes.h"
+#include "blockmapview.h"
 #include "commcontrol.h"
 #include "deviceaccess.h"
 #include "dumpplan.h"
@@ -8,6 +9,7 @@
 #include "entrytext.h"
 #include "ledger.h"
 #include "numeric.h"
+#include "outcometext.h"
 #include "portfailuretext.h"
 #include "portlist.h"
 #include "portnaming.h"
@@ -48,6 +50,9 @@ constexpr int FirstDeviceEntry = ComPortCount + 1;
 // A device entry's name (ttyUSB0) beside its system location (the entry's data).
 constexpr int DeviceNameRole = Qt::UserRole + 1;
 constexpr int MinimumPixelSize = 9;
+// The block map below the classic window: 32 rows of 64 cells (2048 blocks) and the legend.
+constexpr int MapHeight = 232;
+constexpr int MapMargin = 4;
 // Laying out a paragraph of the log widget costs its whole length, so a run of markers that
 // grows by one insertion per turn would cost the square of its length: once the last paragraph
 // is this long, the widget continues in a new one.
@@ -117,7 +122,9 @@ void Principal_Deco::createControls() {
     setObjectName(QStringLiteral("Principal_Deco"));
     setWindowTitle(QStringLiteral("Descarga Firmware Vemu v0.04 beta por Oskel"));
     setWindowIcon(QIcon(QStringLiteral(":/decodump/decodump.xpm")));
-    setFixedSize(fromTwips(0, 0, 6465, 6345).size());
+    // The classic window's area, and below it the block map.
+    const QRect classic = fromTwips(0, 0, 6465, 6345);
+    setFixedSize(classic.width(), classic.height() + MapHeight);
     // 8-point type at 96 dpi in a face of Windows' sans-serif proportions, so the captions fit
     // the boxes laid out in twips.
     QFont small = font();
@@ -178,6 +185,17 @@ void Principal_Deco::createControls() {
     Label1 = place(new QLabel(QStringLiteral("Selecciona el puerto serie:"), this), "Label1",
                    fromTwips(120, 150, 1875, 195));
 
+    // What picking a port does with the file: beside the file name, where the row had room.
+    Lab_Modo = place(new QLabel(QStringLiteral("&Modo:"), this), "Lab_Modo",
+                     fromTwips(3555, 5970, 600, 195));
+    Com_Modo = place(new QComboBox(this), "Com_Modo", fromTwips(4200, 5910, 2175, 315));
+    Com_Modo->addItems({QStringLiteral("Nueva descarga"), QStringLiteral("Reanudar"),
+                        QStringLiteral("Verificar"), QStringLiteral("Reparar")});
+    Lab_Modo->setBuddy(Com_Modo);
+    m_blockMap = place(
+        new BlockMapView(this), "blockMap",
+        QRect(MapMargin, classic.height(), classic.width() - 2 * MapMargin, MapHeight - MapMargin));
+
     arrangeTabOrder();
     fitCaptions();
 
@@ -197,6 +215,15 @@ void Principal_Deco::createControls() {
                             summary.ledgerError,
                         MessageIcon::Exclamation);
             });
+    connect(&m_run, &DumpRun::passArmed, this, &Principal_Deco::onPassArmed);
+    connect(&m_run, &DumpRun::nextPass, this, [this](int index) {
+        showMessage(windowNextPassText(m_run.plan().passes.at(index - 1).range,
+                                       m_run.plan().passes.at(index).range,
+                                       Com_Puerto->itemText(m_armedEntry)),
+                    MessageIcon::Information);
+    });
+    connect(&m_run, &DumpRun::finished, this, &Principal_Deco::onRunFinished);
+    connect(&m_run.session(), &PortSession::blockReceived, this, &Principal_Deco::onBlockReceived);
     connect(Cmd_Salir, &QPushButton::clicked, this, &Principal_Deco::Cmd_Salir_Click);
     connect(Com_Puerto, &QComboBox::currentIndexChanged, this, &Principal_Deco::Com_Puerto_Click);
     connect(Com_Puerto, &PortList::aboutToShowPopup, this, &Principal_Deco::refreshPortList);
@@ -227,7 +254,7 @@ void Principal_Deco::fitCaptions() {
 
 void Principal_Deco::arrangeTabOrder() {
     // Focus-taking controls by tab index; labels and the frame take no focus.
-    const std::array<QWidget*, 12> order{Text1,
+    const std::array<QWidget*, 13> order{Text1,
                                          Com_Puerto,
                                          Opt_Descargar->button(0),
                                          Opt_Descargar->button(1),
@@ -238,7 +265,8 @@ void Principal_Deco::arrangeTabOrder() {
                                          Txt_Blocks,
                                          Txt_Path,
                                          Txt_Filename,
-                                         Cmd_Salir};
+                                         Cmd_Salir,
+                                         Com_Modo};
     for (std::size_t i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order.at(i - 1), order.at(i));
 }
@@ -336,13 +364,19 @@ bool Principal_Deco::armSelectedPort(int port) {
     // What stands at the dump's path must be a file the dump may replace, and at its ledger's
     // path nothing the ledger could not replace.
     DumpPlan::Request request;
+    request.mode = DumpPlan::Mode(Com_Modo->currentIndex());
     request.folderText = Txt_Path->text();
     request.fileName = Txt_Filename->text();
     request.firstBlockText = Txt_Start_Block->text();
     request.blockCountText = Txt_Blocks->text();
     const DumpPlan plan = DumpPlan::prepare(request);
-    if (!plan.ok())
-        return refuse(refusalText(plan));
+    if (!plan.ok() || plan.settled)
+        return refuse(windowRefusalText(plan));
+    // A verification or a repair reads the range its ledger gives, and the boxes show it.
+    if (plan.mode == DumpPlan::Mode::Verify || plan.mode == DumpPlan::Mode::Repair) {
+        Txt_Start_Block->setText(fourDigitForm(plan.fileRange.first));
+        Txt_Blocks->setText(fourDigitForm(plan.fileRange.count));
+    }
 
     // COMn by its number; a device the system reported by its own location and name.
     QString portName = QStringLiteral("COM") + QString::number(port);
@@ -353,6 +387,7 @@ bool Principal_Deco::armSelectedPort(int port) {
         Serie1.setDevicePath(Com_Puerto->itemData(port).toString());
         portName = Com_Puerto->itemData(port, DeviceNameRole).toString();
     }
+    m_armedEntry = port;
     const std::optional<QString> openFailure = m_run.start(plan, portName);
     if (openFailure) {
         showMessage(QStringLiteral("No se puede abrir el ") + portName +
@@ -365,25 +400,6 @@ bool Principal_Deco::armSelectedPort(int port) {
     return true;
 }
 
-QString Principal_Deco::refusalText(const DumpPlan& plan) {
-    const DumpPlan::Refusal& refusal = *plan.refusal;
-    switch (refusal.kind) {
-    case DumpPlan::Refusal::Kind::DumpPath:
-        return QStringLiteral("No se puede crear el archivo ") + refusal.path +
-               QStringLiteral("\r\n\r\n") + windowDumpPathText(refusal.pathProblem);
-    case DumpPlan::Refusal::Kind::LedgerPath:
-        return QStringLiteral("No se puede escribir el registro de la descarga ") + refusal.path +
-               QStringLiteral("\r\n\r\n") + windowDumpPathText(refusal.pathProblem);
-    case DumpPlan::Refusal::Kind::NoLedger:
-    case DumpPlan::Refusal::Kind::LedgerUnreadable:
-    case DumpPlan::Refusal::Kind::FileDoesNotMatch:
-    case DumpPlan::Refusal::Kind::LedgerForAnotherRange:
-        break;
-    }
-    return QStringLiteral("No se puede usar el archivo ") + plan.dumpPath() +
-           QStringLiteral("\r\n\r\n") + refusal.detail;
-}
-
 bool Principal_Deco::refuse(const QString& message) {
     showMessage(message, MessageIcon::Critical);
     Com_Puerto->setCurrentIndex(NoPort);
@@ -391,8 +407,8 @@ bool Principal_Deco::refuse(const QString& message) {
 }
 
 void Principal_Deco::applyLockRule() {
-    const std::array<QWidget*, 6> lockSet{Fra_Tipo, Txt_Start_Block, Txt_Blocks,
-                                          Txt_Path, Txt_Filename,    Cmd_Salir};
+    const std::array<QWidget*, 7> lockSet{Fra_Tipo,     Txt_Start_Block, Txt_Blocks, Txt_Path,
+                                          Txt_Filename, Cmd_Salir,       Com_Modo};
     // The selection is read afresh for each control: a nested run may have changed it.
     for (QWidget* control : lockSet)
         control->setEnabled(Com_Puerto->currentIndex() == NoPort);
@@ -474,12 +490,62 @@ void Principal_Deco::flushLogToWidget() {
         bar->setValue(bar->maximum());
 }
 
+// A run reads the range of its loader dialogue: for a new dump the boxes' own texts, for a
+// resume or a repair the part of the file still to read.
 QString Principal_Deco::startBlockText() const {
-    return Txt_Start_Block->text();
+    return m_run.running() ? m_run.pass().firstBlockText : Txt_Start_Block->text();
 }
 
 QString Principal_Deco::blockCountText() const {
-    return Txt_Blocks->text();
+    return m_run.running() ? m_run.pass().blockCountText : Txt_Blocks->text();
+}
+
+OperatorSide::Message Principal_Deco::endMessage(const TransferSummary& summary) const {
+    Message message = OperatorSide::endMessage(summary);
+    if (!m_run.conclusion())
+        return message;
+    const EndNote note = windowEndNote(*m_run.conclusion());
+    if (!note.lines.isEmpty())
+        message.text += QStringLiteral("\r\n") + note.lines;
+    if (note.warning)
+        message.icon = MessageIcon::Exclamation;
+    return message;
+}
+
+void Principal_Deco::onPassArmed(int index) {
+    if (index == 0) {
+        const DumpPlan& plan = m_run.plan();
+        // A file the run goes on with starts from what its ledger says of it.
+        const bool keepsFile = plan.mode == DumpPlan::Mode::Verify ||
+                               plan.mode == DumpPlan::Mode::Repair || plan.resumes();
+        m_blockMap->show(keepsFile ? BlockMap::fromLedger(*plan.ledger) : BlockMap(plan.fileRange));
+        return;
+    }
+    // The next loader dialogue of a repair: armed again on the same entry, locked as before.
+    {
+        const QSignalBlocker quiet(Com_Puerto);
+        Com_Puerto->setCurrentIndex(m_armedEntry);
+    }
+    Com_Puerto->setEnabled(false);
+    applyLockRule();
+}
+
+void Principal_Deco::onBlockReceived(const ReceivedBlock& block) {
+    using State = BlockMap::State;
+    State state = block.sumOk() ? State::Received : State::BadSum;
+    if (m_run.plan().mode == DumpPlan::Mode::Verify)
+        state = block.differs ? State::Differs : State::Received;
+    else if (m_run.plan().mode == DumpPlan::Mode::Repair && block.sumOk())
+        state = State::ReadAgain;
+    m_blockMap->set(block.block, state);
+}
+
+void Principal_Deco::onRunFinished(const DumpOutcome& outcome) {
+    // A dump the device cut short can be continued: the operator is told how.
+    const DumpPlan& plan = m_run.plan();
+    if (outcome.ending == DumpOutcome::Ending::DeviceLost &&
+        (plan.mode == DumpPlan::Mode::NewDump || plan.mode == DumpPlan::Mode::Resume))
+        showMessage(windowCutShortText(plan, outcome), MessageIcon::Information);
 }
 
 QString Principal_Deco::folderText() const {

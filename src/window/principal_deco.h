@@ -9,7 +9,9 @@
 #include <array>
 #include <memory>
 
+class BlockMapView;
 class CommControl;
+class QComboBox;
 class PortEnumerator;
 class PortList;
 class QButtonGroup;
@@ -59,6 +61,7 @@ public:
     void appendLogLine(const QString& text) override;
     QString startBlockText() const override;
     QString blockCountText() const override;
+    Message endMessage(const TransferSummary& summary) const override;
     QString folderText() const override;
     QString fileNameText() const override;
     void setProgress(const QString& caption) override;
@@ -78,8 +81,9 @@ private:
     // selection is then back at "(ninguno)" and the caller's run ends.
     bool armSelectedPort(int port);
     bool refuse(const QString& message);
-    // Why the plan of a dump is refused, for its critical box.
-    static QString refusalText(const DumpPlan& plan);
+    void onPassArmed(int index);
+    void onBlockReceived(const ReceivedBlock& block);
+    void onRunFinished(const DumpOutcome& outcome);
     void applyLockRule();
     // The entries after COM4 follow the devices present; every entry's tooltip names its device.
     void refreshPortList();
@@ -103,11 +107,15 @@ private:
     QLabel* Label2 = nullptr;
     QLabel* Lab_Progreso = nullptr;
     QLabel* Label1 = nullptr;
+    QLabel* Lab_Modo = nullptr;
+    QComboBox* Com_Modo = nullptr;
+    BlockMapView* m_blockMap = nullptr;
 
     std::unique_ptr<PortEnumerator> m_systemPorts;
     const PortEnumerator* m_ports = nullptr;
     QTimer* m_logFlush = nullptr;
     QString m_log;
     QString m_logPending;
+    int m_armedEntry = 0; // the port list's entry the run is armed on
     DumpRun m_run;
 };

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -152,6 +153,9 @@ void TestCli::run_data() {
         << QStringList{"--port", "COM1", "--start", "2000", "--count", "16", "-o", "%OUT%"} << 0
         << QStringList{"Waiting for the loader on COM1 (/dev/", "Summary: 16 of 16 blocks written"}
         << Count << QString("complete");
+    QTest::newRow("complete, --map")
+        << QStringList{"--mode", "ack"} << range + QStringList{"--map", "%OUT%.png"} << 0
+        << QStringList{"Summary: 16 of 16 blocks written"} << Count << QString("complete");
     QTest::newRow("complete, quiet")
         << QStringList{"--mode", "ack"} << range + QStringList{"--quiet"} << 0
         << QStringList{"Summary: 16 of 16 blocks written"} << Count << QString("complete");
@@ -300,6 +304,9 @@ void TestCli::run() {
         for (const char* control : {"\x1b", "\x7f", "\xc2\x9b"})
             QVERIFY2(!run.output.contains(control), run.output.constData());
     }
+    // The picture of the blocks, drawn without a display.
+    if (cliArguments.contains(QStringLiteral("--map")))
+        QCOMPARE(QImage(dumpPath + QStringLiteral(".png")).width(), 600);
     // With --json standard output holds one JSON object, whatever happened: a run that failed
     // says why, and with which status.
     if (cliArguments.contains(QStringLiteral("--json")) && !printed.contains("standard output")) {
@@ -492,6 +499,9 @@ void TestCli::resume_data() {
         << "is the dump file";
     QTest::newRow("trace is a hard link to the dump")
         << "bad block" << QStringList{"--repair", "%DUMP%", "--trace", "%LINK%"} << 3
+        << "is the dump file";
+    QTest::newRow("map names the dump")
+        << "bad block" << QStringList{"--repair", "%DUMP%", "--map", "%DUMP%"} << 3
         << "is the dump file";
     QTest::newRow("trace names the ledger")
         << "none" << QStringList{"--verify", "%DUMP%", "--trace", "%DUMP%.json"} << 3

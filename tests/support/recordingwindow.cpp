@@ -1,10 +1,12 @@
 #include "recordingwindow.h"
 
+#include "blockmapview.h"
 #include "commcontrol.h"
 #include "fakeportenumerator.h"
 #include "portlist.h"
 
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -38,7 +40,9 @@ RecordingWindow::RecordingWindow(CommControl& port, const PortEnumerator* ports)
       Lab_Filename(named<QLabel>(*this, "Lab_Filename")),
       Lab_Ruta(named<QLabel>(*this, "Lab_Ruta")), Lab_Tamaño(named<QLabel>(*this, "Lab_Tamaño")),
       Label3(named<QLabel>(*this, "Label3")), Label2(named<QLabel>(*this, "Label2")),
-      Lab_Progreso(named<QLabel>(*this, "Lab_Progreso")), Label1(named<QLabel>(*this, "Label1")) {
+      Lab_Progreso(named<QLabel>(*this, "Lab_Progreso")), Label1(named<QLabel>(*this, "Label1")),
+      Lab_Modo(named<QLabel>(*this, "Lab_Modo")), Com_Modo(named<QComboBox>(*this, "Com_Modo")),
+      blockMap(named<BlockMapView>(*this, "blockMap")) {
     const auto* group = named<QButtonGroup>(*this, "Opt_Descargar");
     for (int index = 0; index < static_cast<int>(Opt_Descargar.size()); ++index)
         Opt_Descargar.at(index) = qobject_cast<QRadioButton*>(group->button(index));

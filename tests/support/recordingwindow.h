@@ -8,7 +8,9 @@
 #include <array>
 #include <functional>
 
+class BlockMapView;
 class PortList;
+class QComboBox;
 class QButtonGroup;
 class QGroupBox;
 class QLabel;
@@ -61,4 +63,7 @@ public:
     QLabel* Label2;
     QLabel* Lab_Progreso;
     QLabel* Label1;
+    QLabel* Lab_Modo;
+    QComboBox* Com_Modo;
+    BlockMapView* blockMap;
 };

@@ -73,7 +73,8 @@ struct Expected {
     bool portOpen = true;
 };
 
-// The message that ends a dump whose total exchange took place.
+// The message that ends a dump whose total exchange took place: the dialogue's lines, then
+// the bad blocks named (or the total that does not vouch for the file) and what to do next.
 Expected endMessage(const ExpectedReception& reception) {
     const qsizetype bad = reception.badSums.size();
     const bool totalMatches = reception.loaderTotal == reception.computedTotal;
@@ -84,10 +85,29 @@ Expected endMessage(const ExpectedReception& reception) {
                      : QStringLiteral("El total no coincide (recibido %1, calculado %2)")
                            .arg(reception.loaderTotal)
                            .arg(reception.computedTotal);
-    return {QStringLiteral("Descarga finalizada.\r\n%1; %2 %3 con suma errónea.")
+    QStringList runs;
+    for (qsizetype i = 0; i < bad;) {
+        qsizetype last = i;
+        while (last + 1 < bad &&
+               reception.badSums.at(last + 1).block == reception.badSums.at(last).block + 1)
+            ++last;
+        const int first = reception.badSums.at(i).block;
+        runs << (last == i
+                     ? QString::number(first)
+                     : QStringLiteral("%1 a %2").arg(first).arg(reception.badSums.at(last).block));
+        i = last + 1;
+    }
+    const QString next =
+        bad > 0
+            ? QStringLiteral("Bloques con suma errónea: %1.\r\nElija Modo: Reparar para leerlos "
+                             "otra vez.")
+                  .arg(runs.join(QStringLiteral(", ")))
+            : QStringLiteral("El total del cargador no coincide con los bloques del archivo."
+                             "\r\nElija Modo: Verificar para compararlo con el flash.");
+    return {QStringLiteral("Descarga finalizada.\r\n%1; %2 %3 con suma errónea.\r\n%4")
                 .arg(totalText)
                 .arg(bad)
-                .arg(bad == 1 ? QStringLiteral("bloque") : QStringLiteral("bloques")),
+                .arg(bad == 1 ? QStringLiteral("bloque") : QStringLiteral("bloques"), next),
             48};
 }
 
@@ -328,6 +348,13 @@ void TestWindowFaults::fault() {
         // Which failure the system reports first for a vanished pseudo-terminal may vary; the
         // text is checked against the adapter's descriptions below.
         expected.append({QStringLiteral("Se ha perdido la conexión con COM1.\r\n\r\n"), 16, false});
+        // Then what the file keeps, and that Reanudar continues it.
+        expected.append({QStringLiteral("El archivo %1 guarda %2 de %3 bloques.\r\n\r\nElija "
+                                        "Modo: Reanudar para leer el resto.")
+                             .arg(dumpPath)
+                             .arg(records)
+                             .arg(Count),
+                         64, false});
         break;
     case Ending::CannotRead:
         expected.append({QStringLiteral("No se puede leer el archivo de respuesta ") + responses +
@@ -339,7 +366,7 @@ void TestWindowFaults::fault() {
     QCOMPARE(window->messages.size(), expected.size());
     for (qsizetype i = 0; i < expected.size(); ++i) {
         const RecordingWindow::Message& shown = window->messages.at(i);
-        if (ending == Ending::DeviceLost && i == expected.size() - 1) {
+        if (ending == Ending::DeviceLost && i == expected.size() - 2) {
             QVERIFY2(shown.text.startsWith(expected.at(i).text), qPrintable(shown.text));
             QVERIFY2(lostDescriptions(sim.devicePath())
                          .contains(shown.text.mid(expected.at(i).text.size())),

@@ -2,6 +2,7 @@
 #include "fakeportenumerator.h"
 #include "portlist.h"
 #include "portnaming.h"
+#include "blockmapview.h"
 #include "recordingwindow.h"
 
 #include <QAbstractButton>
@@ -116,6 +117,9 @@ void TestWindowStartup::controls_data() {
     row("Label2", "QLabel", "Bloque inicial :", true, true, {200, 42, 77, 13});
     row("Lab_Progreso", "QLabel", "0000", true, false, {288, 10, 72, 13});
     row("Label1", "QLabel", "Selecciona el puerto serie:", true, true, {8, 10, 125, 13});
+    // Beside the file name; the mnemonic Alt+M reaches the list.
+    row("Lab_Modo", "QLabel", "&Modo:", true, true, {237, 398, 40, 13});
+    row("Com_Modo", "QComboBox", "Nueva descarga", true, true, {280, 394, 145, 21});
 }
 
 void TestWindowStartup::controls() {
@@ -242,7 +246,10 @@ void TestWindowStartup::windowFrame() {
     FakeCommControl port;
     RecordingWindow window(port);
     QCOMPARE(window.windowTitle(), QStringLiteral("Descarga Firmware Vemu v0.04 beta por Oskel"));
-    QCOMPARE(window.size(), QSize(431, 423));
+    // The classic window's 6465 by 6345 twips, and the block map below them.
+    QCOMPARE(window.size().width(), 431);
+    QVERIFY(window.size().height() >= 423 + 32 * 6);
+    QCOMPARE(window.blockMap->geometry().top(), 423);
     QCOMPARE(window.objectName(), QStringLiteral("Principal_Deco"));
     QVERIFY(!window.windowIcon().isNull());
     QCOMPARE(window.windowIcon().pixmap(32, 32).size(), QSize(32, 32));
@@ -252,7 +259,7 @@ void TestWindowStartup::captionsFit_data() {
     QTest::addColumn<QString>("name");
     for (const char* name :
          {"Label1", "Label2", "Label3", "Lab_Tamaño", "Lab_Ruta", "Lab_Filename", "Opt_Descargar0",
-          "Opt_Descargar1", "Opt_Descargar2", "Opt_Descargar3", "Opt_Descargar4"})
+          "Opt_Descargar1", "Opt_Descargar2", "Opt_Descargar3", "Opt_Descargar4", "Lab_Modo"})
         QTest::newRow(name) << QString::fromUtf8(name);
 }
 
@@ -274,7 +281,8 @@ void TestWindowStartup::tabOrder() {
     // The presets are one stop, on the selected one.
     const QList<QWidget*> expected{
         window.Text1,      window.Com_Puerto, window.Opt_Descargar[2], window.Txt_Start_Block,
-        window.Txt_Blocks, window.Txt_Path,   window.Txt_Filename,     window.Cmd_Salir};
+        window.Txt_Blocks, window.Txt_Path,   window.Txt_Filename,     window.Cmd_Salir,
+        window.Com_Modo};
     QList<QWidget*> chain;
     QWidget* widget = window.Text1;
     do {

@@ -1,0 +1,139 @@
+#include "blockmap.h"
+
+#include "ledger.h"
+
+#include <QPainter>
+
+#include <algorithm>
+
+BlockMap::BlockMap(const BlockRange& range)
+    : m_range(range), m_states(std::max(range.count, 0), State::Pending) {}
+
+BlockMap BlockMap::fromLedger(const Ledger& ledger) {
+    BlockMap map(ledger.range);
+    const auto repaired = [&ledger](qint64 block) {
+        return std::any_of(ledger.runs.begin(), ledger.runs.end(), [block](const Ledger::Run& run) {
+            return run.kind == Ledger::RunKind::Repair && run.range.contains(block);
+        });
+    };
+    for (int record = 0; record < ledger.records(); ++record) {
+        const qint64 block = qint64(ledger.range.first) + record;
+        map.set(block, repaired(block) ? State::ReadAgain : State::Received);
+    }
+    for (const int block : ledger.badBlocks)
+        map.set(block, State::BadSum);
+    if (ledger.verified) {
+        for (const int block : ledger.verified->differingBlocks)
+            map.set(block, State::Differs);
+    }
+    return map;
+}
+
+BlockMap::State BlockMap::state(qint64 block) const {
+    return m_range.contains(block) ? m_states.at(block - m_range.first) : State::Pending;
+}
+
+bool BlockMap::set(qint64 block, State state) {
+    if (!m_range.contains(block))
+        return false;
+    m_states[block - m_range.first] = state;
+    return true;
+}
+
+QColor BlockMap::color(State state) {
+    switch (state) {
+    case State::Pending:
+        return QColor(0xd8, 0xd8, 0xd8);
+    case State::Received:
+        return QColor(0x3c, 0x9a, 0x4a);
+    case State::BadSum:
+        return QColor(0xd6, 0x2f, 0x2f);
+    case State::ReadAgain:
+        return QColor(0x2f, 0x6f, 0xd6);
+    case State::Differs:
+        return QColor(0xe8, 0x9a, 0x1c);
+    }
+    return Qt::black;
+}
+
+int BlockMap::rows() const {
+    return std::max(1, (m_range.count + Columns - 1) / Columns);
+}
+
+int BlockMap::pitch(const QRect& area) const {
+    const int byWidth = area.width() / Columns;
+    const int byHeight = (area.height() - LegendHeight) / rows();
+    return std::clamp(std::min(byWidth, byHeight), 1, MaxPitch);
+}
+
+int BlockMap::naturalHeight() const {
+    return rows() * MaxPitch + LegendHeight;
+}
+
+QRect BlockMap::cellRect(qint64 block, const QRect& area) const {
+    if (!m_range.contains(block))
+        return {};
+    const int step = pitch(area);
+    const qint64 index = block - m_range.first;
+    // A gap of one pixel between cells, once they are large enough to show it.
+    const int size = step > 2 ? step - 1 : step;
+    return {area.left() + int(index % Columns) * step, area.top() + int(index / Columns) * step,
+            size, size};
+}
+
+std::optional<qint64> BlockMap::blockAt(const QPoint& point, const QRect& area) const {
+    const int step = pitch(area);
+    const int column = (point.x() - area.left()) / step;
+    const int row = (point.y() - area.top()) / step;
+    if (point.x() < area.left() || point.y() < area.top() || column >= Columns || row >= rows())
+        return std::nullopt;
+    const qint64 block = qint64(m_range.first) + qint64(row) * Columns + column;
+    if (!m_range.contains(block))
+        return std::nullopt;
+    return block;
+}
+
+void BlockMap::paint(QPainter& painter, const QRect& area, const Labels& labels,
+                     const QRect& exposed) const {
+    const QRect shown = exposed.isNull() ? area : exposed;
+    const int step = pitch(area);
+    // Only the rows the exposed part meets: a block arriving repaints its own cell alone.
+    const int firstRow = std::max(0, (shown.top() - area.top()) / step);
+    const int lastRow = std::min(rows() - 1, (shown.bottom() - area.top()) / step);
+    for (int row = firstRow; row <= lastRow; ++row) {
+        for (int column = 0; column < Columns; ++column) {
+            const qint64 block = qint64(m_range.first) + qint64(row) * Columns + column;
+            if (!m_range.contains(block))
+                break;
+            const QRect cell = cellRect(block, area);
+            if (cell.intersects(shown))
+                painter.fillRect(cell, color(state(block)));
+        }
+    }
+    const QRect legend(area.left(), area.top() + rows() * step + 4, area.width(), LegendHeight);
+    if (!legend.intersects(shown))
+        return;
+    int x = legend.left();
+    const QFontMetrics metrics = painter.fontMetrics();
+    for (int i = 0; i < StateCount; ++i) {
+        const int swatch = std::min(10, legend.height() - 6);
+        painter.fillRect(QRect(x, legend.top() + 3, swatch, swatch), color(State(i)));
+        x += swatch + 4;
+        painter.setPen(Qt::black);
+        painter.drawText(QRect(x, legend.top(), legend.right() - x, legend.height()),
+                         Qt::AlignLeft | Qt::AlignTop, labels.at(i));
+        x += metrics.horizontalAdvance(labels.at(i)) + 12;
+    }
+}
+
+QImage BlockMap::image(int width, const Labels& labels) const {
+    const int margin = 8;
+    const QRect area(margin, margin, width - 2 * margin,
+                     rows() * std::min(MaxPitch, (width - 2 * margin) / Columns) + LegendHeight +
+                         4);
+    QImage picture(width, area.bottom() + margin, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QPainter painter(&picture);
+    paint(painter, area, labels);
+    return picture;
+}

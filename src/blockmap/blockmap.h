@@ -1,0 +1,65 @@
+#pragma once
+
+#include "blockrange.h"
+
+#include <QColor>
+#include <QImage>
+#include <QList>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+
+#include <array>
+#include <optional>
+
+class Ledger;
+class QPainter;
+
+// The picture of a dump's blocks: one cell per block of its range, in rows of 64, each in the
+// state the dump has left it, and a legend below. The window draws it as blocks come, and
+// decodump-cli --map writes it as an image; both with this code, each in its own words.
+class BlockMap {
+public:
+    enum class State { Pending, Received, BadSum, ReadAgain, Differs };
+    static constexpr int StateCount = 5;
+    static constexpr int Columns = 64;
+    // The legend's words for each state, in the order of State.
+    using Labels = std::array<QString, StateCount>;
+
+    BlockMap() = default;
+    // Every block of the range still to come.
+    explicit BlockMap(const BlockRange& range);
+    // The blocks as the ledger describes the file: the records it vouches for received (read
+    // again, where a repair wrote them), its bad blocks bad, the blocks a verification found
+    // differing, the rest still to come.
+    static BlockMap fromLedger(const Ledger& ledger);
+
+    const BlockRange& range() const { return m_range; }
+    State state(qint64 block) const;
+    // False for a block outside the range.
+    bool set(qint64 block, State state);
+
+    static QColor color(State state);
+
+    // Where things go when the map is drawn into `area`: the cells as large as fit, at most
+    // MaxPitch pixels apart, and the legend below them.
+    static constexpr int MaxPitch = 9;
+    static constexpr int LegendHeight = 18;
+    QRect cellRect(qint64 block, const QRect& area) const;
+    std::optional<qint64> blockAt(const QPoint& point, const QRect& area) const;
+    // The height the map needs at its largest pitch.
+    int naturalHeight() const;
+
+    // Draws the cells that meet `exposed` (all of them by default) and the legend.
+    void paint(QPainter& painter, const QRect& area, const Labels& labels,
+               const QRect& exposed = {}) const;
+    // The whole map as an image of the given width, for a file.
+    QImage image(int width, const Labels& labels) const;
+
+private:
+    int rows() const;
+    int pitch(const QRect& area) const;
+
+    BlockRange m_range;
+    QList<State> m_states;
+};

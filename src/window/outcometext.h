@@ -1,0 +1,27 @@
+#pragma once
+
+#include "dumpoutcome.h"
+#include "dumpplan.h"
+#include "operatorside.h"
+
+#include <QString>
+
+// The window's words, in Spanish, for what the dump layer refuses or finds settled before the
+// port opens, and for how a dump ended: each names the file and says what to do next.
+
+// Why the plan cannot be carried out, or why it needs no loader; for a critical box.
+QString windowRefusalText(const DumpPlan& plan);
+
+// The lines that follow "Descarga finalizada." when a dump's last loader dialogue reached the
+// loader's total, and whether they are a warning; empty for a new dump that went well.
+struct EndNote {
+    QString lines;
+    bool warning = false;
+};
+EndNote windowEndNote(const DumpOutcome& outcome);
+
+// Between two loader dialogues of a repair.
+QString windowNextPassText(const BlockRange& done, const BlockRange& next, const QString& port);
+
+// After a dump the device cut short: what the file keeps and that Reanudar continues it.
+QString windowCutShortText(const DumpPlan& plan, const DumpOutcome& outcome);

@@ -1,0 +1,174 @@
+// The window's modes over the fake port against a loader played in the test: what picking the
+// port does in each mode with the file named by Camino and Nombre, what the end message says,
+// what the block map shows, and the refusals before the port opens.
+
+#include "blockmapview.h"
+#include "blocksize.h"
+#include "eventwait.h"
+#include "fakecommcontrol.h"
+#include "fakeloader.h"
+#include "ledger.h"
+#include "portlist.h"
+#include "recordingwindow.h"
+#include "testfiles.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr int First = 2000;
+constexpr int Count = 16;
+
+enum Mode { NewDump, Resume, Verify, Repair };
+using State = BlockMap::State;
+
+// One pick of the port in a mode: the loader's faults, what the message that ends it holds, the
+// blocks asked for, and a block of the map with its state afterwards.
+struct Step {
+    Mode mode = NewDump;
+    FakeLoader::Faults faults{};
+    QString message{}; // in the last message; a critical one when the run is refused
+    QList<int> asked{};
+    int block = 0;
+    State state = State::Received;
+};
+
+QList<int> blocks(int from, int to) {
+    QList<int> list;
+    for (int block = from; block <= to; ++block)
+        list.append(block);
+    return list;
+}
+
+QByteArray flashImage() {
+    QByteArray image(2048 * BlockSize, Qt::Uninitialized);
+    for (qsizetype i = 0; i < image.size(); ++i)
+        image[i] = char((i * 13 + i / 997) & 0xFF);
+    return image;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Step)
+
+class TestWindowModes : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void modes_data();
+    void modes();
+    void mapFromLedger_data();
+    void mapFromLedger();
+};
+
+void TestWindowModes::modes_data() {
+    QTest::addColumn<QList<Step>>("steps");
+    const QList<int> all = blocks(First, First + Count - 1);
+    const FakeLoader::Faults corrupt3{{3}};
+    const QString repairNext = "Bloques con suma errónea: 2002.\r\nElija Modo: Reparar";
+
+    QTest::newRow("bad block named, then repaired") << QList<Step>{
+        {NewDump, corrupt3, repairNext, all, 2002, State::BadSum},
+        {Repair, {}, "El archivo está completo y comprobado.", {2002}, 2002, State::ReadAgain}};
+    QTest::newRow("two runs of bad blocks") << QList<Step>{
+        {NewDump, {{3, 9}}, "Bloques con suma errónea: 2002, 2008.", all, 2008, State::BadSum},
+        {Repair, {}, "El archivo está completo", {2002, 2008}, 2008, State::ReadAgain}};
+    QTest::newRow("cut, then resumed")
+        << QList<Step>{{NewDump,
+                        {{}, 0, 5},
+                        "Elija Modo: Reanudar para leer el resto.",
+                        blocks(First, 2004),
+                        2005,
+                        State::Pending},
+                       {Resume,
+                        {},
+                        "se leyeron en una sesión cuyo total no llegó",
+                        blocks(2005, 2015),
+                        2015,
+                        State::Received}};
+    QTest::newRow("verified the same")
+        << QList<Step>{{NewDump, {}, "Descarga finalizada.", all},
+                       {Verify, {}, "Verificación: el archivo es idéntico al flash.", all}};
+    QTest::newRow("verified different") << QList<Step>{
+        {NewDump, {}, "Descarga finalizada.", all},
+        {Verify, corrupt3, "Verificación: difieren los bloques 2002.", all, 2002, State::Differs}};
+    QTest::newRow("verify refused without a ledger")
+        << QList<Step>{{Verify, {}, "no tiene registro"}};
+    QTest::newRow("repair refused with nothing to repair") << QList<Step>{
+        {NewDump, {}, "Descarga finalizada.", all}, {Repair, {}, "no hay nada que reparar"}};
+}
+
+void TestWindowModes::modes() {
+    QFETCH(QList<Step>, steps);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    FakeCommControl port;
+    FakeLoader loader(port, flashImage());
+    RecordingWindow window(port);
+    window.Opt_Descargar[4]->click();
+    window.Txt_Start_Block->setText(QString::number(First));
+    window.Txt_Blocks->setText(QString::number(Count));
+    window.Txt_Path->setText(dir.path());
+    const auto done = [&] { return !port.PortOpen() && window.Com_Puerto->isEnabled(); };
+
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        const Step& step = steps.at(i);
+        const qsizetype asked = loader.requested().size();
+        const qsizetype shown = window.messages.size();
+        loader.setFaults(step.faults);
+        window.Com_Modo->setCurrentIndex(step.mode);
+        window.Com_Puerto->setCurrentIndex(1);
+        QVERIFY2(waitFor([&] { return done() && window.messages.size() > shown; }, 10000),
+                 qPrintable(QStringLiteral("step %1 did not end").arg(i + 1)));
+        QVERIFY2(window.messages.last().text.contains(step.message),
+                 qPrintable(window.messages.last().text));
+        QCOMPARE(loader.requested().mid(asked), step.asked);
+        if (step.asked.isEmpty()) {
+            // Refused before the port opened.
+            QCOMPARE(window.messages.last().icon, 16);
+            QCOMPARE(window.messages.last().selectedPort, 1);
+            continue;
+        }
+        if (step.block)
+            QCOMPARE(window.blockMap->map().state(step.block), step.state);
+        // The mode chooser was locked with the other entries while the port was armed.
+        QVERIFY(window.Com_Modo->isEnabled());
+    }
+    // A file that ends complete holds the flash.
+    if (window.messages.last().text.contains("completo"))
+        QCOMPARE(readFile(dir.filePath(window.Txt_Filename->text())),
+                 flashImage().mid(First * BlockSize, Count * BlockSize));
+}
+
+// The picture a ledger gives: ten records of sixteen, one bad, two written by a repair, one a
+// verification found differing.
+void TestWindowModes::mapFromLedger_data() {
+    QTest::addColumn<int>("block");
+    QTest::addColumn<State>("state");
+    QTest::newRow("vouched for") << 2000 << State::Received;
+    QTest::newRow("last record") << 2009 << State::Received;
+    QTest::newRow("bad sum") << 2003 << State::BadSum;
+    QTest::newRow("written by a repair") << 2006 << State::ReadAgain;
+    QTest::newRow("differs") << 2008 << State::Differs;
+    QTest::newRow("not in the file") << 2010 << State::Pending;
+}
+
+void TestWindowModes::mapFromLedger() {
+    QFETCH(int, block);
+    QFETCH(State, state);
+    Ledger ledger;
+    ledger.range = {First, Count};
+    ledger.blockDigests.resize(10);
+    ledger.badBlocks = {2003};
+    ledger.runs.append(
+        {Ledger::RunKind::Repair, {2005, 2}, 2, {}, {}, std::nullopt, Ledger::Outcome::Complete});
+    ledger.verified = Ledger::Verification{{}, {2008}};
+    QCOMPARE(BlockMap::fromLedger(ledger).state(block), state);
+}
+
+QTEST_MAIN(TestWindowModes)
+#include "tst_window_modes.moc"
