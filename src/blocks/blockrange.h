@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QtGlobal>
 
 // Contiguous flash blocks: first, first + 1, ..., last().
@@ -12,3 +13,15 @@ struct BlockRange {
     bool contains(qint64 block) const { return block >= first && block <= last(); }
     bool operator==(const BlockRange&) const = default;
 };
+
+// Ascending block numbers as runs of consecutive blocks.
+inline QList<BlockRange> blockRuns(const QList<int>& blocks) {
+    QList<BlockRange> runs;
+    for (const int block : blocks) {
+        if (!runs.isEmpty() && runs.last().last() + 1 == block)
+            ++runs.last().count;
+        else
+            runs.append({block, 1});
+    }
+    return runs;
+}

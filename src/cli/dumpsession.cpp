@@ -500,7 +500,7 @@ void DumpSession::printModeResult() {
         m_console.printLine(differing.isEmpty()
                                 ? QStringLiteral("Verified %1: identical").arg(plan.dumpPath())
                                 : QStringLiteral("Verified %1: differing blocks %2")
-                                      .arg(plan.dumpPath(), blockRuns(differing)));
+                                      .arg(plan.dumpPath(), blockRunsText(differing)));
         return;
     }
     if (plan.mode != DumpPlan::Mode::Repair && plan.keptRecords == 0)

@@ -20,15 +20,10 @@ inline QString blockRange(const BlockRange& range) {
 }
 
 // "2004 to 2047, 2050": ascending block numbers, each run of consecutive ones as a range.
-inline QString blockRuns(const QList<int>& blocks) {
+inline QString blockRunsText(const QList<int>& blocks) {
     QStringList runs;
-    for (qsizetype i = 0; i < blocks.size();) {
-        qsizetype last = i;
-        while (last + 1 < blocks.size() && qint64(blocks.at(last + 1)) == blocks.at(last) + 1)
-            ++last;
-        runs.append(last == i ? QString::number(blocks.at(i))
-                              : QStringLiteral("%1 to %2").arg(blocks.at(i)).arg(blocks.at(last)));
-        i = last + 1;
-    }
+    for (const BlockRange& run : blockRuns(blocks))
+        runs.append(run.count == 1 ? QString::number(run.first)
+                                   : QStringLiteral("%1 to %2").arg(run.first).arg(run.last()));
     return runs.join(QStringLiteral(", "));
 }

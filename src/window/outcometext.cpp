@@ -15,14 +15,9 @@ QString blockRangeText(const BlockRange& range) {
 // "105, 1890" or "2004 a 2047": ascending block numbers, consecutive ones as a range.
 QString blockList(const QList<int>& blocks) {
     QStringList runs;
-    for (qsizetype i = 0; i < blocks.size();) {
-        qsizetype last = i;
-        while (last + 1 < blocks.size() && qint64(blocks.at(last + 1)) == blocks.at(last) + 1)
-            ++last;
-        runs.append(last == i ? QString::number(blocks.at(i))
-                              : QStringLiteral("%1 a %2").arg(blocks.at(i)).arg(blocks.at(last)));
-        i = last + 1;
-    }
+    for (const BlockRange& run : blockRuns(blocks))
+        runs.append(run.count == 1 ? QString::number(run.first)
+                                   : QStringLiteral("%1 a %2").arg(run.first).arg(run.last()));
     return runs.join(QStringLiteral(", "));
 }
 
