@@ -23,7 +23,7 @@ int serve(const SimOptions& options, const FlashImage& image,
     if (!options.linkPath.empty()) {
         link.createLink(options.linkPath);
     }
-    link.setBaud(options.baud);
+    link.setBaud(options.baud, options.piece);
     link.setIdleTimeout(
         std::chrono::milliseconds(static_cast<long long>(options.timeoutSeconds * 1000)));
     if (!options.recordPath.empty()) {

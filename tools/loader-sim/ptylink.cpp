@@ -26,8 +26,6 @@ namespace {
 // A late byte from the tool can still be on its way through the pty when the close shows up.
 constexpr std::chrono::milliseconds trailingGrace{100};
 
-// Paced sending goes out in pieces of about this much line time.
-constexpr std::chrono::milliseconds paceSlice{5};
 
 } // namespace
 
@@ -78,9 +76,10 @@ void PtyLink::createLink(const std::string& path) {
     m_linkPath = path;
 }
 
-void PtyLink::setBaud(unsigned baud) {
+void PtyLink::setBaud(unsigned baud, std::size_t piece) {
     m_byteTime =
         baud == 0 ? std::chrono::nanoseconds(0) : std::chrono::nanoseconds(10'000'000'000LL / baud);
+    m_piece = std::max<std::size_t>(piece, 1);
 }
 
 void PtyLink::setRecordFile(const std::string& path) {
@@ -97,8 +96,7 @@ void PtyLink::send(std::string_view bytes) {
     }
     // Each piece is handed over once the line would have carried its last bit, so the tool
     // never receives a byte earlier than a real line could deliver it.
-    const auto piece = static_cast<std::size_t>(
-        std::clamp<long long>(std::chrono::nanoseconds(paceSlice) / m_byteTime, 1, 256));
+    const std::size_t piece = m_piece;
     // The pieces of one send follow each other on the line without a gap: each is due one piece
     // time after the previous one was due, not after the (slightly late) wake-up that sent it,
     // so wake-up latency does not add up over a frame.

@@ -33,7 +33,9 @@ public:
     const std::string& slavePath() const { return m_slavePath; }
 
     // Pace what is sent at baud/10 bytes per second; 0 sends at once.
-    void setBaud(unsigned baud);
+    // Paces what is sent at baud/10 bytes per second (0: unpaced), handed over `piece` bytes at
+    // a time.
+    void setBaud(unsigned baud, std::size_t piece);
     // How long receive() waits for a byte before throwing SimError(Timeout); 0 waits forever.
     void setIdleTimeout(std::chrono::milliseconds timeout) { m_idleTimeout = timeout; }
     // Appends every received byte to the file.
@@ -100,6 +102,7 @@ private:
     bool m_presenceKnown = false;
     bool m_toolRequired = false;
     std::chrono::nanoseconds m_byteTime{0};
+    std::size_t m_piece = 16;
     Clock::time_point m_lineFreeAt;
     std::chrono::milliseconds m_idleTimeout{0};
 };

@@ -77,6 +77,10 @@ SimOptions parseSimOptions(int argc, char** argv) {
          [&](auto option, auto value) {
              o.baud = static_cast<unsigned>(wholeNumber(option, value, 10, 100'000'000));
          }},
+        {"--piece",
+         [&](auto option, auto value) {
+             o.piece = static_cast<unsigned>(wholeNumber(option, value, 1, 4096));
+         }},
         {"--sessions",
          [&](auto option, auto value) { o.sessions = wholeNumber(option, value, 0, maxCount); }},
         {"--fault-bad-sum",
@@ -218,6 +222,10 @@ Line and sessions
                       (replaced if it exists; removed at exit).
   --baud N            Pace everything sent at N/10 bytes per second (8N1), as a
                       real line would. Default: unpaced.
+  --piece BYTES       With --baud, hand the paced bytes over in pieces of this
+                      size, each once the line would have carried its last
+                      bit (default 16, the receive trigger of a 16550 UART's
+                      FIFO; a USB adapter delivers 62 to 512 bytes at a time).
   --sessions N        Dialogues to complete before exiting (default 1; 0 means
                       forever, where a failed dialogue is logged and the
                       simulator waits for the next break-in). After each

@@ -18,6 +18,7 @@ struct SimOptions {
     std::string responsesDir;
     std::string respLine = "1920";
     unsigned baud = 0;
+    unsigned piece = 16; // bytes handed over at a time when paced
     long long sessions = 1;
     long long badSumBlock = 0;
     long long surplusBlock = 0;
