@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 namespace {
 
@@ -18,6 +20,7 @@ constexpr unsigned char BreakIn = 31;
 constexpr std::string_view Fillers = "\xF1\xF2\xF3\xF4\xF5\xF6\xF7";
 constexpr unsigned char SurplusByte = 0xA5;
 constexpr std::size_t ShortFrameBytes = 500;
+constexpr auto StallTime = std::chrono::milliseconds(300);
 // Inverting every bit of one byte always changes the sum modulo 256 (by an odd amount).
 constexpr std::size_t CorruptedByte = 512;
 
@@ -251,7 +254,21 @@ LoaderDialogue::Outcome LoaderDialogue::serveBlocks(std::optional<Announced> ann
             frame += static_cast<char>(SurplusByte);
             faults += "; one byte more than a frame (--fault-surplus)";
         }
-        m_link.send(frame);
+        std::string_view rest(frame);
+        if (served == m_options.vanishMidBlock || served == m_options.stallBlock) {
+            m_link.send(rest.substr(0, ShortFrameBytes));
+            rest.remove_prefix(ShortFrameBytes);
+            if (served == m_options.vanishMidBlock) {
+                m_link.vanish();
+                m_log.info(what + ": sent the first " + std::to_string(ShortFrameBytes) +
+                           " bytes of the frame; the loader vanished (--fault-vanish-mid)");
+                return Outcome::Vanished;
+            }
+            faults += "; stalled for " + std::to_string(StallTime.count()) + " ms after the first " +
+                      std::to_string(ShortFrameBytes) + " bytes (--fault-stall)";
+            std::this_thread::sleep_for(StallTime);
+        }
+        m_link.send(rest);
         tool.sent(frame);
         if (const auto taken = tool.takeFrame(); !taken || !taken->sumMatches()) {
             faults += "; the tool will find its sum wrong";
@@ -319,12 +336,14 @@ void LoaderDialogue::checkRequestOrder(long long n, long long served,
 }
 
 void LoaderDialogue::checkFaultsReached(long long served) const {
-    const std::array<std::pair<const char*, long long>, 5> faults = {{
+    const std::array<std::pair<const char*, long long>, 7> faults = {{
         {"--fault-bad-sum", m_options.badSumBlock},
         {"--fault-corrupt", m_options.corruptBlock},
         {"--fault-surplus", m_options.surplusBlock},
         {"--fault-short", m_options.shortBlock},
         {"--fault-vanish", m_options.vanishBlock},
+        {"--fault-vanish-mid", m_options.vanishMidBlock},
+        {"--fault-stall", m_options.stallBlock},
     }};
     for (const auto& [option, block] : faults) {
         if (block > served) {

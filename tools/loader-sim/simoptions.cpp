@@ -93,6 +93,12 @@ SimOptions parseSimOptions(int argc, char** argv) {
          [&](auto option, auto value) { o.shortBlock = wholeNumber(option, value, 1, maxCount); }},
         {"--fault-vanish",
          [&](auto option, auto value) { o.vanishBlock = wholeNumber(option, value, 1, maxCount); }},
+        {"--fault-vanish-mid",
+         [&](auto option, auto value) {
+             o.vanishMidBlock = wholeNumber(option, value, 1, maxCount);
+         }},
+        {"--fault-stall",
+         [&](auto option, auto value) { o.stallBlock = wholeNumber(option, value, 1, maxCount); }},
         {"--fault-corrupt",
          [&](auto option, auto value) {
              o.corruptBlock = wholeNumber(option, value, 1, maxCount);
@@ -157,7 +163,8 @@ SimOptions parseSimOptions(int argc, char** argv) {
     }
     const bool playsDialogue = o.mode != SimOptions::Mode::Ack || o.sessions != 1 || o.silent ||
                                o.badSumBlock != 0 || o.surplusBlock != 0 || o.shortBlock != 0 ||
-                               o.vanishBlock != 0 || o.corruptBlock != 0 || o.wrongTotal ||
+                               o.vanishBlock != 0 || o.vanishMidBlock != 0 ||
+                               o.stallBlock != 0 || o.corruptBlock != 0 || o.wrongTotal ||
                                o.noiseLines != 0 || o.longLine != 0 || o.garbage != 0;
     if (!o.replayPath.empty() && playsDialogue) {
         usageError("--replay plays only the trace: it does not combine with --mode, --sessions, "
@@ -242,6 +249,10 @@ Faults (K counts the blocks of one transfer from 1)
                       receives until it is stopped or times out.
   --fault-vanish K    After block K has been acknowledged, close the pty and the
                       link and exit 0, as a device that goes away.
+  --fault-vanish-mid K  After the first 500 bytes of block K's frame, vanish as
+                      with --fault-vanish: a device gone in the middle of a frame.
+  --fault-stall K     Block K's frame stops for 300 ms after its first 500
+                      bytes, then the rest follows.
   --fault-corrupt K   Block K's data goes out with byte 512 inverted, while its
                       sum byte is that of the true data: the tool finds the sum
                       wrong and keeps wrong data (its total will not match

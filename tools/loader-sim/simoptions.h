@@ -24,6 +24,8 @@ struct SimOptions {
     long long surplusBlock = 0;
     long long shortBlock = 0;
     long long vanishBlock = 0;
+    long long vanishMidBlock = 0;
+    long long stallBlock = 0;
     long long corruptBlock = 0;
     bool wrongTotal = false;
     long long lingerMs = 1500;
