@@ -256,6 +256,8 @@ bool Dialogue::requestBlock() {
     const qint32 index = m_currentBlock - m_range.first + 1;
     if (!send("REQUEST_1024DOWN:" + QByteArray::number(m_currentBlock) + CR))
         return false;
+    // The frame is taken whole: the port need not wake the transfer before it is all there.
+    m_port.expectInput(FrameSize);
     m_op.setProgress(fourDigitForm(index) + QLatin1Char('/') + fourDigitForm(m_range.count));
     Q_EMIT blockRequested(index, m_range.count);
     return true;
@@ -327,6 +329,7 @@ void Dialogue::beginEnd() {
     m_port.setRThreshold(0);
     m_port.setInputLen(1);
     send("REQUEST_TOTALCRC" + CR);
+    m_port.expectInput(1);
     m_shared.Suma_Total %= 256;
     m_sink->close();
     m_transfer = Transfer::Total;
@@ -354,6 +357,7 @@ void Dialogue::finishTotal() {
 }
 
 void Dialogue::stopTransfer() {
+    m_port.expectInput(0);
     if (m_transfer != Transfer::Idle)
         m_sink->close();
     m_transfer = Transfer::Idle;

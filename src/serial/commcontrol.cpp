@@ -3,6 +3,8 @@
 #include "portlog.h"
 #include "wiretrace.h"
 
+#include <algorithm>
+
 CommControl::CommControl(QObject* parent) : QObject(parent) {}
 
 CommControl::~CommControl() = default;
@@ -12,6 +14,8 @@ void CommControl::setPortOpen(bool open) {
         return;
     if (open) {
         clearInput();
+        m_expected = 0;
+        m_due = 0;
         openDevice();
         m_open = true;
         if (m_trace)
@@ -48,6 +52,10 @@ QByteArray CommControl::Input() {
         m_rx.remove(0, m_rxPos);
         m_rxPos = 0;
     }
+    // What was expected has been taken; the receiver says what it expects next.
+    if (take > 0)
+        m_expected = 0;
+    updateDue();
     return out;
 }
 
@@ -59,6 +67,7 @@ void CommControl::deliver(const QByteArray& bytes) {
         m_trace->record(WireTrace::Direction::FromLoader, bytes);
     m_rx.append(bytes);
     ++m_arrivals;
+    updateDue();
     Q_EMIT bytesArrived(bytes);
     // A handler that lets the event loop run (a modal message box) may see more bytes arrive;
     // they are only buffered here and the outer run below raises their events in order.
@@ -113,6 +122,21 @@ void CommControl::refuseOpen(const PortFailure& failure) {
 QString CommControl::describe(const PortFailure& failure) const {
     return m_wording ? m_wording(failure) : failure.technicalText();
 }
+
+void CommControl::expectInput(int bytes) {
+    m_expected = std::max(bytes, 0);
+    updateDue();
+}
+
+void CommControl::updateDue() {
+    const int due = m_open && m_expected > 0 ? std::max(m_expected - InBufferCount(), 0) : 0;
+    if (due == m_due)
+        return;
+    m_due = due;
+    dueChanged(due);
+}
+
+void CommControl::dueChanged(int) {}
 
 void CommControl::clearInput() {
     m_rx.clear();

@@ -63,6 +63,11 @@ public:
 
     int CommEvent() const { return m_commEvent; }
 
+    // The receiver takes `bytes` at once (a frame) as soon as that many are waiting; 0 (after
+    // opening, and once it has taken input): it takes whatever comes. The port may then hold
+    // back waking the receiver until they can all be there, but never delays the last of them.
+    void expectInput(int bytes);
+
     // The device the current CommPort stands for (a path on Linux).
     virtual QString deviceName() const = 0;
 
@@ -96,6 +101,9 @@ Q_SIGNALS:
 
 protected:
     virtual void openDevice() = 0;
+    // The bytes still to come before the receiver takes what it expects: 0 when it takes
+    // whatever comes. By default nothing is done with it.
+    virtual void dueChanged(int due);
     virtual void closeDevice() = 0;
     virtual void writeDevice(const QByteArray& bytes) = 0;
 
@@ -110,6 +118,7 @@ protected:
 private:
     void raiseEvents();
     void clearInput();
+    void updateDue();
 
     WireTrace* m_trace = nullptr;
     QString describe(const PortFailure& failure) const;
@@ -125,5 +134,7 @@ private:
     QByteArray m_rx;
     qsizetype m_rxPos = 0;
     quint64 m_arrivals = 0;
+    int m_expected = 0;
+    int m_due = 0;
     bool m_delivering = false;
 };

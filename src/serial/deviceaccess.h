@@ -34,3 +34,7 @@ enum class LowLatency {
 };
 // Asks the driver of the open port's device for its low-latency mode.
 LowLatency requestLowLatency(const QSerialPort& port);
+
+// How many received bytes the open port's device holds that have not been read yet; -1 where
+// the system does not tell.
+qint64 bytesWaiting(const QSerialPort& port);

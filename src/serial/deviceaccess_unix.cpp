@@ -56,3 +56,8 @@ LowLatency requestLowLatency(const QSerialPort& port) {
     return LowLatency::NotSupported;
 #endif
 }
+
+qint64 bytesWaiting(const QSerialPort& port) {
+    int count = 0;
+    return ::ioctl(port.handle(), FIONREAD, &count) == 0 ? count : -1;
+}

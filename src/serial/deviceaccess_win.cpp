@@ -29,3 +29,8 @@ LowLatency requestLowLatency(const QSerialPort&) {
     // The FTDI driver for Windows keeps its latency timer in the device's advanced settings.
     return LowLatency::NotSupported;
 }
+
+qint64 bytesWaiting(const QSerialPort&) {
+    // The port's own overlapped reads keep the driver's queue out of sight.
+    return -1;
+}

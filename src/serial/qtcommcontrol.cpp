@@ -3,10 +3,40 @@
 #include "portlog.h"
 #include "portnaming.h"
 
+#include <algorithm>
+
 namespace {
 
 // How long closing waits for queued output to leave, per chunk, before giving up on it.
 constexpr int drainTimeoutMs = 100;
+
+// Fewer bytes due than this are taken as they come: a rest costs about three wake-ups (its
+// first byte, the port noticing its buffer is full, the end of the rest), as many as three
+// pieces of a UART's receive FIFO.
+constexpr int restMinimum = 64;
+
+// What a device may hold beyond what the line can have carried since a rest began (a USB
+// packet, a byte of clock granularity) before it counts as faster than the line.
+constexpr qint64 lineSlack = 64;
+
+constexpr qint64 BitsPerByte = 10; // 8N1
+
+// How much sooner than the line can have carried all that is due a rest ends: a timer fires up to
+// a millisecond late, and the loader's clock for the frame starts a little after the port's. The
+// last piece or two then wake the receiver as they come, so the last byte is never waited for.
+constexpr int restEarlyMs = 2;
+
+// How long a rest for `bytes` due lasts: the time the line takes to carry them (rounded down),
+// less restEarlyMs.
+int restMs(int bytes) {
+    const qint64 lineMs = qint64(bytes) * BitsPerByte * 1000 / CommControl::BaudRate;
+    return int(std::max<qint64>(lineMs - restEarlyMs, 0));
+}
+
+// The most the line can carry in `ms`.
+qint64 lineBytes(qint64 ms) {
+    return ms * CommControl::BaudRate / BitsPerByte / 1000;
+}
 
 } // namespace
 
@@ -22,6 +52,9 @@ QtCommControl::QtCommControl(QObject* parent) : CommControl(parent), m_port(this
     m_port.setReadBufferSize(0);
     connect(&m_port, &QSerialPort::readyRead, this, &QtCommControl::receive);
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtCommControl::handleError);
+    m_rest.setSingleShot(true);
+    m_rest.setTimerType(Qt::PreciseTimer);
+    connect(&m_rest, &QTimer::timeout, this, &QtCommControl::endRest);
 }
 
 QString QtCommControl::deviceName() const {
@@ -36,6 +69,9 @@ void QtCommControl::openDevice() {
         refuseOpen(openFailure(path));
     m_port.clearError();
     m_openDevice = path;
+    // Resting needs the device's own count of what it holds, to tell a source faster than the
+    // line (a program on a pseudo-terminal) from the line itself.
+    m_mayRest = bytesWaiting(m_port) >= 0;
     // A pseudo-terminal has no modem lines; failing to set them is not an open failure.
     m_port.setDataTerminalReady(true);
     m_port.setRequestToSend(false);
@@ -49,6 +85,7 @@ void QtCommControl::openDevice() {
 }
 
 void QtCommControl::closeDevice() {
+    stopResting();
     if (!m_port.isOpen())
         return;
     if (m_flushing) {
@@ -95,7 +132,56 @@ void QtCommControl::writeDevice(const QByteArray& bytes) {
     }
 }
 
+void QtCommControl::dueChanged(int due) {
+    if (due < restMinimum || !m_mayRest || !m_port.isOpen()) {
+        stopResting();
+        return;
+    }
+    // The last byte due cannot come before the line has carried all of them: until then the port
+    // buffers a single byte and then stops reading, so the pieces a UART hands over meanwhile
+    // wake nobody. What comes is taken whole when the rest ends.
+    m_restDue = due;
+    m_restClock.start();
+    m_port.setReadBufferSize(1);
+    m_rest.start(restMs(due));
+}
+
+void QtCommControl::firstByteOfRest() {
+    // A device that holds all that is due, or more than the line can have carried since the rest
+    // began, is not paced by a line at this rate (a program on a pseudo-terminal, or a frame
+    // that began before the rest did): what it holds is taken now.
+    const qint64 held = m_port.bytesAvailable() + std::max<qint64>(bytesWaiting(m_port), 0);
+    const qint64 elapsedMs = m_restClock.elapsed();
+    if (held < m_restDue && held <= lineBytes(elapsedMs) + lineSlack)
+        return;
+    qCDebug(lcPort) << "rest ended after" << elapsedMs << "ms:" << held << "of" << m_restDue
+                    << "bytes due are there";
+    endRest();
+}
+
+void QtCommControl::endRest() {
+    stopResting();
+    if (!m_port.isOpen())
+        return;
+    // Read at once what the device holds (or learn that it is gone); the byte the rest kept is
+    // taken with it. Without anything new, the kept byte is taken alone.
+    if (!m_port.waitForReadyRead(0) && m_port.error() == QSerialPort::TimeoutError)
+        m_port.clearError();
+    receive();
+}
+
+void QtCommControl::stopResting() {
+    m_rest.stop();
+    if (m_port.readBufferSize() != 0)
+        m_port.setReadBufferSize(0);
+}
+
 void QtCommControl::receive() {
+    // Resting: what came is taken when the rest ends.
+    if (m_rest.isActive()) {
+        firstByteOfRest();
+        return;
+    }
     // QSerialPort does not raise readyRead again while a handler below runs a nested event loop
     // (a modal message); what arrived meanwhile is already in the port and is taken here.
     while (PortOpen() && m_port.bytesAvailable() > 0)

@@ -285,6 +285,27 @@ void TestCliFaults::fault_data() {
         << QStringList{"timeout: waited 1 s for block 1 of 16 (block number 2000)",
                        "Stopped: %DUMP% keeps 0 of 16 records"}
         << Transfer::Served << SimAfter::Listening << QString();
+    // Paced at the line's rate, the port rests while a frame is due: the faults that resting
+    // could hide or delay.
+    const QStringList paced{"--baud", "115200"};
+    QTest::newRow("paced: surplus byte after block 5")
+        << paced + QStringList{"--fault-surplus", "5"} << QStringList{} << Responses::Samples
+        << dump << false << 1 << QStringList{"Dump not verified: blocks 2005, "}
+        << Transfer::Served << SimAfter::Repeats << QString();
+    QTest::newRow("paced: short frame at block 5")
+        << paced + QStringList{"--fault-short", "5"} << QStringList{"--timeout", "1"}
+        << Responses::Samples << dump << false << 4
+        << QStringList{"timeout: waited 1 s for block 5 of 16 (block number 2004)"}
+        << Transfer::Served << SimAfter::Listening << QString();
+    QTest::newRow("paced: device gone in the middle of block 5")
+        << paced + QStringList{"--fault-vanish-mid", "5"} << QStringList{} << Responses::Samples
+        << dump << false << 4
+        << QStringList{"error: lost the connection to", "Stopped: %DUMP% keeps 4 of 16 records"}
+        << Transfer::Served << SimAfter::Vanished << QString();
+    QTest::newRow("paced: loader stalls 300 ms inside block 5")
+        << paced + QStringList{"--fault-stall", "5"} << QStringList{"--timeout", "1"}
+        << Responses::Samples << dump << false << 0 << QStringList{"16 of 16 blocks written"}
+        << Transfer::Served << SimAfter::Repeats << QString();
 }
 
 void TestCliFaults::checkRun(const CliRun& run, int status, const QStringList& messages) {

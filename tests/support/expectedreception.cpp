@@ -3,6 +3,7 @@
 #include "receivermodel.h"
 #include "testfiles.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace {
@@ -26,7 +27,9 @@ QByteArray loaderStream(const QByteArray& image, int firstBlock, int count,
     const int badSum = faultBlock(simArguments, QStringLiteral("--fault-bad-sum"));
     const int corrupt = faultBlock(simArguments, QStringLiteral("--fault-corrupt"));
     const int surplus = faultBlock(simArguments, QStringLiteral("--fault-surplus"));
-    const int shortFrame = faultBlock(simArguments, QStringLiteral("--fault-short"));
+    // A frame cut short, whether the loader then listens or vanishes.
+    const int shortFrame = std::max(faultBlock(simArguments, QStringLiteral("--fault-short")),
+                                    faultBlock(simArguments, QStringLiteral("--fault-vanish-mid")));
     const int vanish = faultBlock(simArguments, QStringLiteral("--fault-vanish"));
     QByteArray stream;
     quint8 total = 0;

@@ -209,6 +209,17 @@ void TestWindowFaults::fault_data() {
         << Ending::DeviceLost << ackCut << 7 << 0
         << QStringLiteral(
                ".*REQUEST_1024DOWN:106\r1024DOWN_SUCCESS:106\r(REQUEST_1024DOWN:107\r)?");
+    // Paced at the line's rate, the port rests while a frame is due: what came of a frame cut
+    // short still reaches the dialogue, and a device gone inside a frame is still seen.
+    const QStringList paced{"--baud", "115200"};
+    QTest::newRow("paced: short frame 6, then silence; operator closes")
+        << paced + QStringList{"--fault-short", "6"} << Setup::Plain << CloseWhen::ShortFrameIn
+        << Ending::Closed << ackCut << 5 << -1
+        << QStringLiteral(".*1024DOWN_SUCCESS:104\rREQUEST_1024DOWN:105\r");
+    QTest::newRow("paced: device vanishes inside block 7")
+        << paced + QStringList{"--fault-vanish-mid", "7"} << Setup::Plain << CloseWhen::Never
+        << Ending::DeviceLost << ackCut << 6 << 0
+        << QStringLiteral(".*1024DOWN_SUCCESS:105\rREQUEST_1024DOWN:106\r");
     QTest::newRow("wrong total") << QStringList{"--fault-wrong-total"} << Setup::Plain
                                  << CloseWhen::Never << Ending::Total << ackDone << Count << 0
                                  << QStringLiteral(".*1024DOWN_SUCCESS:111\rREQUEST_TOTALCRC\r");
