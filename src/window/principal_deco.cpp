@@ -181,6 +181,9 @@ void Principal_Deco::createControls() {
                    fromTwips(3000, 630, 1155, 195));
     Lab_Progreso = place(new QLabel(QStringLiteral("0000"), this), "Lab_Progreso",
                          fromTwips(4320, 150, 1080, 195));
+    // Its text changes with every block: filling its own background keeps the window beneath it
+    // from repainting each time.
+    Lab_Progreso->setAutoFillBackground(true);
     Lab_Progreso->setVisible(false);
     Label1 = place(new QLabel(QStringLiteral("Selecciona el puerto serie:"), this), "Label1",
                    fromTwips(120, 150, 1875, 195));
