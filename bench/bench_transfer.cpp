@@ -3,7 +3,12 @@
 //   (b) 64 blocks paced at 115200 baud through the window (offscreen, shown) and through
 //       decodump-cli's session, in turns: wall time against the line-rate limit, CPU share, and
 //       the medians of both side by side;
-//   (c) the break-in beat of both on a pseudo-terminal where nothing answers.
+//   (c) 256 blocks paced at 115200 baud in 16-byte pieces (a UART FIFO's rhythm) through
+//       decodump-cli's session and through a plain select()-based client (select_client.py),
+//       best of two each: CPU, wake-ups per frame (reads of what the line handed over) and the
+//       pace against the line-rate limit;
+//   (d) the break-in beat of both on a pseudo-terminal where nothing answers.
+// Every paced run also counts the wake-ups per frame: the deliveries of received bytes.
 #include "clidump.h"
 #include "clioptions.h"
 #include "console.h"
@@ -19,6 +24,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QRadioButton>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
@@ -31,6 +37,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -67,15 +74,21 @@ struct Run {
     bool ok = false;
     double wall = 0;
     double cpu = 0;
+    int wakeups = 0; // deliveries of received bytes during the transfer
 };
 
 // Times one transfer through a port session: from its start to the end of the dialogue.
 class Stopwatch {
 public:
-    explicit Stopwatch(PortSession& session) {
+    Stopwatch(PortSession& session, CommControl& port) {
         QObject::connect(&session, &PortSession::transferStarted, &session, [this] {
             m_clock.start();
             m_startCpu = cpuSeconds();
+            m_counting = true;
+        });
+        QObject::connect(&port, &CommControl::bytesArrived, &session, [this] {
+            if (m_counting)
+                ++m_run.wakeups;
         });
         QObject::connect(&session, &PortSession::dialogueEnded, &session,
                          [this](const TransferSummary& summary) {
@@ -83,6 +96,7 @@ public:
                              m_run.cpu = cpuSeconds() - m_startCpu;
                              m_run.ok = summary.clean();
                              m_ended = true;
+                             m_counting = false;
                          });
     }
     bool ended() const { return m_ended; }
@@ -93,6 +107,7 @@ private:
     double m_startCpu = 0;
     Run m_run;
     bool m_ended = false;
+    bool m_counting = false;
 };
 
 CliOptions cliOptions(const QString& device, const QString& first, const QString& count,
@@ -116,12 +131,32 @@ Run cliDump(const QString& device, const QString& first, const QString& count) {
     Console console(discarded());
     QtCommControl port;
     DumpSession session(options, dump, port, console);
-    Stopwatch stopwatch(*session.findChild<PortSession*>());
+    Stopwatch stopwatch(*session.findChild<PortSession*>(), port);
     if (!dump.ok() || !session.start())
         return {};
     waitFor([&] { return stopwatch.ended(); }, 600000);
     return stopwatch.run();
 }
+
+// Counts the paint events each widget of the window receives, named by the nearest object name.
+class PaintCounter : public QObject {
+public:
+    std::map<QString, int> paints;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            const QObject* named = watched;
+            while (named && named->objectName().isEmpty())
+                named = named->parent();
+            ++paints[named ? named->objectName() : QStringLiteral("?")];
+        }
+        return false;
+    }
+};
+
+// The paints of the last window dump, from its start to its end.
+std::map<QString, int> lastWindowPaints;
 
 // The window, shown offscreen, as the operator drives it: the free preset, then COM1.
 Run windowDump(const QString& device, const QString& first, const QString& count) {
@@ -135,12 +170,33 @@ Run windowDump(const QString& device, const QString& first, const QString& count
     window.Txt_Blocks->setText(count);
     window.Txt_Path->setText(dir.path());
     window.show();
-    Stopwatch stopwatch(*window.findChild<PortSession*>());
+    Stopwatch stopwatch(*window.findChild<PortSession*>(), port);
+    PaintCounter counter;
+    QObject::connect(window.findChild<PortSession*>(), &PortSession::transferStarted, &counter,
+                     [&] { qApp->installEventFilter(&counter); });
     window.Com_Puerto->setCurrentIndex(1);
     if (!port.PortOpen())
         return {};
     waitFor([&] { return stopwatch.ended(); }, 600000);
+    qApp->removeEventFilter(&counter);
+    lastWindowPaints = counter.paints;
     return stopwatch.run();
+}
+
+// The plain select()-based client beside this program, run on its own.
+Run selectClientDump(const QString& device, const QString& first, const QString& count) {
+    QProcess client;
+    client.start(QStringLiteral("python3"),
+                 {QCoreApplication::applicationDirPath() + QStringLiteral("/select_client.py"),
+                  device, first, count});
+    if (!client.waitForFinished(600000))
+        return {};
+    const QList<QByteArray> words = client.readAllStandardOutput().trimmed().split(' ');
+    if (client.exitCode() != 0 || words.size() != 4 || words.at(0) != "ok") {
+        std::fprintf(stderr, "select_client.py: %s\n", words.join(' ').constData());
+        return {};
+    }
+    return {true, words.at(1).toDouble(), words.at(2).toDouble(), words.at(3).toInt()};
 }
 
 using Dumper = std::function<Run(const QString&, const QString&, const QString&)>;
@@ -246,6 +302,7 @@ int main(int argc, char** argv) {
     const QStringList paced{QStringLiteral("--baud"), QString::number(Baud)};
     std::vector<double> windowWalls;
     std::vector<double> cliWalls;
+    std::vector<double> windowCpuPerBlock;
     for (int round = 1; round <= PacedRounds; ++round) {
         for (const bool window : {true, false}) {
             const Run run = dumpAgainstSim(window ? Dumper(windowDump) : Dumper(cliDump), paced,
@@ -253,9 +310,18 @@ int main(int argc, char** argv) {
             if (!run.ok)
                 return 1;
             (window ? windowWalls : cliWalls).push_back(run.wall);
-            std::printf("    %-6s wall %.3f s (%+.2f%%), CPU %.3f s = %.2f%% of one core\n",
+            std::printf("    %-6s wall %.3f s (%+.2f%%), CPU %.3f s = %.2f%% of one core, "
+                        "%.2f ms a block, %.1f wake-ups a frame\n",
                         window ? "window" : "cli", run.wall, 100.0 * (run.wall - limit) / limit,
-                        run.cpu, 100.0 * run.cpu / run.wall);
+                        run.cpu, 100.0 * run.cpu / run.wall, 1000.0 * run.cpu / 64,
+                        run.wakeups / 64.0);
+            if (window) {
+                windowCpuPerBlock.push_back(run.cpu / 64);
+                std::printf("           paints a block:");
+                for (const auto& [name, count] : lastWindowPaints)
+                    std::printf(" %s %.2f", qPrintable(name), count / 64.0);
+                std::printf("\n");
+            }
         }
     }
     const double windowMedian = median(windowWalls);
@@ -266,7 +332,38 @@ int main(int argc, char** argv) {
                 100.0 * (cliMedian - limit) / limit,
                 100.0 * (windowMedian - cliMedian) / cliMedian);
 
-    std::printf("(c) break-in beat, nothing answering (target: 490 to 510 ms)\n");
+    // (c) A longer paced dump in a UART's rhythm, against a plain client.
+    constexpr int LongCount = 256;
+    const double longLimit = double(qint64(LongCount) * 1032 + 1) * 10 / Baud;
+    std::printf("(c) %d blocks at %d baud in 16-byte pieces; line-rate limit %.3f s (targets: cli "
+                "CPU at most 0.4x the client's, pace at most 1.008x)\n",
+                LongCount, Baud, longLimit);
+    const QStringList fifo{QStringLiteral("--baud"), QString::number(Baud),
+                           QStringLiteral("--piece"), QStringLiteral("16")};
+    Run bestCli;
+    Run bestClient;
+    for (int round = 1; round <= 2; ++round) {
+        for (const bool client : {false, true}) {
+            const Run run =
+                dumpAgainstSim(client ? Dumper(selectClientDump) : Dumper(cliDump), fifo,
+                               QStringLiteral("1792"), QString::number(LongCount));
+            if (!run.ok)
+                return 1;
+            std::printf("    %-6s wall %.3f s (%.4fx), CPU %.3f s, %.2f ms a block, %.1f "
+                        "wake-ups a frame\n",
+                        client ? "client" : "cli", run.wall, run.wall / longLimit, run.cpu,
+                        1000.0 * run.cpu / LongCount, run.wakeups / double(LongCount));
+            Run& best = client ? bestClient : bestCli;
+            if (!best.ok || run.cpu < best.cpu)
+                best = run;
+        }
+    }
+    std::printf("    best of 2: cli CPU %.3f s = %.2fx the client's %.3f s; window %.2f ms a "
+                "block (median of (b)) against the client's %.2f ms\n",
+                bestCli.cpu, bestCli.cpu / bestClient.cpu, bestClient.cpu,
+                1000.0 * median(windowCpuPerBlock), 1000.0 * bestClient.cpu / LongCount);
+
+    std::printf("(d) break-in beat, nothing answering (target: 490 to 510 ms)\n");
     {
         SilentLine line;
         qputenv("DECODUMP_COM1", line.device().toLocal8Bit());
