@@ -22,6 +22,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -97,10 +98,18 @@ public:
                              m_run.ok = summary.clean();
                              m_ended = true;
                              m_counting = false;
+                             m_loop.quit();
                          });
     }
-    bool ended() const { return m_ended; }
-    Run run() const { return m_run; }
+    // Runs the event loop until the dialogue ends. Not a polling wait: a check timer's wake-ups
+    // would be counted as the transfer's CPU.
+    Run wait(int timeoutMs) {
+        if (!m_ended) {
+            QTimer::singleShot(timeoutMs, &m_loop, &QEventLoop::quit);
+            m_loop.exec();
+        }
+        return m_run;
+    }
 
 private:
     QElapsedTimer m_clock;
@@ -108,6 +117,7 @@ private:
     Run m_run;
     bool m_ended = false;
     bool m_counting = false;
+    QEventLoop m_loop;
 };
 
 CliOptions cliOptions(const QString& device, const QString& first, const QString& count,
@@ -134,8 +144,7 @@ Run cliDump(const QString& device, const QString& first, const QString& count) {
     Stopwatch stopwatch(*session.findChild<PortSession*>(), port);
     if (!dump.ok() || !session.start())
         return {};
-    waitFor([&] { return stopwatch.ended(); }, 600000);
-    return stopwatch.run();
+    return stopwatch.wait(600000);
 }
 
 // Counts the paint events each widget of the window receives, named by the nearest object name.
@@ -177,10 +186,10 @@ Run windowDump(const QString& device, const QString& first, const QString& count
     window.Com_Puerto->setCurrentIndex(1);
     if (!port.PortOpen())
         return {};
-    waitFor([&] { return stopwatch.ended(); }, 600000);
+    const Run run = stopwatch.wait(600000);
     qApp->removeEventFilter(&counter);
     lastWindowPaints = counter.paints;
-    return stopwatch.run();
+    return run;
 }
 
 // The plain select()-based client beside this program, run on its own.
