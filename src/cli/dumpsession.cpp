@@ -557,28 +557,3 @@ QJsonObject DumpSession::jsonResult() const {
     return errorJson(m_error.isEmpty() ? QStringLiteral("stopped") : m_error, *m_exitStatus,
                      m_outcome->ledger ? std::optional<QJsonObject>(ledgerObject) : std::nullopt);
 }
-
-QJsonObject DumpSession::errorJson(const QString& error, int exitStatus,
-                                   const std::optional<QJsonObject>& ledger) {
-    QJsonObject object{{QStringLiteral("error"), error},
-                       {QStringLiteral("exit_status"), exitStatus}};
-    if (ledger)
-        object.insert(QStringLiteral("ledger"), *ledger);
-    return object;
-}
-
-bool DumpSession::printJson(const QJsonObject& object) {
-    return writeOut(QJsonDocument(object).toJson(QJsonDocument::Indented));
-}
-
-bool DumpSession::printJson(const Ledger& ledger) {
-    return writeOut(ledger.toJson());
-}
-
-bool DumpSession::writeOut(const QByteArray& bytes) {
-    QString reason;
-    if (writeStandardOutput(bytes, &reason))
-        return true;
-    Console().printLine(standardOutputError(reason));
-    return false;
-}

@@ -34,13 +34,6 @@ public:
     // Opens the port and arms the dialogue. False, with the reason printed, when the port could
     // not be opened or the trace cannot be written.
     bool start();
-    // The ledger as JSON on standard output (--json); false, said on standard error, when
-    // standard output cannot be written.
-    static bool printJson(const Ledger& ledger);
-    static bool printJson(const QJsonObject& object);
-    // What --json prints for a run that failed: why, its exit status, and the ledger if any.
-    static QJsonObject errorJson(const QString& error, int exitStatus,
-                                 const std::optional<QJsonObject>& ledger = std::nullopt);
     // The first error reported, as the operator was told it (without "error: ").
     QString error() const { return m_error; }
     // Closes the port: a running transfer ends there and keeps the records it wrote.
@@ -92,7 +85,6 @@ private:
     // Why a file whose records are all there is still not complete; empty when it is.
     QString unvouchedText() const;
     QJsonObject jsonResult() const;
-    static bool writeOut(const QByteArray& bytes);
 
     CliOptions m_options;
     CliDump m_dump;

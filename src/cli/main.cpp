@@ -38,12 +38,8 @@ int main(int argc, char* argv[]) {
     Console console;
     const CliOptions options = CliOptions::parse(QCoreApplication::arguments());
     // What goes to standard output, and the status of a run that gets it there.
-    const auto print = [&console](const QByteArray& bytes, int status) {
-        QString reason;
-        if (writeStandardOutput(bytes, &reason))
-            return status;
-        console.printLine(standardOutputError(reason));
-        return int(ExitPortOrFile);
+    const auto print = [](const QByteArray& bytes, int status) {
+        return printOut(bytes) ? status : int(ExitPortOrFile);
     };
     switch (options.action) {
     case CliOptions::Action::Help:
@@ -64,7 +60,7 @@ int main(int argc, char* argv[]) {
         console.printLine(QStringLiteral("Try 'decodump-cli --help'."));
         // --json asks for one JSON object whatever happens, also for a command line it refused.
         if (QCoreApplication::arguments().contains(QStringLiteral("--json")) &&
-            !DumpSession::printJson(DumpSession::errorJson(options.error, ExitUsage)))
+            !printJson(errorJson(options.error, ExitUsage)))
             return ExitPortOrFile;
         return ExitUsage;
     case CliOptions::Action::Dump:
@@ -75,7 +71,7 @@ int main(int argc, char* argv[]) {
     if (!dump.ok()) {
         console.printLine(QStringLiteral("error: ") + dump.problem);
         if (options.json)
-            DumpSession::printJson(DumpSession::errorJson(dump.problem, ExitPortOrFile));
+            printJson(errorJson(dump.problem, ExitPortOrFile));
         return ExitPortOrFile;
     }
     if (dump.plan.settled) {
@@ -86,7 +82,7 @@ int main(int argc, char* argv[]) {
             console.printLine(QStringLiteral("error: ") + problem);
             return ExitPortOrFile;
         }
-        if (options.json && !DumpSession::printJson(*dump.plan.ledger))
+        if (options.json && !printJson(*dump.plan.ledger))
             return ExitPortOrFile;
         return cliSettledStatus(dump.plan);
     }
@@ -99,7 +95,7 @@ int main(int argc, char* argv[]) {
                      [](int exitStatus) { QCoreApplication::exit(exitStatus); });
     if (!session.start()) {
         if (options.json)
-            DumpSession::printJson(DumpSession::errorJson(session.error(), ExitPortOrFile));
+            printJson(errorJson(session.error(), ExitPortOrFile));
         return ExitPortOrFile;
     }
     return QCoreApplication::exec();

@@ -1,16 +1,34 @@
 #include "standardoutput.h"
 
-#include <QFile>
+#include "console.h"
+#include "ledger.h"
 
-bool writeStandardOutput(const QByteArray& bytes, QString* reason) {
+#include <QFile>
+#include <QJsonDocument>
+
+bool printOut(const QByteArray& bytes) {
     QFile out;
     if (out.open(1, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle) &&
         out.write(bytes) == bytes.size())
         return true;
-    *reason = out.errorString();
+    Console().printLine(
+        QStringLiteral("error: standard output could not be written: %1").arg(out.errorString()));
     return false;
 }
 
-QString standardOutputError(const QString& reason) {
-    return QStringLiteral("error: standard output could not be written: %1").arg(reason);
+bool printJson(const Ledger& ledger) {
+    return printOut(ledger.toJson());
+}
+
+bool printJson(const QJsonObject& object) {
+    return printOut(QJsonDocument(object).toJson(QJsonDocument::Indented));
+}
+
+QJsonObject errorJson(const QString& error, int exitStatus,
+                      const std::optional<QJsonObject>& ledger) {
+    QJsonObject object{{QStringLiteral("error"), error},
+                       {QStringLiteral("exit_status"), exitStatus}};
+    if (ledger)
+        object.insert(QStringLiteral("ledger"), *ledger);
+    return object;
 }
