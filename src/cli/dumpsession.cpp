@@ -411,7 +411,7 @@ void DumpSession::printSummary() {
     if (resumed > 0)
         line += QStringLiteral(" after the %1 kept from before (%2 of %3 in the file)")
                     .arg(counted(resumed, QStringLiteral("record")))
-                    .arg(resumed + summary.blocksWritten)
+                    .arg(m_outcome->recordsHeld)
                     .arg(plan.fileRange.count);
     line += QStringLiteral(", ");
     line += summary.badSumBlocks.isEmpty()
@@ -487,9 +487,8 @@ QString DumpSession::outcomeText() const {
     case DumpPlan::Mode::Resume:
         break;
     }
-    const int kept = (m_dump.plan.resumes() ? m_dump.plan.keptRecords : 0) + summary.blocksWritten;
     return stopped + QStringLiteral("%1 keeps %2 of %3; --resume asks for the rest")
-                         .arg(summary.dumpPath, QString::number(kept),
+                         .arg(summary.dumpPath, QString::number(m_outcome->recordsHeld),
                               counted(m_dump.plan.fileRange.count, QStringLiteral("record")));
 }
 

@@ -27,6 +27,7 @@ struct DumpOutcome {
     Ending ending = Ending::Finished;
     bool transferStarted = false; // in the last loader dialogue
     TransferSummary summary;      // of the last loader dialogue
+    int recordsHeld = 0;          // a new dump or a resume: the records the file holds now
     QList<int> differingBlocks;   // a verification: the blocks that differ, ascending
     std::optional<Ledger> ledger; // as the run leaves the file
     QString ledgerError;          // why the ledger could not be written, if it could not

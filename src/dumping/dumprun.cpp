@@ -163,6 +163,8 @@ DumpOutcome DumpRun::outcome(DumpOutcome::Ending ending, const QString& error) c
     outcome.transferStarted = m_transferStarted;
     if (m_summary)
         outcome.summary = *m_summary;
+    outcome.recordsHeld =
+        (m_plan.resumes() ? m_plan.keptRecords : 0) + outcome.summary.blocksWritten;
     outcome.differingBlocks = m_differing;
     if (const Ledger* left = ledger())
         outcome.ledger = *left;

@@ -128,10 +128,9 @@ QString windowNextPassText(const BlockRange& done, const BlockRange& next, const
 }
 
 QString windowCutShortText(const DumpPlan& plan, const DumpOutcome& outcome) {
-    const int kept = (plan.resumes() ? plan.keptRecords : 0) + outcome.summary.blocksWritten;
     return QStringLiteral("El archivo %1 guarda %2 de %3 bloques.\r\n\r\nElija Modo: Reanudar "
                           "para leer el resto.")
         .arg(plan.dumpPath())
-        .arg(kept)
+        .arg(outcome.recordsHeld)
         .arg(plan.fileRange.count);
 }
