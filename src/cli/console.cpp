@@ -13,9 +13,8 @@ QString withoutControls(const QString& line) {
     QString shown;
     shown.reserve(line.size());
     for (const QChar c : line) {
-        const char16_t code = c.unicode();
-        if (code < 0x20 || code == 0x7f || (code >= 0x80 && code <= 0x9f))
-            shown += QStringLiteral("\\x%1").arg(int(code), 2, 16, QLatin1Char('0'));
+        if (isControlCharacter(c.unicode()))
+            shown += QStringLiteral("\\x%1").arg(int(c.unicode()), 2, 16, QLatin1Char('0'));
         else
             shown += c;
     }

@@ -1,5 +1,6 @@
 #include "portlisting.h"
 
+#include "console.h"
 #include "deviceaccess.h"
 #include "ledger.h"
 #include "portdetails.h"
@@ -31,11 +32,6 @@ QList<ComEntry> comEntries() {
     return entries;
 }
 
-// What a terminal acts on instead of showing: C0, DEL and the C1 range.
-bool isControl(char16_t c) {
-    return c < 0x20 || c == 0x7f || (c >= 0x80 && c <= 0x9f);
-}
-
 // The text with its control characters spelt out: \r, \n and \t, the others as \xNN. A
 // backslash is doubled, so that the spelt-out forms cannot be mistaken for a name's own text.
 QString escaped(const QString& text) {
@@ -51,7 +47,7 @@ QString escaped(const QString& text) {
             shown += QLatin1String("\\n");
         else if (code == u'\t')
             shown += QLatin1String("\\t");
-        else if (isControl(code))
+        else if (isControlCharacter(code))
             shown += QStringLiteral("\\x%1").arg(int(code), 2, 16, QLatin1Char('0'));
         else
             shown += c;
