@@ -66,10 +66,6 @@ int BlockMap::pitch(const QRect& area) const {
     return std::clamp(std::min(byWidth, byHeight), 1, MaxPitch);
 }
 
-int BlockMap::naturalHeight() const {
-    return rows() * MaxPitch + LegendHeight;
-}
-
 QRect BlockMap::cellRect(qint64 block, const QRect& area) const {
     if (!m_range.contains(block))
         return {};

@@ -47,8 +47,6 @@ public:
     static constexpr int LegendHeight = 18;
     QRect cellRect(qint64 block, const QRect& area) const;
     std::optional<qint64> blockAt(const QPoint& point, const QRect& area) const;
-    // The height the map needs at its largest pitch.
-    int naturalHeight() const;
 
     // Draws the cells that meet `exposed` (all of them by default) and the legend.
     void paint(QPainter& painter, const QRect& area, const Labels& labels,
