@@ -30,7 +30,6 @@ public:
     const DumpPlan& plan() const { return m_plan; }
     // The loader dialogue under way, or the last one.
     const DumpPlan::Pass& pass() const { return m_plan.passes.at(m_pass); }
-    int passIndex() const { return m_pass; }
     bool running() const { return m_running; }
 
     // Arms the first loader dialogue of a plan that is neither refused nor settled, on the port
