@@ -33,10 +33,7 @@ std::optional<FileDigest> FileDigest::scan(const QString& path, Records records,
 
     const auto takeRecord = [&](QByteArrayView record) {
         result.recordDigests.append(sha256Of(record));
-        int sum = 0;
-        for (const char byte : record)
-            sum += static_cast<quint8>(byte);
-        result.recordSums.append(static_cast<quint8>(sum));
+        result.recordSums.append(byteSum(record));
         if (result.recordDigests.size() <= prefixRecords)
             prefix.addData(record);
     };
@@ -78,4 +75,11 @@ std::optional<FileDigest> FileDigest::scan(const QString& path, Records records,
 
 QByteArray FileDigest::sha256Of(QByteArrayView bytes) {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+quint8 FileDigest::byteSum(QByteArrayView bytes) {
+    int sum = 0;
+    for (const char byte : bytes)
+        sum += static_cast<quint8>(byte);
+    return static_cast<quint8>(sum);
 }

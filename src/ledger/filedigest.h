@@ -26,4 +26,6 @@ public:
     static std::optional<FileDigest> scan(const QString& path, Records records, QString* error,
                                           bool missingIsEmpty = false, int prefixRecords = 0);
     static QByteArray sha256Of(QByteArrayView bytes);
+    // The bytes added, modulo 256: a record's sum, as the loader sums a block.
+    static quint8 byteSum(QByteArrayView bytes);
 };

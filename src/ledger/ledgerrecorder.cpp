@@ -67,12 +67,9 @@ bool LedgerRecorder::blockWritten(int record, QByteArrayView data, bool sumOk) {
     } else {
         m_fileHash.reset();
     }
-    int sum = 0;
-    for (const char byte : data)
-        sum += static_cast<quint8>(byte);
     if (m_recordSums.size() <= record)
         m_recordSums.resize(record + 1, 0);
-    m_recordSums[record] = static_cast<quint8>(sum);
+    m_recordSums[record] = FileDigest::byteSum(data);
     const QByteArray digest = FileDigest::sha256Of(data);
     if (record == m_ledger.records())
         m_ledger.blockDigests.append(digest);

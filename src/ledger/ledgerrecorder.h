@@ -1,15 +1,13 @@
 #pragma once
 
-#include <QCryptographicHash>
-
-#include <memory>
-
 #include "ledger.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QCryptographicHash>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 // Keeps the ledger of one dump file while runs write into it. A front end calls it from the
