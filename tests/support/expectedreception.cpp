@@ -9,7 +9,6 @@
 namespace {
 
 constexpr int BlockSize = ReceiverModel::DataSize;
-const QByteArray Fillers = "\xF1\xF2\xF3\xF4\xF5\xF6\xF7";
 constexpr char SurplusByte = '\xA5';
 constexpr int ShortFrameBytes = 500;
 constexpr int CorruptedByte = 512;
@@ -37,7 +36,7 @@ QByteArray loaderStream(const QByteArray& image, int firstBlock, int count,
         const QByteArray data = image.mid(qsizetype(firstBlock + k - 1) * BlockSize, BlockSize);
         const quint8 sum = byteSum(data);
         total = static_cast<quint8>(total + sum);
-        QByteArray frame = data + static_cast<char>(k == badSum ? sum + 1 : sum) + Fillers;
+        QByteArray frame = loaderFrame(data, static_cast<quint8>(k == badSum ? sum + 1 : sum));
         if (k == corrupt)
             frame[CorruptedByte] = static_cast<char>(~frame.at(CorruptedByte));
         if (k == shortFrame)

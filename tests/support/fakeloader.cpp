@@ -54,5 +54,5 @@ void FakeLoader::serve(int block) {
     m_total = quint8(m_total + sum);
     if (m_faults.corrupt.contains(m_served))
         data[512] = char(~data.at(512));
-    m_port.push(data + char(sum + (m_served == m_faults.badSum ? 1 : 0)) + QByteArray(7, '\xf1'));
+    m_port.push(loaderFrame(data, quint8(sum + (m_served == m_faults.badSum ? 1 : 0))));
 }

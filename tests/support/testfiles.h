@@ -33,3 +33,8 @@ inline quint8 byteSum(QByteArrayView bytes) {
         sum = static_cast<quint8>(sum + static_cast<quint8>(byte));
     return sum;
 }
+
+// A block's frame as the loader sends it: the data, the sum byte and seven filler bytes.
+inline QByteArray loaderFrame(const QByteArray& data, quint8 sumByte) {
+    return data + static_cast<char>(sumByte) + QByteArray("\xF1\xF2\xF3\xF4\xF5\xF6\xF7");
+}
