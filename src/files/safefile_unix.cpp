@@ -5,6 +5,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -122,4 +123,90 @@ bool replaceFile(const QString& path, QByteArrayView bytes, QString* problem) {
         return false;
     }
     return true;
+}
+
+bool createGrowingFile(QFile& file, const QString& path, QString* problem) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status {};
+    if (::lstat(name.constData(), &status) == 0) {
+        if (S_ISLNK(status.st_mode)) {
+            if (::unlink(name.constData()) != 0) {
+                *problem = systemError(errno);
+                return false;
+            }
+        } else if (const QString reason = kindReason(status.st_mode); !reason.isEmpty()) {
+            *problem = reason;
+            return false;
+        }
+    }
+    // Without waiting on a pipe, and never through a link that appeared meanwhile.
+    const int fd = ::open(name.constData(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        *problem =
+            errno == ENXIO ? QStringLiteral("it is a pipe (FIFO), not a file") : systemError(errno);
+        return false;
+    }
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        const QString reason = kindReason(status.st_mode);
+        *problem = reason.isEmpty() ? QStringLiteral("it is not a regular file") : reason;
+        ::close(fd);
+        return false;
+    }
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                   QFileDevice::DontCloseHandle)) {
+        *problem = file.errorString();
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
+bool closeWritten(QFile& file, QString* problem) {
+    if (!file.isOpen())
+        return true;
+    const int fd = file.handle();
+    const bool flushed = file.flush();
+    const QString flushProblem = file.errorString();
+    file.close();
+    if (!flushed) {
+        ::close(fd);
+        *problem = flushProblem;
+        return false;
+    }
+    const bool synced = ::fsync(fd) == 0;
+    const int syncError = errno;
+    const bool closed = ::close(fd) == 0;
+    if (!synced || !closed) {
+        *problem = systemError(!synced ? syncError : errno);
+        return false;
+    }
+    return true;
+}
+
+MoveResult moveWithoutReplacing(const QString& from, const QString& to, QString* problem) {
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+#ifdef RENAME_NOREPLACE
+    const bool renamed = ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
+                                     RENAME_NOREPLACE) == 0;
+#else
+    const bool renamed = false;
+    errno = ENOSYS;
+#endif
+    if (renamed)
+        return MoveResult::Moved;
+    if (errno == EEXIST)
+        return MoveResult::TargetTaken;
+    // A file system that cannot rename without replacing: a second name, then the first goes.
+    if (errno == EINVAL || errno == ENOSYS) {
+        if (::link(source.constData(), target.constData()) == 0) {
+            ::unlink(source.constData());
+            return MoveResult::Moved;
+        }
+        if (errno == EEXIST)
+            return MoveResult::TargetTaken;
+    }
+    *problem = systemError(errno);
+    return MoveResult::Failed;
 }
