@@ -1,42 +1,11 @@
 #include "clidump.h"
 
 #include "plantext.h"
+#include "portnaming.h"
 #include "programfolders.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-
-#include <filesystem>
-
-namespace {
-
-bool sameFile(const QString& one, const QString& other) {
-    const auto entry = [](const QString& path) {
-        const QFileInfo info(QFileInfo(path).absoluteFilePath());
-        const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
-        return (folder.isEmpty() ? QDir::cleanPath(info.absolutePath()) : folder) +
-               QLatin1Char('/') + info.fileName();
-    };
-    if (entry(one) == entry(other))
-        return true;
-    std::error_code error;
-    return std::filesystem::equivalent(QFile::encodeName(one).toStdString(),
-                                       QFile::encodeName(other).toStdString(), error);
-}
-
-} // namespace
-
-QString writtenFileClash(const CliOptions& options, const QString& path, const QString& what) {
-    const std::pair<const char*, QString> written[] = {{"--trace", options.tracePath},
-                                                       {"--map", options.mapPath}};
-    for (const auto& [option, file] : written) {
-        if (!file.isEmpty() && sameFile(file, path))
-            return QStringLiteral("%1 %2 is %3 (%4); name another file")
-                .arg(QLatin1String(option), file, what, path);
-    }
-    return {};
-}
 
 CliDump CliDump::prepare(const CliOptions& options) {
     CliDump dump;
@@ -54,6 +23,9 @@ CliDump CliDump::prepare(const CliOptions& options) {
     }
     request.firstBlockText = options.firstBlockText;
     request.blockCountText = options.blockCountText;
+    request.devicePath = portDevice(options.commPortNumber(), options.port);
+    request.tracePath = options.tracePath;
+    request.mapPath = options.mapPath;
 
     // The path as the system will take it, so that messages name what is meant ("-o .." is the
     // parent folder, by its name).
@@ -77,17 +49,6 @@ CliDump CliDump::prepare(const CliOptions& options) {
     dump.responsesFolder = options.responsesFolder.isEmpty()
                                ? defaultResponsesFolder()
                                : QFileInfo(options.responsesFolder).absoluteFilePath();
-    // Never overwritten by the trace or the map.
-    const std::pair<QString, QString> kept[] = {
-        {request.folderText + request.fileName, QStringLiteral("the dump file")},
-        {Ledger::pathFor(request.folderText + request.fileName),
-         QStringLiteral("the dump's ledger")},
-    };
-    for (const auto& [path, what] : kept) {
-        dump.problem = writtenFileClash(options, path, what);
-        if (!dump.problem.isEmpty())
-            return dump;
-    }
     dump.plan = DumpPlan::prepare(request);
     if (!dump.plan.ok())
         dump.problem = cliRefusalText(dump.plan);

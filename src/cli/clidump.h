@@ -16,8 +16,3 @@ struct CliDump {
 
     static CliDump prepare(const CliOptions& options);
 };
-
-// Whether the files the command line writes besides the dump (the --trace, the --map) would be
-// `path`, `what` to the operator: what to say when one would be, or empty. Same path, the same
-// entry of a folder reached through links, or the same file under another name all count.
-QString writtenFileClash(const CliOptions& options, const QString& path, const QString& what);

@@ -68,19 +68,11 @@ DumpSession::~DumpSession() {
 }
 
 bool DumpSession::start() {
-    const DumpPlan& plan = m_dump.plan;
     const int commPort = m_options.commPortNumber();
     if (commPort > 0)
         m_port.setCommPort(commPort);
     else
         m_port.setDevicePath(m_options.port);
-    // The trace and the map replace whatever stands at their paths: never the line itself.
-    const QString clash =
-        writtenFileClash(m_options, m_port.deviceName(), QStringLiteral("the serial device"));
-    if (!clash.isEmpty()) {
-        reportError(clash);
-        return false;
-    }
     if (!m_options.tracePath.isEmpty()) {
         if (!m_trace.open(m_options.tracePath)) {
             reportError(m_trace.error());
@@ -89,6 +81,22 @@ bool DumpSession::start() {
         m_port.setTrace(&m_trace);
     }
 
+    const QString device = m_port.deviceName();
+    m_portName = commPort > 0 ? QStringLiteral("COM%1 (%2)").arg(commPort).arg(device) : device;
+    const DumpPlan& plan = m_dump.plan;
+    if (const std::optional<DumpRun::StartFailure> failure = m_run.start(plan, m_portName)) {
+        reportError(failure->kind == DumpRun::StartFailure::Kind::DumpInUse
+                        ? QStringLiteral("%1 is in use by another decodump run (a window or "
+                                         "decodump-cli); wait for it to end, or name another file")
+                              .arg(plan.dumpPath())
+                        : QStringLiteral("cannot open %1: %2").arg(m_portName, failure->detail));
+        return false;
+    }
+    return true;
+}
+
+void DumpSession::announcePlan() {
+    const DumpPlan& plan = m_dump.plan;
     const BlockRange& file = plan.fileRange;
     // All at once: a path may itself hold a %.
     switch (plan.mode) {
@@ -119,17 +127,11 @@ bool DumpSession::start() {
         break;
     }
     }
-
-    const QString device = m_port.deviceName();
-    m_portName = commPort > 0 ? QStringLiteral("COM%1 (%2)").arg(commPort).arg(device) : device;
-    if (const std::optional<QString> failure = m_run.start(plan, m_portName)) {
-        reportError(QStringLiteral("cannot open %1: %2").arg(m_portName, *failure));
-        return false;
-    }
-    return true;
 }
 
-void DumpSession::onPassArmed(int) {
+void DumpSession::onPassArmed(int index) {
+    if (index == 0)
+        announcePlan();
     m_transferStarted = false;
     m_blocksDone = 0;
     m_heardLoader = false;
@@ -381,13 +383,20 @@ void DumpSession::conclude() {
     // What the run found, only when it ran to its end.
     if (m_outcome->ending == DumpOutcome::Ending::Finished)
         printModeResult();
+    if (!m_outcome->keptAs.isEmpty())
+        m_console.printLine(QStringLiteral("Kept the file that was at %1 before this run as %2")
+                                .arg(m_dump.plan.dumpPath(), m_outcome->keptAs));
     if (!m_outcome->ledgerError.isEmpty())
         printProblem(QStringLiteral("warning: ") + m_outcome->ledgerError);
     m_port.setTrace(nullptr);
+    // A trace or a map that could not be written whole fails the run, whatever became of the dump.
     m_trace.close();
     QString problem;
-    if (!m_options.mapPath.isEmpty() && m_outcome->ledger &&
-        !writeMapFile(m_options.mapPath, *m_outcome->ledger, &problem)) {
+    if (!m_trace.error().isEmpty())
+        problem = m_trace.error();
+    else if (!m_options.mapPath.isEmpty() && m_outcome->ledger)
+        writeMapFile(m_options.mapPath, *m_outcome->ledger, &problem);
+    if (!problem.isEmpty()) {
         reportError(problem);
         m_exitStatus = ExitPortOrFile;
     }
@@ -495,11 +504,7 @@ QString DumpSession::outcomeText() const {
 void DumpSession::printModeResult() {
     const DumpPlan& plan = m_dump.plan;
     if (plan.mode == DumpPlan::Mode::Verify) {
-        const QList<int>& differing = m_outcome->differingBlocks;
-        m_console.printLine(differing.isEmpty()
-                                ? QStringLiteral("Verified %1: identical").arg(plan.dumpPath())
-                                : QStringLiteral("Verified %1: differing blocks %2")
-                                      .arg(plan.dumpPath(), blockRunsText(differing)));
+        printVerification();
         return;
     }
     if (plan.mode != DumpPlan::Mode::Repair && plan.keptRecords == 0)
@@ -535,6 +540,30 @@ void DumpSession::printModeResult() {
         if (!unvouched.isEmpty())
             m_console.printLine(unvouched);
     }
+}
+
+void DumpSession::printVerification() {
+    const QString file = m_dump.plan.dumpPath();
+    if (m_outcome->verification.identical()) {
+        m_console.printLine(QStringLiteral("Verified %1: identical").arg(file));
+        return;
+    }
+    const DumpOutcome::Findings found = m_outcome->findings();
+    // %1: the blocks, %2: the file; all at once, as a path may itself hold a %.
+    const auto say = [&](const QList<int>& blocks, const QString& text) {
+        if (!blocks.isEmpty())
+            m_console.printLine(
+                (QStringLiteral("Verified %2: ") + text).arg(blockRunsText(blocks), file));
+    };
+    say(found.flashDiffers,
+        QStringLiteral("differing blocks %1: the decoder's flash is not the one this file was "
+                       "read from (another decoder, or a changed flash); dump it into another "
+                       "file"));
+    say(found.badRecordsDiffer, QStringLiteral("differing blocks %1, whose records had failed "
+                                               "their sum: --repair %2 reads them again"));
+    say(found.badReads, QStringLiteral("blocks %1 came with a bad sum and could not be compared: "
+                                       "--verify %2 again"));
+    say(found.notInFile, QStringLiteral("blocks %1 are not in the file yet: --resume reads them"));
 }
 
 QString DumpSession::unvouchedText() const {

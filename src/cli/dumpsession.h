@@ -56,6 +56,8 @@ Q_SIGNALS:
 
 private:
     void announce(const QString& text);
+    // What the run reads, and into which file: once the first loader dialogue is armed.
+    void announcePlan();
     // A step of the dialogue in English, unless the dialogue's own log is shown (--verbose).
     void milestone(const QString& text);
     void reportError(const QString& text);
@@ -82,6 +84,7 @@ private:
     void printSummary();
     QString outcomeText() const;
     void printModeResult();
+    void printVerification();
     // Why a file whose records are all there is still not complete; empty when it is.
     QString unvouchedText() const;
     QJsonObject jsonResult() const;

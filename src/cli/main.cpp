@@ -16,27 +16,45 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 
-#include <cstring>
+#include <algorithm>
 #include <memory>
 
+namespace {
+
+// Whether the run draws the picture of its blocks, however the option is spelt.
+bool drawsMap(const QStringList& arguments) {
+    return std::any_of(arguments.begin(), arguments.end(), [](const QString& argument) {
+        for (const QString& name : {QStringLiteral("-map"), QStringLiteral("--map")}) {
+            if (argument == name || argument.startsWith(name + u'='))
+                return true;
+        }
+        return false;
+    });
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    keepStandardDescriptors();
     ignoreBrokenPipes();
+    const QStringList arguments = commandLine(argc, argv);
+    // Qt reads none of the command line: every option is this program's.
+    int qtArgc = 1;
     // The map is drawn with its legend's text, which needs Qt's font machinery: then a GUI
-    // application, on no display.
-    bool drawsMap = false;
-    for (int i = 1; i < argc; ++i)
-        drawsMap = drawsMap || std::strcmp(argv[i], "--map") == 0;
-    if (drawsMap && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    // application, always offscreen, whatever display the environment names.
+    const bool map = drawsMap(arguments);
+    if (map)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     const std::unique_ptr<QCoreApplication> application =
-        drawsMap ? std::make_unique<QGuiApplication>(argc, argv)
-                 : std::make_unique<QCoreApplication>(argc, argv);
+        map ? std::make_unique<QGuiApplication>(qtArgc, argv)
+            : std::make_unique<QCoreApplication>(qtArgc, argv);
     QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(QStringLiteral("decodump-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(DECODUMP_VERSION));
+    SignalWatcher signalWatcher;
 
     Console console;
-    const CliOptions options = CliOptions::parse(QCoreApplication::arguments());
+    const CliOptions options = CliOptions::parse(arguments);
     // What goes to standard output, and the status of a run that gets it there.
     const auto print = [](const QByteArray& bytes, int status) {
         return printOut(bytes) ? status : int(ExitPortOrFile);
@@ -59,7 +77,7 @@ int main(int argc, char* argv[]) {
         console.printLine(QStringLiteral("decodump-cli: %1").arg(options.error));
         console.printLine(QStringLiteral("Try 'decodump-cli --help'."));
         // --json asks for one JSON object whatever happens, also for a command line it refused.
-        if (QCoreApplication::arguments().contains(QStringLiteral("--json")) &&
+        if (arguments.contains(QStringLiteral("--json")) &&
             !printJson(errorJson(options.error, ExitUsage)))
             return ExitPortOrFile;
         return ExitUsage;
@@ -87,12 +105,12 @@ int main(int argc, char* argv[]) {
         return cliSettledStatus(dump.plan);
     }
 
-    SignalWatcher signalWatcher;
     QtCommControl port;
     DumpSession session(options, dump, port, console);
     QObject::connect(&signalWatcher, &SignalWatcher::signalled, &session, &DumpSession::interrupt);
     QObject::connect(&session, &DumpSession::finished, &app,
                      [](int exitStatus) { QCoreApplication::exit(exitStatus); });
+    signalWatcher.deferToEventLoop();
     if (!session.start()) {
         if (options.json)
             printJson(errorJson(session.error(), ExitPortOrFile));

@@ -19,9 +19,41 @@ QString cliDumpPathText(const DumpPath& problem) {
         return problem.systemText;
     case DumpPath::Problem::LinkInLockedFolder:
         return QStringLiteral("it is a symbolic link that cannot be replaced in its folder");
+    case DumpPath::Problem::OldFileNotKept:
+        return QStringLiteral("the file there cannot be kept under another name in its folder "
+                              "(%1)")
+            .arg(problem.systemText);
     }
     return {};
 }
+
+namespace {
+
+// A file of the run as a clash names it.
+QString outputText(OutputPaths::Role role) {
+    switch (role) {
+    case OutputPaths::Role::Dump:
+        return QStringLiteral("the dump file");
+    case OutputPaths::Role::Ledger:
+        return QStringLiteral("the dump's ledger");
+    case OutputPaths::Role::Trace:
+        return QStringLiteral("--trace");
+    case OutputPaths::Role::Map:
+        return QStringLiteral("--map");
+    case OutputPaths::Role::Device:
+        return QStringLiteral("the serial device");
+    }
+    return {};
+}
+
+// The file a clash is with: "the dump file", "the --trace file".
+QString otherOutputText(OutputPaths::Role role) {
+    return role == OutputPaths::Role::Trace || role == OutputPaths::Role::Map
+               ? QStringLiteral("the %1 file").arg(outputText(role))
+               : outputText(role);
+}
+
+} // namespace
 
 QString cliRefusalText(const DumpPlan& plan) {
     const DumpPlan::Refusal& refusal = *plan.refusal;
@@ -47,6 +79,15 @@ QString cliRefusalText(const DumpPlan& plan) {
         return QStringLiteral("cannot resume %1: its ledger is for %2, not %3")
             .arg(plan.dumpPath(), blockRange(refusal.ledgerRange),
                  blockRange(refusal.requestedRange));
+    case DumpPlan::Refusal::Kind::OutputPath:
+        return QStringLiteral("cannot write the %1 %2: %3")
+            .arg(refusal.output == OutputPaths::Role::Trace ? QStringLiteral("trace")
+                                                            : QStringLiteral("map"),
+                 refusal.path, cliDumpPathText(refusal.pathProblem));
+    case DumpPlan::Refusal::Kind::OutputClash:
+        return QStringLiteral("%1 %2 is %3 (%4); name another file")
+            .arg(outputText(refusal.clash->entry.role), refusal.clash->entry.path,
+                 otherOutputText(refusal.clash->other.role), refusal.clash->other.path);
     }
     return {};
 }
@@ -68,6 +109,12 @@ QString cliSettledText(const DumpPlan& plan) {
     case DumpPlan::Settled::TotalUnchecked:
         return totalsNotVouchingText(plan.dumpPath(),
                                      *plan.settled == DumpPlan::Settled::TotalMismatch);
+    case DumpPlan::Settled::FlashDiffers:
+        return QStringLiteral("%1: the latest --verify found the decoder's flash unlike this file "
+                              "(differing blocks %2); reading from it would mix two flashes. "
+                              "--verify it against the decoder it came from, or dump into "
+                              "another file")
+            .arg(plan.dumpPath(), blockRunsText(plan.ledger->verified->differingBlocks));
     }
     return {};
 }

@@ -1,5 +1,7 @@
 #include "signalwatcher.h"
 
+#include "exitstatus.h"
+
 #include <QSocketNotifier>
 
 #include <sys/socket.h>
@@ -12,9 +14,12 @@
 namespace {
 
 std::array<int, 2> wakePair{-1, -1}; // [0] written by the handler, [1] read by the notifier
-constexpr std::array<int, 2> WatchedSignals{SIGINT, SIGTERM};
+constexpr std::array<int, 4> WatchedSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+volatile std::sig_atomic_t deferred = 0;
 
 void onSignal(int signalNumber) {
+    if (!deferred)
+        ::_exit(ExitInterrupted);
     const int savedErrno = errno;
     const auto byte = static_cast<char>(signalNumber);
     [[maybe_unused]] const ssize_t ignored = ::write(wakePair[0], &byte, 1);
@@ -45,6 +50,7 @@ SignalWatcher::~SignalWatcher() {
         return;
     for (const int signalNumber : WatchedSignals)
         setHandler(signalNumber, SIG_DFL);
+    deferred = 0;
     delete m_notifier;
     ::close(wakePair[0]);
     ::close(wakePair[1]);
@@ -52,7 +58,20 @@ SignalWatcher::~SignalWatcher() {
 }
 
 const char* SignalWatcher::nameOf(int signalNumber) {
-    return signalNumber == SIGTERM ? "SIGTERM" : "SIGINT";
+    switch (signalNumber) {
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    case SIGQUIT:
+        return "SIGQUIT";
+    default:
+        return "SIGINT";
+    }
+}
+
+void SignalWatcher::deferToEventLoop() {
+    deferred = 1;
 }
 
 void SignalWatcher::readSignal() {

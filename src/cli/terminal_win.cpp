@@ -2,6 +2,8 @@
 
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <climits>
 
@@ -15,6 +17,21 @@ HANDLE handleOf(int fd) {
 
 void ignoreBrokenPipes() {
     // Windows raises no signal for a closed pipe; the write fails.
+}
+
+void keepStandardDescriptors() {
+    // A Windows program's standard handles are never reused by its own pipes.
+}
+
+QStringList commandLine(int, char*[]) {
+    // argv holds the command line in the ANSI code page, which loses letters outside it.
+    QStringList arguments;
+    int count = 0;
+    wchar_t** words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    for (int i = 0; words && i < count; ++i)
+        arguments.append(QString::fromWCharArray(words[i]));
+    ::LocalFree(words);
+    return arguments;
 }
 
 bool isTerminal(int fd) {

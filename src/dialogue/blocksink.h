@@ -21,7 +21,8 @@ public:
     struct Stored {
         std::optional<int> record; // the record of the file it now stands in; none: not written
         std::optional<Failure> failure;
-        bool differs = false; // a comparison: it differs from its record
+        bool differs = false;    // a comparison: it differs from its record
+        bool uncompared = false; // a comparison: no trustworthy read, or no record, to compare
     };
 
     virtual ~BlockSink() = default;

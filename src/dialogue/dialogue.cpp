@@ -5,6 +5,7 @@
 #include "dialoguelog.h"
 #include "numeric.h"
 #include "programfolders.h"
+#include "safefile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -146,20 +147,29 @@ bool Dialogue::Envia_Parrafada(qint32 n) {
                           QStringLiteral("La carpeta ") + m_responsesFolder +
                               QStringLiteral(" no existe."));
 
-    Fichero_Respuesta.setFileName(path);
-    // A missing file in an existing folder is created empty: nothing is sent.
-    const QIODevice::OpenMode mode = Fichero_Respuesta.exists()
-                                         ? QIODevice::ReadOnly
-                                         : QIODevice::ReadWrite | QIODevice::NewOnly;
-    if (!Fichero_Respuesta.open(mode))
-        return cannotRead(TransferSummary::Failure::ResponseFileUnreadable,
-                          fileProblem(Fichero_Respuesta));
-    const QByteArray content = Fichero_Respuesta.readAll();
-    const bool readFailed = Fichero_Respuesta.error() != QFileDevice::NoError;
-    const QString problem = fileProblem(Fichero_Respuesta);
-    Fichero_Respuesta.close();
-    if (readFailed)
-        return cannotRead(TransferSummary::Failure::ResponseFileUnreadable, problem);
+    QByteArray content;
+    const QFileInfo entry(path);
+    if (!entry.exists() && !entry.isSymLink()) {
+        // A missing file in an existing folder is created empty: nothing is sent.
+        Fichero_Respuesta.setFileName(path);
+        if (!Fichero_Respuesta.open(QIODevice::ReadWrite | QIODevice::NewOnly))
+            return cannotRead(TransferSummary::Failure::ResponseFileUnreadable,
+                              fileProblem(Fichero_Respuesta));
+        Fichero_Respuesta.close();
+    } else {
+        // Read only as a regular file of a response's size: a pipe or a device there (a link
+        // to /dev/zero) would wait or never end.
+        QString problem;
+        if (!openRegularFile(Fichero_Respuesta, path, &problem))
+            return cannotRead(TransferSummary::Failure::ResponseFileUnreadable, problem);
+        content = Fichero_Respuesta.read(ResponseFileLimit + 1);
+        const bool readFailed = Fichero_Respuesta.error() != QFileDevice::NoError;
+        problem = readFailed ? fileProblem(Fichero_Respuesta)
+                             : QStringLiteral("larger than %1 bytes").arg(ResponseFileLimit);
+        Fichero_Respuesta.close();
+        if (readFailed || content.size() > ResponseFileLimit)
+            return cannotRead(TransferSummary::Failure::ResponseFileUnreadable, problem);
+    }
 
     for (const char byte : content) {
         if (!send(QByteArray(1, byte)))
@@ -311,6 +321,7 @@ void Dialogue::takeFrame() {
     }
     block.record = stored.record;
     block.differs = stored.differs;
+    block.uncompared = stored.uncompared;
     if (block.record)
         ++m_summary.blocksWritten;
     Q_EMIT blockReceived(block);

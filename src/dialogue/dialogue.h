@@ -29,6 +29,8 @@ class Dialogue : public QObject {
 public:
     static constexpr int FrameSize = 1032;
     static constexpr char BreakIn = 31;
+    // Far more than any canned answer to the loader; a larger response file is refused unread.
+    static constexpr qint64 ResponseFileLimit = 1024 * 1024;
 
     // The window state shared by the dialogue's handlers.
     struct State {

@@ -15,6 +15,7 @@ struct ReceivedBlock {
     quint8 sumByte = 0;        // what its frame carried
     std::optional<int> record; // the record of the dump file it now stands in; none: not written
     bool differs = false;      // a comparison: it differs from its record
+    bool uncompared = false;   // a comparison: it could not be compared with its record
 
     bool sumOk() const { return sum == sumByte; }
 };

@@ -6,8 +6,8 @@
 #include <QList>
 
 // A verification: nothing is written; each block is compared, as it comes, with its record of
-// the file, so nothing is held but the block at hand. A record the file lacks, or a block that
-// came with a bad sum, differs: neither confirms what the file holds.
+// the file, so nothing is held but the block at hand. A block that came with a bad sum, or whose
+// record the file lacks, is not compared: it neither confirms nor contradicts the file.
 class ComparisonSink : public BlockSink {
 public:
     // firstRecord: the record of the file that the transfer's first block is compared with.
@@ -18,12 +18,15 @@ public:
     Stored store(int index, QByteArrayView data, bool sumOk) override;
     void close() override;
 
-    // The blocks of the last transfer that differ from their records, ascending.
+    // The blocks of the last transfer that differ from their records, and those that could not
+    // be compared, ascending.
     const QList<int>& differingBlocks() const { return m_differing; }
+    const QList<int>& uncomparedBlocks() const { return m_uncompared; }
 
 private:
     int m_firstRecord;
     int m_firstBlock = 0;
     QFile m_file;
     QList<int> m_differing;
+    QList<int> m_uncompared;
 };

@@ -8,9 +8,10 @@
 #include <functional>
 
 // The dump file as the blocks of a transfer go into it, by one of three rules: a new dump
-// replaces the file; a resume keeps the records before its first block and writes after them;
-// a repair writes a block into its record only when its sum is good, and otherwise leaves the
-// record as it was, so that a block read bad again never spoils one that may be right.
+// replaces the file, keeping an old one that holds anything under a new name beside it; a resume
+// keeps the records before its first block and writes after them; a repair writes a block into its
+// record only when its sum is good, and otherwise leaves the record as it was, so that a block read
+// bad again never spoils one that may be right.
 class DumpFileSink : public BlockSink {
 public:
     enum class Rule { NewFile, Resume, Repair };
@@ -21,6 +22,11 @@ public:
     explicit DumpFileSink(Rule rule = Rule::NewFile, int firstRecord = 0);
 
     void setPathWording(PathWording wording) { m_wording = std::move(wording); }
+    // Where a new dump set the old file aside (with its ledger), once it opened; empty when
+    // there was nothing to keep.
+    const QString& keptAs() const { return m_keptAs; }
+    // The most names tried for an old file.
+    static constexpr int MostKeptFiles = 9999;
 
     std::optional<Failure> check(const QString& dumpPath) override;
     std::optional<Failure> open(const QString& dumpPath, const BlockRange& range) override;
@@ -29,9 +35,12 @@ public:
 
 private:
     QString reason(const DumpPath& problem) const;
+    DumpPath::Use use() const;
+    std::optional<Failure> setOldFileAside(const QString& dumpPath);
 
     Rule m_rule;
     int m_firstRecord;
     PathWording m_wording;
     QFile Num_Fichero; // the dump file while a transfer runs
+    QString m_keptAs;
 };

@@ -28,17 +28,28 @@ struct DumpOutcome {
     bool transferStarted = false; // in the last loader dialogue
     TransferSummary summary;      // of the last loader dialogue
     int recordsHeld = 0;          // a new dump or a resume: the records the file holds now
-    QList<int> differingBlocks;   // a verification: the blocks that differ, ascending
+    // A verification that reached its end: what it found, as the ledger keeps it.
+    Ledger::Verification verification;
+    QString keptAs; // a new dump: where the old file was set aside, if it held anything
     std::optional<Ledger> ledger; // as the run leaves the file
     QString ledgerError;          // why the ledger could not be written, if it could not
     QString error;                // why the port could not be opened
+
+    // What a verification found, as each front end tells it, block numbers ascending.
+    struct Findings {
+        QList<int> flashDiffers;     // records with a good sum that the device reads otherwise
+        QList<int> badRecordsDiffer; // records whose sum had failed, read otherwise: a repair
+        QList<int> badReads;         // came with a bad sum: to be compared again
+        QList<int> notInFile;        // no record to compare with: a resume reads them
+    };
+    Findings findings() const;
 
     // Ran to its end and left a complete file (a verification: found it identical).
     bool complete() const {
         if (ending != Ending::Finished)
             return false;
         if (mode == DumpPlan::Mode::Verify)
-            return differingBlocks.isEmpty();
+            return verification.identical();
         return ledger && ledger->outcome == Ledger::Outcome::Complete;
     }
 };

@@ -1,7 +1,10 @@
 #include "dumppath.h"
 
+#include "fspath.h"
+
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <filesystem>
 #include <system_error>
@@ -47,29 +50,36 @@ DumpPath notAFile(fs::file_type type) {
 
 } // namespace
 
-DumpPath DumpPath::check(const QString& path, bool keepRecords) {
+DumpPath DumpPath::check(const QString& path, Use use) {
     std::error_code error;
-    const fs::file_type type =
-        fs::symlink_status(QFile::encodeName(path).toStdString(), error).type();
+    const fs::file_type type = fs::symlink_status(toFsPath(path), error).type();
     if (const DumpPath refused = notAFile(type); !refused.ok())
         return refused;
+    const QString folder = QFileInfo(path).absolutePath();
     switch (type) {
     case fs::file_type::not_found:
         return probeFolder(path);
     case fs::file_type::symlink:
         // Replaced by removing it, which needs the folder's permission; resuming into a link
         // would write wherever it points.
-        if (keepRecords)
+        if (use == Use::KeepRecords)
             return withProblem(Problem::LinkInLockedFolder);
-        return QFileInfo(QFileInfo(path).absolutePath()).isWritable()
-                   ? DumpPath{}
-                   : withProblem(Problem::LinkInLockedFolder);
+        return QFileInfo(folder).isWritable() ? DumpPath{}
+                                              : withProblem(Problem::LinkInLockedFolder);
     case fs::file_type::regular: {
+        // What a new dump replaces is kept under another name beside it, which takes a new entry
+        // in the folder.
+        if (use == Use::NewDump && QFileInfo(path).size() > 0) {
+            const DumpPath probe = probeFolder(
+                folder + QStringLiteral("/.decodump-%1.probe")
+                             .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
+            return probe.ok() ? DumpPath{} : withProblem(Problem::OldFileNotKept, probe.systemText);
+        }
         QFile existing(path);
         if (existing.open(QIODevice::ReadWrite))
             return {};
-        // A write-protected old dump is still replaced when its folder lets it be removed.
-        if (!keepRecords && QFileInfo(QFileInfo(path).absolutePath()).isWritable())
+        // A write-protected old file is still replaced when its folder lets it be removed.
+        if (use != Use::KeepRecords && QFileInfo(folder).isWritable())
             return {};
         return withProblem(Problem::Unwritable, existing.errorString());
     }
@@ -80,5 +90,5 @@ DumpPath DumpPath::check(const QString& path, bool keepRecords) {
 
 DumpPath DumpPath::checkLedger(const QString& ledgerPath) {
     std::error_code error;
-    return notAFile(fs::symlink_status(QFile::encodeName(ledgerPath).toStdString(), error).type());
+    return notAFile(fs::symlink_status(toFsPath(ledgerPath), error).type());
 }

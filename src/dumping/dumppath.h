@@ -2,10 +2,11 @@
 
 #include <QString>
 
-// What stands at a dump file's path. Each front end words the problem in its own language. A new
-// dump replaces only a regular file or a symbolic link (the link itself, never what it points to);
-// a folder, a device, a pipe or a socket is refused before anything is asked of the loader, and so
-// is a path the dump could not be written to. Checking touches nothing that exists.
+// What stands at a path the tool writes. Each front end words the problem in its own language. A
+// file is written only as a regular file: a link at the path is replaced (the link itself, never
+// what it points to); a folder, a device, a pipe or a socket is refused before anything is asked
+// of the loader, and so is a path the file could not be written to. Checking touches nothing
+// that exists.
 class DumpPath {
 public:
     enum class Problem {
@@ -16,10 +17,16 @@ public:
         Socket,
         Unwritable,         // systemText says why
         LinkInLockedFolder, // a link that cannot be removed, and must not be followed
+        OldFileNotKept,     // a new dump cannot set the old file aside in its folder (systemText)
+    };
+    // How the file at the path is written.
+    enum class Use {
+        NewDump,     // a new file; a non-empty old one is first set aside under another name
+        KeepRecords, // a resume or a repair goes on in the existing file
+        Replaced,    // a trace or a map: an old file there is replaced
     };
 
-    // keepRecords: the dump goes on in the existing file (a resume) instead of replacing it.
-    static DumpPath check(const QString& path, bool keepRecords = false);
+    static DumpPath check(const QString& path, Use use);
     // What stands at the path of a dump's ledger, which is replaced as a regular file: nothing, a
     // regular file or a link (replaced, never followed) will do; a folder, device, pipe or socket
     // is refused.

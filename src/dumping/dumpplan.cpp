@@ -23,18 +23,42 @@ DumpPlan DumpPlan::prepare(const Request& request) {
         return plan;
     };
 
+    // Every mode writes the ledger, a verification too.
+    const QString ledgerPath = Ledger::pathFor(plan.dumpPath());
     // Verifying only compares with the file.
     if (plan.mode != Mode::Verify) {
-        const DumpPath target = DumpPath::check(plan.dumpPath(), plan.mode != Mode::NewDump);
+        const DumpPath target = DumpPath::check(plan.dumpPath(), plan.mode == Mode::NewDump
+                                                                     ? DumpPath::Use::NewDump
+                                                                     : DumpPath::Use::KeepRecords);
         if (!target.ok())
             return refuse({Refusal::Kind::DumpPath, plan.dumpPath(), target, {}, {}, {}});
     }
-    // Every mode writes the ledger, a verification too.
-    const QString ledgerPath = Ledger::pathFor(plan.dumpPath());
     const DumpPath ledgerTarget = DumpPath::checkLedger(ledgerPath);
     if (!ledgerTarget.ok())
         return refuse({Refusal::Kind::LedgerPath, ledgerPath, ledgerTarget, {}, {}, {}});
-
+    using Role = OutputPaths::Role;
+    const std::optional<OutputPaths::Clash> clash =
+        OutputPaths::clash({{Role::Device, request.devicePath},
+                            {Role::Dump, plan.dumpPath()},
+                            {Role::Ledger, ledgerPath},
+                            {Role::Trace, request.tracePath},
+                            {Role::Map, request.mapPath}});
+    if (clash) {
+        Refusal refusal{Refusal::Kind::OutputClash, clash->entry.path, {}, {}, {}, {}};
+        refusal.output = clash->entry.role;
+        refusal.clash = clash;
+        return refuse(refusal);
+    }
+    for (const auto& [role, path] :
+         {std::pair{Role::Trace, request.tracePath}, std::pair{Role::Map, request.mapPath}}) {
+        const DumpPath target =
+            path.isEmpty() ? DumpPath{} : DumpPath::check(path, DumpPath::Use::Replaced);
+        if (!target.ok()) {
+            Refusal refusal{Refusal::Kind::OutputPath, path, target, {}, {}, {}};
+            refusal.output = role;
+            return refuse(refusal);
+        }
+    }
     switch (plan.mode) {
     case Mode::NewDump:
         plan.passes.append({plan.fileRange, request.firstBlockText, request.blockCountText, 0});
@@ -58,6 +82,11 @@ DumpPlan DumpPlan::prepare(const Request& request) {
         return refuse(
             {Refusal::Kind::LedgerForAnotherRange, ledgerPath, {}, {}, range, plan.fileRange});
     plan.fileRange = range;
+    // Blocks read from another flash would join records of this one.
+    if (plan.mode != Mode::Verify && plan.ledger->flashDiffers()) {
+        plan.settled = Settled::FlashDiffers;
+        return plan;
+    }
     switch (plan.mode) {
     case Mode::Resume:
         plan.keptRecords = plan.ledger->records();
@@ -105,6 +134,9 @@ void DumpPlan::settle() {
     switch (ledger->standing(m_recordSums)) {
     case Ledger::Standing::Complete:
         settled = Settled::NothingToDo;
+        return;
+    case Ledger::Standing::FlashDiffers:
+        settled = Settled::FlashDiffers;
         return;
     case Ledger::Standing::BadSums:
         settled = Settled::BadBlocks;

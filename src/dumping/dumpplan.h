@@ -3,6 +3,7 @@
 #include "blockrange.h"
 #include "dumppath.h"
 #include "ledger.h"
+#include "outputpaths.h"
 
 #include <QList>
 #include <QString>
@@ -19,13 +20,18 @@ public:
     enum class Mode { NewDump, Resume, Verify, Repair };
 
     // What the operator asked for: the mode, the dump file as the folder text (ending in the
-    // separator) and the file name, and for a new dump or a resume the block texts.
+    // separator) and the file name, and for a new dump or a resume the block texts; the device
+    // the port opens, and the other files the run writes (empty: none).
     struct Request {
         Mode mode = Mode::NewDump;
         QString folderText;
         QString fileName;
         QString firstBlockText;
         QString blockCountText;
+        // (The braces let a request name only the members before them without a warning.)
+        QString devicePath{};
+        QString tracePath{};
+        QString mapPath{};
     };
 
     // Why the plan cannot be carried out; nothing was touched.
@@ -37,6 +43,8 @@ public:
             LedgerUnreadable,      // detail: the reader's words, naming the ledger
             FileDoesNotMatch,      // detail: the check's words, naming the file and its ledger
             LedgerForAnotherRange, // the ledger's range and the one asked for
+            OutputPath,            // what stands at the path of a trace or a map (output)
+            OutputClash,           // two of the run's files, or a file and the device (clash)
         };
         Kind kind = Kind::DumpPath;
         QString path;
@@ -44,14 +52,18 @@ public:
         QString detail;
         BlockRange ledgerRange;
         BlockRange requestedRange;
+        OutputPaths::Role output = OutputPaths::Role::Dump;
+        std::optional<OutputPaths::Clash> clash{};
     };
 
-    // The file needs no loader at all: every record is there, and this is how it stands.
+    // The file needs no loader at all: every record is there, and this is how it stands; or the
+    // device is not what the file was read from, and reading from it would mix two flashes.
     enum class Settled {
         NothingToDo,    // complete
         BadBlocks,      // blocks to repair
         TotalMismatch,  // a total does not match the records: a verification tells
         TotalUnchecked, // records read by a run whose total never came: a verification tells
+        FlashDiffers,   // the latest verification found the device's flash unlike the file
     };
 
     // One loader dialogue: its range, in the texts the window's boxes would hold, and where its

@@ -18,20 +18,28 @@ DumpRun::~DumpRun() {
     m_session.setSink(nullptr);
 }
 
-std::optional<QString> DumpRun::start(const DumpPlan& plan, const QString& portName) {
+std::optional<DumpRun::StartFailure> DumpRun::start(const DumpPlan& plan, const QString& portName) {
+    QString problem;
+    // A folder closed to new files takes no lock file; nothing new can be made there either.
+    if (m_lock.lock(plan.dumpPath(), &problem) == FileLock::Result::HeldElsewhere)
+        return StartFailure{StartFailure::Kind::DumpInUse, {}};
+    if (!problem.isEmpty())
+        qCDebug(lcDialogue) << "no lock for" << plan.dumpPath() << problem;
     m_plan = plan;
     m_portName = portName;
     m_pass = 0;
     m_summary.reset();
-    m_differing.clear();
+    m_verification.reset();
     m_ledgerError.clear();
     m_conclusion.reset();
     m_session.forgetLedger();
     m_running = true;
-    const std::optional<QString> failure = armPass();
-    if (failure)
+    if (const std::optional<QString> failure = armPass()) {
         m_running = false;
-    return failure;
+        m_lock.unlock();
+        return StartFailure{StartFailure::Kind::PortNotOpened, *failure};
+    }
+    return std::nullopt;
 }
 
 std::optional<QString> DumpRun::armPass() {
@@ -99,10 +107,15 @@ void DumpRun::onTransferEnded(const TransferSummary& summary) {
     m_summary = summary;
     noteLedgerError(summary.ledgerError);
     if (m_plan.mode == DumpPlan::Mode::Verify) {
-        m_differing = static_cast<const ComparisonSink&>(*m_sink).differingBlocks();
+        const auto& comparison = static_cast<const ComparisonSink&>(*m_sink);
         QString problem;
-        if (!m_session.recordVerification(*m_plan.ledger, m_plan.dumpPath(), m_differing, &problem))
+        if (!m_session.recordVerification(
+                *m_plan.ledger, m_plan.dumpPath(),
+                {Ledger::now(), comparison.differingBlocks(), comparison.uncomparedBlocks()},
+                &problem))
             noteLedgerError(problem);
+        // As the ledger keeps it, written or not.
+        m_verification = m_session.ledger().verified;
     }
     // The last loader dialogue has reached its total: how the run ends is known before the
     // operator is told of it.
@@ -165,7 +178,10 @@ DumpOutcome DumpRun::outcome(DumpOutcome::Ending ending, const QString& error) c
         outcome.summary = *m_summary;
     outcome.recordsHeld =
         (m_plan.resumes() ? m_plan.keptRecords : 0) + outcome.summary.blocksWritten;
-    outcome.differingBlocks = m_differing;
+    if (m_verification)
+        outcome.verification = *m_verification;
+    if (const auto* file = dynamic_cast<const DumpFileSink*>(m_sink.get()))
+        outcome.keptAs = file->keptAs();
     if (const Ledger* left = ledger())
         outcome.ledger = *left;
     outcome.ledgerError = m_ledgerError;
@@ -177,6 +193,7 @@ void DumpRun::finish(DumpOutcome::Ending ending, const QString& error) {
     if (!m_running)
         return;
     m_running = false;
+    m_lock.unlock();
     m_session.setSink(nullptr);
     DumpOutcome ended = m_conclusion && ending == DumpOutcome::Ending::Finished
                             ? *m_conclusion

@@ -3,6 +3,7 @@
 #include "blocksink.h"
 #include "dumpoutcome.h"
 #include "dumpplan.h"
+#include "filelock.h"
 #include "portsession.h"
 
 #include <QObject>
@@ -32,10 +33,19 @@ public:
     const DumpPlan::Pass& pass() const { return m_plan.passes.at(m_pass); }
     bool running() const { return m_running; }
 
+    // Why a run could not start: it has then ended without a word, and nothing was touched.
+    struct StartFailure {
+        enum class Kind {
+            DumpInUse,     // another run holds the dump file
+            PortNotOpened, // detail: why, as the port words it
+        };
+        Kind kind = Kind::PortNotOpened;
+        QString detail;
+    };
     // Arms the first loader dialogue of a plan that is neither refused nor settled, on the port
-    // as it is set up; portName is how the texts name it ("COM1", "/dev/ttyUSB0"). The reason
-    // when the port could not be opened: the run has then ended without a word.
-    std::optional<QString> start(const DumpPlan& plan, const QString& portName);
+    // as it is set up; portName is how the texts name it ("COM1", "/dev/ttyUSB0"). The run holds
+    // the lock of its dump file until it ends.
+    std::optional<StartFailure> start(const DumpPlan& plan, const QString& portName);
     // The front end ends the run for `reason`: the port list goes back to no port, as the
     // operator would set it, and a transfer under way keeps what it wrote.
     void stop(StopReason reason);
@@ -74,7 +84,8 @@ private:
     bool m_transferStarted = false;
     std::unique_ptr<BlockSink> m_sink;
     std::optional<TransferSummary> m_summary;
-    QList<int> m_differing;
+    std::optional<Ledger::Verification> m_verification;
+    FileLock m_lock;
     QString m_ledgerError;
     std::optional<DumpOutcome> m_conclusion;
 };

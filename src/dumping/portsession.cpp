@@ -71,8 +71,8 @@ void PortSession::setPathWording(DumpFileSink::PathWording wording) {
 }
 
 bool PortSession::recordVerification(const Ledger& ledger, const QString& dumpPath,
-                                     const QList<int>& differing, QString* problem) {
-    if (m_recorder.recordVerification(ledger, dumpPath, differing))
+                                     const Ledger::Verification& verification, QString* problem) {
+    if (m_recorder.recordVerification(ledger, dumpPath, verification))
         return true;
     *problem = m_recorder.error();
     return false;

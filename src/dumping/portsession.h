@@ -68,10 +68,10 @@ public:
     QString ledgerPath() const { return m_recorder.ledgerPath(); }
     // Starts afresh: no ledger kept yet.
     void forgetLedger() { m_recorder = LedgerRecorder(); }
-    // A verification of the file that `ledger` vouches for found `differing`: the result goes
+    // A verification of the file that `ledger` vouches for found what it found: the result goes
     // into the ledger. False, with *problem, when the ledger could not be written.
     bool recordVerification(const Ledger& ledger, const QString& dumpPath,
-                            const QList<int>& differing, QString* problem);
+                            const Ledger::Verification& verification, QString* problem);
 
 Q_SIGNALS:
     void transferStarted();

@@ -15,11 +15,12 @@
 
 namespace {
 
-constexpr std::array<std::pair<Ledger::Outcome, const char*>, 9> OutcomeNames{{
+constexpr std::array<std::pair<Ledger::Outcome, const char*>, 10> OutcomeNames{{
     {Ledger::Outcome::Complete, "complete"},
     {Ledger::Outcome::BadSums, "bad_sums"},
     {Ledger::Outcome::TotalMismatch, "total_mismatch"},
     {Ledger::Outcome::TotalUnchecked, "total_unchecked"},
+    {Ledger::Outcome::FlashDiffers, "flash_differs"},
     {Ledger::Outcome::CutShort, "cut_short"},
     {Ledger::Outcome::DeviceLost, "device_lost"},
     {Ledger::Outcome::Timeout, "timeout"},
@@ -100,6 +101,8 @@ QList<BlockRange> Ledger::blocksToRead() const {
 Ledger::Standing Ledger::standing(const QList<quint8>& recordSums) const {
     if (records() < range.count)
         return Standing::Missing;
+    if (flashDiffers())
+        return Standing::FlashDiffers;
     if (!badBlocks.isEmpty())
         return Standing::BadSums;
     if (verified && verified->identical())
@@ -150,6 +153,8 @@ Ledger::Outcome Ledger::fileOutcome(Outcome runOutcome, const QList<quint8>& rec
         return Outcome::Complete;
     case Standing::Missing:
         return Outcome::CutShort;
+    case Standing::FlashDiffers:
+        return Outcome::FlashDiffers;
     case Standing::BadSums:
         return Outcome::BadSums;
     case Standing::TotalMismatch:
@@ -160,20 +165,19 @@ Ledger::Outcome Ledger::fileOutcome(Outcome runOutcome, const QList<quint8>& rec
     return Outcome::CutShort;
 }
 
-void Ledger::recordVerification(const QList<int>& differingBlocks, const QDateTime& at) {
-    verified = Verification{at, differingBlocks};
-    if (differingBlocks.isEmpty()) {
-        badBlocks.clear();
-        outcome = Outcome::Complete;
-        return;
-    }
-    for (const int block : differingBlocks) {
-        const auto place = std::lower_bound(badBlocks.begin(), badBlocks.end(), block);
-        if (qint64(block) - range.first < records() &&
-            (place == badBlocks.end() || *place != block))
-            badBlocks.insert(place, block);
-    }
-    outcome = records() < range.count ? Outcome::CutShort : Outcome::BadSums;
+bool Ledger::flashDiffers() const {
+    if (!verified)
+        return false;
+    return std::any_of(verified->differingBlocks.begin(), verified->differingBlocks.end(),
+                       [this](int block) {
+                           return qint64(block) - range.first < records() &&
+                                  !std::binary_search(badBlocks.begin(), badBlocks.end(), block);
+                       });
+}
+
+void Ledger::recordVerification(const Verification& verification, const QList<quint8>& recordSums) {
+    verified = verification;
+    outcome = fileOutcome(Outcome::Complete, recordSums);
 }
 
 QByteArray Ledger::toJson() const {
@@ -209,6 +213,7 @@ QByteArray Ledger::toJson() const {
                 {QStringLiteral("at"), timeText(verified->at)},
                 {QStringLiteral("identical"), verified->identical()},
                 {QStringLiteral("differing_blocks"), blockArray(verified->differingBlocks)},
+                {QStringLiteral("uncompared_blocks"), blockArray(verified->uncomparedBlocks)},
             });
     }
     return QJsonDocument(object).toJson(QJsonDocument::Indented);

@@ -36,6 +36,9 @@ public:
         // Every record is there with a good sum, but some were read by a run whose total was
         // never received (a run cut short, then resumed): only a verification vouches for them.
         TotalUnchecked,
+        // Every record is there, but the latest verification read blocks from the device that
+        // differ from records the file vouched for: another decoder, or a changed flash.
+        FlashDiffers,
         CutShort, // the port closed under the transfer, or records are missing
         DeviceLost,
         Timeout,
@@ -76,8 +79,10 @@ public:
     };
     struct Verification {
         QDateTime at;
-        QList<int> differingBlocks; // ascending
-        bool identical() const { return differingBlocks.isEmpty(); }
+        QList<int> differingBlocks; // ascending: read with a good sum, unlike their records
+        // Ascending: read with a bad sum, or with no record in the file to compare with.
+        QList<int> uncomparedBlocks{};
+        bool identical() const { return differingBlocks.isEmpty() && uncomparedBlocks.isEmpty(); }
         bool operator==(const Verification&) const = default;
     };
     Tool tool;
@@ -105,17 +110,20 @@ public:
     // bad, and each is vouched for by a total: that of a run over it, checked against the
     // file's records of the run's range as they now stand (recordSums: the sum modulo 256 of
     // each record of the file), or an identical verification since the latest run.
-    enum class Standing { Complete, Missing, BadSums, TotalMismatch, TotalUnchecked };
+    enum class Standing { Complete, Missing, FlashDiffers, BadSums, TotalMismatch, TotalUnchecked };
     Standing standing(const QList<quint8>& recordSums) const;
     // Whether the run's total is that of the file's records of its range as they now stand.
     bool runVouches(const Run& run, const QList<quint8>& recordSums) const;
     // The ledger's outcome after a run that ended with `runOutcome`: how that run ended when it
     // did not reach its total, else how the file stands.
     Outcome fileOutcome(Outcome runOutcome, const QList<quint8>& recordSums) const;
-    // A verification read the whole range again: identical, the file is complete and no record
-    // is bad any more; otherwise the differing blocks that the file holds are bad ones, for a
-    // repair to read again.
-    void recordVerification(const QList<int>& differingBlocks, const QDateTime& at);
+    // Whether the latest verification, since the latest run, found a record the file holds
+    // with a good sum differing from the device: the device is not what the file was read from.
+    bool flashDiffers() const;
+    // A verification read the whole range again: it is kept with the ledger and decides how the
+    // file stands (recordSums as for standing()). It makes no record bad: a repair reads again
+    // only what failed its sum or is missing.
+    void recordVerification(const Verification& verification, const QList<quint8>& recordSums);
 
     // The ledger as indented JSON; keys appear in alphabetical order.
     QByteArray toJson() const;

@@ -298,11 +298,17 @@ bool LedgerReader::readVerification(const QJsonValue& value, const Ledger& ledge
         !blocks(member, QStringLiteral("verified.differing_blocks"), ledger.range.first,
                 ledger.range.last(), verification.differingBlocks))
         return false;
+    // Ledgers written before blocks could go uncompared have no such list.
+    member = object.value(QStringLiteral("uncompared_blocks"));
+    if (!member.isUndefined() &&
+        !blocks(member, QStringLiteral("verified.uncompared_blocks"), ledger.range.first,
+                ledger.range.last(), verification.uncomparedBlocks))
+        return false;
     if (identical != verification.identical()) {
         return fail(identical ? QStringLiteral("\"verified.identical\" is true but "
-                                               "\"verified.differing_blocks\" lists blocks")
+                                               "\"verified\" lists blocks")
                               : QStringLiteral("\"verified.identical\" is false but "
-                                               "\"verified.differing_blocks\" is empty"));
+                                               "\"verified\" lists no block"));
     }
     return true;
 }
@@ -323,6 +329,9 @@ bool LedgerReader::checkConsistency(const Ledger& ledger) {
         (ledger.records() != ledger.range.count || !ledger.badBlocks.isEmpty()))
         return fail(QStringLiteral("\"outcome\" is \"total_unchecked\" but records are missing "
                                    "or bad"));
+    if (ledger.outcome == Ledger::Outcome::FlashDiffers && !ledger.flashDiffers())
+        return fail(QStringLiteral("\"outcome\" is \"flash_differs\" but no verification found "
+                                   "a record differing"));
     if (ledger.outcome == Ledger::Outcome::BadSums && ledger.badBlocks.isEmpty())
         return fail(QStringLiteral("\"outcome\" is \"bad_sums\" but \"bad_blocks\" is empty"));
     return true;

@@ -97,13 +97,45 @@ bool LedgerRecorder::end(Ledger::Outcome outcome) {
 }
 
 bool LedgerRecorder::recordVerification(const Ledger& ledger, const QString& dumpPath,
-                                        const QList<int>& differingBlocks) {
+                                        Ledger::Verification verification) {
     m_dumpPath = dumpPath;
     m_ledgerPath = Ledger::pathFor(dumpPath);
     m_ledger = ledger;
     m_running = false;
-    m_ledger.recordVerification(differingBlocks, Ledger::now());
     QString problem;
+    QList<quint8> recordSums;
+    if (const std::optional<FileDigest> file =
+            FileDigest::scan(dumpPath, FileDigest::Records::Digest, &problem)) {
+        const auto confirmed = [&verification](int block) {
+            return !verification.differingBlocks.contains(block) &&
+                   !verification.uncomparedBlocks.contains(block);
+        };
+        const int vouched = m_ledger.records();
+        const int held =
+            static_cast<int>(std::min<qsizetype>(file->recordDigests.size(), m_ledger.range.count));
+        while (m_ledger.records() < held && confirmed(m_ledger.range.first + m_ledger.records()))
+            m_ledger.blockDigests.append(file->recordDigests.at(m_ledger.records()));
+        if (m_ledger.records() > vouched) {
+            const std::optional<FileDigest> taken = FileDigest::scan(
+                dumpPath, FileDigest::Records::Digest, &problem, false, m_ledger.records());
+            if (!taken)
+                return fail(problem);
+            m_ledger.sha256 = taken->prefixSha256;
+        }
+        recordSums = file->recordSums.first(
+            std::min<qsizetype>(file->recordSums.size(), m_ledger.records()));
+    }
+    QList<int>& differing = verification.differingBlocks;
+    QList<int>& uncompared = verification.uncomparedBlocks;
+    for (auto block = differing.begin(); block != differing.end();) {
+        if (qint64(*block) - m_ledger.range.first < m_ledger.records()) {
+            ++block;
+            continue;
+        }
+        uncompared.insert(std::lower_bound(uncompared.begin(), uncompared.end(), *block), *block);
+        block = differing.erase(block);
+    }
+    m_ledger.recordVerification(verification, recordSums);
     if (!m_ledger.writeAtomically(m_ledgerPath, &problem))
         return fail(problem);
     return true;

@@ -53,11 +53,14 @@ public:
     // run (the transfer never started) it does nothing: the file and its ledger stay as they
     // were.
     bool end(Ledger::Outcome outcome);
-    // A verification read the range of the file that `ledger` vouches for again and found
-    // `differingBlocks`: records the result (see Ledger::recordVerification) and writes the
-    // ledger. Nothing else of the ledger changes.
+    // A verification read the range of the file that `ledger` vouches for again: records the
+    // result (see Ledger::recordVerification) and writes the ledger. Records the file holds
+    // beyond those the ledger vouches for (a run ended before it could write the ledger again)
+    // are taken in as far as the verification found each the same as the device; a block
+    // differing past them had no vouched record to differ from, and counts as uncompared.
+    // Nothing else of the ledger changes.
     bool recordVerification(const Ledger& ledger, const QString& dumpPath,
-                            const QList<int>& differingBlocks);
+                            Ledger::Verification verification);
 
     bool running() const { return m_running; }
     const Ledger& ledger() const { return m_ledger; }

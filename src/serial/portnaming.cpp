@@ -1,5 +1,7 @@
 #include "portnaming.h"
 
+#include "deviceaccess.h"
+
 #include <QtGlobal>
 
 QString deviceForCommPort(int port) {
@@ -12,4 +14,8 @@ QString deviceForCommPort(int port) {
 #else
     return QStringLiteral("/dev/ttyS%1").arg(port - 1);
 #endif
+}
+
+QString portDevice(int commPort, const QString& devicePath) {
+    return systemLocation(devicePath.isEmpty() ? deviceForCommPort(commPort) : devicePath);
 }

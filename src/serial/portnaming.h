@@ -9,3 +9,7 @@ inline constexpr int ComPortCount = 4;
 // own name for serial port n (/dev/ttyS<n-1> on Linux, COMn on Windows). Read at each call, so a
 // change of the variable takes effect at the next opening.
 QString deviceForCommPort(int port);
+
+// The device a port opens, as the system names it: the one at devicePath when that is set (a
+// device the system reported, or a path the operator gave), else the device of COMn.
+QString portDevice(int commPort, const QString& devicePath = {});

@@ -236,5 +236,5 @@ PortFailure QtCommControl::openFailure(const QString& path) const {
 }
 
 QString QtCommControl::targetPath() const {
-    return systemLocation(devicePath().isEmpty() ? deviceForCommPort(CommPort()) : devicePath());
+    return portDevice(CommPort(), devicePath());
 }

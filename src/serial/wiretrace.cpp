@@ -1,15 +1,22 @@
 #include "wiretrace.h"
 
+#include "safefile.h"
+
 #include <QDateTime>
+
+WireTrace::~WireTrace() {
+    close();
+}
 
 bool WireTrace::open(const QString& path) {
     close();
     m_error.clear();
     m_clock.invalidate();
-    m_file.setFileName(path);
+    m_path = path;
     // Unbuffered: every event reaches the file with its own write.
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        m_error = QStringLiteral("cannot write the trace %1: %2").arg(path, m_file.errorString());
+    QString problem;
+    if (!createGrowingFile(m_file, path, &problem)) {
+        m_error = QStringLiteral("cannot write the trace %1: %2").arg(path, problem);
         return false;
     }
     const QByteArray header =
@@ -19,8 +26,9 @@ bool WireTrace::open(const QString& path) {
 }
 
 void WireTrace::close() {
-    if (m_file.isOpen())
-        m_file.close();
+    QString problem;
+    if (!closeWritten(m_file, &problem) && m_error.isEmpty())
+        m_error = QStringLiteral("cannot write the trace %1: %2").arg(m_path, problem);
 }
 
 void WireTrace::start() {
@@ -44,8 +52,8 @@ QByteArray WireTrace::eventLine(qint64 microseconds, Direction direction, QByteA
 bool WireTrace::writeLine(const QByteArray& line) {
     if (m_file.write(line) == line.size())
         return true;
-    m_error = QStringLiteral("cannot write the trace %1: %2")
-                  .arg(m_file.fileName(), m_file.errorString());
-    m_file.close();
+    m_error = QStringLiteral("cannot write the trace %1: %2").arg(m_path, m_file.errorString());
+    QString ignored;
+    closeWritten(m_file, &ignored);
     return false;
 }

@@ -20,8 +20,12 @@ public:
     static constexpr int Format = 1;
     enum class Direction { ToLoader, FromLoader };
 
+    ~WireTrace();
+
     // Creates (or empties) the file and writes the header. False, with error(), when it cannot.
+    // A link at the path is replaced, never followed; a pipe or a device is refused at once.
     bool open(const QString& path);
+    // Flushes the trace to the disk and closes it; a failure shows in error().
     void close();
     bool isOpen() const { return m_file.isOpen(); }
 
@@ -39,6 +43,7 @@ private:
     bool writeLine(const QByteArray& line);
 
     QFile m_file;
+    QString m_path;
     QElapsedTimer m_clock;
     QString m_error;
 };

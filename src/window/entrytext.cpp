@@ -16,6 +16,10 @@ QString windowDumpPathText(const DumpPath& problem) {
         return problem.systemText;
     case DumpPath::Problem::LinkInLockedFolder:
         return QStringLiteral("Es un enlace simbólico que no se puede reemplazar en esta carpeta.");
+    case DumpPath::Problem::OldFileNotKept:
+        return QStringLiteral("El archivo que hay no se puede guardar con otro nombre en su "
+                              "carpeta (%1).")
+            .arg(problem.systemText);
     }
     return {};
 }

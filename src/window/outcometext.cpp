@@ -24,6 +24,36 @@ QString blockList(const QList<int>& blocks) {
 const QString UseVerify = QStringLiteral("Elija Modo: Verificar para compararlo con el flash.");
 const QString UseRepair = QStringLiteral("Elija Modo: Reparar para leerlos otra vez.");
 const QString UseNewDump = QStringLiteral("Elija Modo: Nueva descarga para leerlo entero.");
+const QString UseAnotherFile =
+    QStringLiteral("Elija Modo: Nueva descarga con otro nombre de archivo para leer este flash.");
+
+// What a verification that reached its end found, and what to do about each finding.
+EndNote verificationNote(const DumpOutcome& outcome) {
+    if (outcome.verification.identical())
+        return {QStringLiteral("Verificación: el archivo es idéntico al flash."), false};
+    const DumpOutcome::Findings found = outcome.findings();
+    QStringList lines;
+    const auto say = [&](const QList<int>& blocks, const QString& text, const QString& next) {
+        if (blocks.isEmpty())
+            return;
+        lines.append(text.arg(blockList(blocks)));
+        lines.append(next);
+    };
+    say(found.flashDiffers,
+        QStringLiteral("Verificación: difieren los bloques %1: el flash del decodificador no es "
+                       "el del archivo (otro decodificador, o un flash cambiado)."),
+        UseAnotherFile);
+    say(found.badRecordsDiffer,
+        QStringLiteral("Verificación: difieren los bloques %1, que tenían la suma errónea."),
+        UseRepair);
+    say(found.badReads,
+        QStringLiteral("Verificación: los bloques %1 llegaron con suma errónea y no se pudieron "
+                       "comparar."),
+        QStringLiteral("Elija Modo: Verificar para compararlos otra vez."));
+    say(found.notInFile, QStringLiteral("Verificación: los bloques %1 no están en el archivo."),
+        QStringLiteral("Elija Modo: Reanudar para leerlos."));
+    return {lines.join(QStringLiteral("\r\n")), true};
+}
 
 } // namespace
 
@@ -54,6 +84,13 @@ QString windowRefusalText(const DumpPlan& plan) {
                        "El archivo %1 tiene todos sus bloques, pero algunos se leyeron en "
                        "una sesión cuyo total no llegó.\r\n\r\n%2")
                 .arg(file, UseVerify);
+        case DumpPlan::Settled::FlashDiffers:
+            return QStringLiteral("El archivo %1 no es del flash de este decodificador: la última "
+                                  "verificación encontró distintos los bloques %2. Leer de él "
+                                  "mezclaría dos flashes.\r\n\r\nElija Modo: Verificar con el "
+                                  "decodificador del que se leyó, o Nueva descarga con otro "
+                                  "nombre de archivo para leer este flash.")
+                .arg(file, blockList(plan.ledger->verified->differingBlocks));
         }
     }
     const DumpPlan::Refusal& refusal = *plan.refusal;
@@ -78,6 +115,14 @@ QString windowRefusalText(const DumpPlan& plan) {
         return QStringLiteral("El registro del archivo %1 es de %2, no de %3.\r\n\r\nElija el "
                               "rango del archivo, o Modo: Nueva descarga para leer este.")
             .arg(file, blockRangeText(refusal.ledgerRange), blockRangeText(refusal.requestedRange));
+    case DumpPlan::Refusal::Kind::OutputClash:
+        // The window writes only the dump and its ledger: the clash is with the port.
+        return QStringLiteral("No se puede crear el archivo %1\r\n\r\nEs el dispositivo del "
+                              "puerto serie (%2). Escriba otro nombre de archivo.")
+            .arg(refusal.clash->entry.path, refusal.clash->other.path);
+    case DumpPlan::Refusal::Kind::OutputPath:
+        return QStringLiteral("No se puede crear el archivo ") + refusal.path +
+               QStringLiteral("\r\n\r\n") + windowDumpPathText(refusal.pathProblem);
     }
     return {};
 }
@@ -85,17 +130,8 @@ QString windowRefusalText(const DumpPlan& plan) {
 EndNote windowEndNote(const DumpOutcome& outcome) {
     QStringList lines;
     bool warning = false;
-    if (outcome.mode == DumpPlan::Mode::Verify) {
-        if (outcome.differingBlocks.isEmpty()) {
-            lines.append(QStringLiteral("Verificación: el archivo es idéntico al flash."));
-        } else {
-            lines.append(QStringLiteral("Verificación: difieren los bloques %1.")
-                             .arg(blockList(outcome.differingBlocks)));
-            lines.append(UseRepair);
-            warning = true;
-        }
-        return {lines.join(QStringLiteral("\r\n")), warning};
-    }
+    if (outcome.mode == DumpPlan::Mode::Verify)
+        return verificationNote(outcome);
     if (!outcome.ledger)
         return {};
     const Ledger& ledger = *outcome.ledger;
@@ -118,6 +154,8 @@ EndNote windowEndNote(const DumpOutcome& outcome) {
                ledger.outcome == Ledger::Outcome::Complete) {
         lines.append(QStringLiteral("El archivo está completo y comprobado."));
     }
+    if (!outcome.keptAs.isEmpty())
+        lines.append(windowKeptText(outcome.keptAs));
     return {lines.join(QStringLiteral("\r\n")), warning};
 }
 
@@ -133,4 +171,15 @@ QString windowCutShortText(const DumpPlan& plan, const DumpOutcome& outcome) {
         .arg(plan.dumpPath())
         .arg(outcome.recordsHeld)
         .arg(plan.fileRange.count);
+}
+
+QString windowKeptText(const QString& keptAs) {
+    return QStringLiteral("El archivo anterior se guardó como %1.").arg(keptAs);
+}
+
+QString windowDumpInUseText(const QString& dumpPath) {
+    return QStringLiteral("Otra descarga está usando el archivo %1 (otra ventana o "
+                          "decodump-cli).\r\n\r\nEspere a que termine, o escriba otro nombre de "
+                          "archivo.")
+        .arg(dumpPath);
 }

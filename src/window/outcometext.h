@@ -25,3 +25,9 @@ QString windowNextPassText(const BlockRange& done, const BlockRange& next, const
 
 // After a dump the device cut short: what the file keeps and that Reanudar continues it.
 QString windowCutShortText(const DumpPlan& plan, const DumpOutcome& outcome);
+
+// Where a new dump set aside the file that stood at its path.
+QString windowKeptText(const QString& keptAs);
+
+// Another run holds the dump file.
+QString windowDumpInUseText(const QString& dumpPath);

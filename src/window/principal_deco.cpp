@@ -364,14 +364,21 @@ bool Principal_Deco::armSelectedPort(int port) {
                       QStringLiteral("\r\n\r\n") +
                       windowBoxesText(boxes.problem, Txt_Start_Block->text(), Txt_Blocks->text()));
 
+    // COMn by its number; a device the system reported by its own location and name.
+    const bool comEntry = port < FirstDeviceEntry;
+    const QString devicePath = comEntry ? QString() : Com_Puerto->itemData(port).toString();
+    const QString portName = comEntry ? QStringLiteral("COM") + QString::number(port)
+                                      : Com_Puerto->itemData(port, DeviceNameRole).toString();
+
     // What stands at the dump's path must be a file the dump may replace, and at its ledger's
-    // path nothing the ledger could not replace.
+    // path nothing the ledger could not replace; neither may be the port's device.
     DumpPlan::Request request;
     request.mode = DumpPlan::Mode(Com_Modo->currentIndex());
     request.folderText = Txt_Path->text();
     request.fileName = Txt_Filename->text();
     request.firstBlockText = Txt_Start_Block->text();
     request.blockCountText = Txt_Blocks->text();
+    request.devicePath = portDevice(comEntry ? port : 0, devicePath);
     const DumpPlan plan = DumpPlan::prepare(request);
     if (!plan.ok() || plan.settled)
         return refuse(windowRefusalText(plan));
@@ -381,20 +388,15 @@ bool Principal_Deco::armSelectedPort(int port) {
         Txt_Blocks->setText(fourDigitForm(plan.fileRange.count));
     }
 
-    // COMn by its number; a device the system reported by its own location and name.
-    QString portName = QStringLiteral("COM") + QString::number(port);
-    if (port < FirstDeviceEntry) {
-        Serie1.setDevicePath({});
+    Serie1.setDevicePath(devicePath);
+    if (comEntry)
         Serie1.setCommPort(port);
-    } else {
-        Serie1.setDevicePath(Com_Puerto->itemData(port).toString());
-        portName = Com_Puerto->itemData(port, DeviceNameRole).toString();
-    }
     m_armedEntry = port;
-    const std::optional<QString> openFailure = m_run.start(plan, portName);
-    if (openFailure) {
+    if (const std::optional<DumpRun::StartFailure> failure = m_run.start(plan, portName)) {
+        if (failure->kind == DumpRun::StartFailure::Kind::DumpInUse)
+            return refuse(windowDumpInUseText(plan.dumpPath()));
         showMessage(QStringLiteral("No se puede abrir el ") + portName +
-                        QStringLiteral("\r\n\r\n") + *openFailure,
+                        QStringLiteral("\r\n\r\n") + failure->detail,
                     MessageIcon::Critical);
         Com_Puerto->setCurrentIndex(NoPort);
         return true;
@@ -536,19 +538,29 @@ void Principal_Deco::onPassArmed(int index) {
 void Principal_Deco::onBlockReceived(const ReceivedBlock& block) {
     using State = BlockMap::State;
     State state = block.sumOk() ? State::Received : State::BadSum;
-    if (m_run.plan().mode == DumpPlan::Mode::Verify)
-        state = block.differs ? State::Differs : State::Received;
-    else if (m_run.plan().mode == DumpPlan::Mode::Repair && block.sumOk())
+    if (m_run.plan().mode == DumpPlan::Mode::Verify) {
+        // A block with no record to compare with is still to come, as far as the file goes.
+        if (block.differs)
+            state = State::Differs;
+        else if (block.uncompared && block.sumOk())
+            state = State::Pending;
+    } else if (m_run.plan().mode == DumpPlan::Mode::Repair && block.sumOk())
         state = State::ReadAgain;
     m_blockMap->set(block.block, state);
 }
 
 void Principal_Deco::onRunFinished(const DumpOutcome& outcome) {
-    // A dump the device cut short can be continued: the operator is told how.
+    // A dump the device cut short can be continued: the operator is told how. The end message
+    // of a dump that reached its end has said where an old file went; any other end says it here.
     const DumpPlan& plan = m_run.plan();
+    QStringList notes;
     if (outcome.ending == DumpOutcome::Ending::DeviceLost &&
         (plan.mode == DumpPlan::Mode::NewDump || plan.mode == DumpPlan::Mode::Resume))
-        showMessage(windowCutShortText(plan, outcome), MessageIcon::Information);
+        notes.append(windowCutShortText(plan, outcome));
+    if (outcome.ending != DumpOutcome::Ending::Finished && !outcome.keptAs.isEmpty())
+        notes.append(windowKeptText(outcome.keptAs));
+    if (!notes.isEmpty())
+        showMessage(notes.join(QStringLiteral("\r\n\r\n")), MessageIcon::Information);
 }
 
 QString Principal_Deco::folderText() const {

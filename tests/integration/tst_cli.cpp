@@ -98,7 +98,7 @@ private Q_SLOTS:
     void signalKeepsRecords();
     void closedOutputsDoNotStopADump();
     void aloneInAFolderThroughARelativeLink();
-    void undeletableOldDumpIsCutToTheRange();
+    void oldDumpInAClosedFolderIsNeverReplaced();
 
 private:
     QByteArray m_image;
@@ -428,14 +428,14 @@ void TestCli::resumeAfterLostDevice() {
     const CliRun lost = runCli(QStringList{"--port", vanishing.devicePath()} + range);
     QVERIFY2(lost.status == 4, qPrintable(lost.errors));
     QCOMPARE(QFileInfo(dumpPath).size(), qint64(lostAfter) * BlockSize);
-    // A verification of the cut file finds the blocks it lacks differing, never identical.
+    // A verification of the cut file finds the blocks it lacks missing, never identical.
     LoaderSimProcess cutSim;
     QVERIFY(cutSim.start({"--seed", QString::number(Seed)}));
     const CliRun cut = runCli({"--port", cutSim.devicePath(), "--verify", dumpPath});
-    QVERIFY2(
-        cut.status == 1 &&
-            cut.errors.contains(QStringLiteral("differing blocks %1").arg(FirstBlock + lostAfter)),
-        qPrintable(cut.errors));
+    QVERIFY2(cut.status == 1 && cut.errors.contains(QStringLiteral("blocks %1 to 2015 are not in "
+                                                                   "the file yet: --resume")
+                                                        .arg(FirstBlock + lostAfter)),
+             qPrintable(cut.errors));
     // A record the ledger never vouched for (a run killed between two ledger writes) is read
     // again.
     QFile(dumpPath).resize(qint64(lostAfter + 1) * BlockSize);
@@ -723,9 +723,9 @@ void TestCli::aloneInAFolderThroughARelativeLink() {
              m_image.mid(FirstBlock * BlockSize, Count * BlockSize));
 }
 
-// An old dump that may be written but not deleted (its folder is closed to the user) ends up
-// holding exactly the new range.
-void TestCli::undeletableOldDumpIsCutToTheRange() {
+// An old dump that may be written but not set aside (its folder is closed to the user) is never
+// replaced: the new dump is refused before the port opens.
+void TestCli::oldDumpInAClosedFolderIsNeverReplaced() {
     const bool root = ::geteuid() == 0;
     LoaderSimProcess sim;
     QVERIFY(sim.start({"--seed", QString::number(Seed)}));
@@ -759,8 +759,9 @@ void TestCli::undeletableOldDumpIsCutToTheRange() {
                {.childSetup = asUser});
     QFile::setPermissions(folder,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QVERIFY2(run.status == 0, qPrintable(run.errors));
-    QCOMPARE(readFile(dumpPath), m_image.mid(FirstBlock * BlockSize, Count * BlockSize));
+    QVERIFY2(run.status == 3 && run.errors.contains("cannot be kept under another name"),
+             qPrintable(run.errors));
+    QCOMPARE(readFile(dumpPath), QByteArray(2 * 1024 * 1024, '\x5a'));
 }
 
 QTEST_MAIN(TestCli)

@@ -10,8 +10,9 @@ FakeLoader::FakeLoader(FakeCommControl& port, QByteArray image)
     connect(&m_port, &CommControl::closed, this, [this] { m_step = Step::Idle; });
     // A loader already up answers the first break-in byte at once: without waiting for the
     // ticker's first beat, each dialogue takes no longer than its bytes.
-    connect(&m_port, &FakeCommControl::opened, this, [this] { onWritten("\x1f"); },
-            Qt::QueuedConnection);
+    connect(
+        &m_port, &FakeCommControl::opened, this, [this] { onWritten("\x1f"); },
+        Qt::QueuedConnection);
 }
 
 void FakeLoader::onWritten(const QByteArray& bytes) {
@@ -50,6 +51,9 @@ void FakeLoader::serve(int block) {
     m_requested.append(block);
     ++m_served;
     QByteArray data = m_image.mid(qsizetype(block) * BlockSize, BlockSize);
+    if (m_faults.otherFlash)
+        for (char& byte : data)
+            byte = char(byte ^ 0x5a);
     const quint8 sum = byteSum(data);
     m_total = quint8(m_total + sum);
     if (m_faults.corrupt.contains(m_served))

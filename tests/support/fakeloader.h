@@ -19,6 +19,7 @@ public:
         int badSum = 0;      // a wrong sum byte under the true data
         int vanishAfter = 0; // the device goes once this block has been acknowledged
         bool wrongTotal = false;
+        bool otherFlash = false; // another decoder: every byte differs, sums and total agree
     };
 
     FakeLoader(FakeCommControl& port, QByteArray image);

@@ -102,6 +102,24 @@ void TestDumping::runs_data() {
         << QList<Step>{{Mode::NewDump, {{}, 3}, Ending::Finished, false, all(), {2002}},
                        {Mode::Verify, corrupt3, Ending::Finished, false, all(), {2002}},
                        {Mode::Repair, {}, Ending::Finished, true, {2002}}};
+    // Nothing read from another flash joins the file, and nothing calls the file complete.
+    const FakeLoader::Faults otherFlash{{}, 0, 0, false, true};
+    QTest::newRow("verified against another decoder, then repair and resume refused")
+        << QList<Step>{
+               {Mode::NewDump, {}, Ending::Finished, true, all()},
+               {Mode::Verify, otherFlash, Ending::Finished, false, all()},
+               {Mode::Repair, {}, Ending::Finished, false, {}, {}, DumpPlan::Settled::FlashDiffers},
+               {Mode::Resume, {}, Ending::Finished, false, {}, {}, DumpPlan::Settled::FlashDiffers},
+               {Mode::Verify, {}, Ending::Finished, true, all()},
+               {Mode::Repair, {}, Ending::Finished, true, {}, {}, DumpPlan::Settled::NothingToDo}};
+    QTest::newRow("a cut dump is not resumed from another decoder") << QList<Step>{
+        {Mode::NewDump, {{}, 0, 5}, Ending::DeviceLost, false, blocks(First, 2004)},
+        {Mode::Verify, otherFlash, Ending::Finished, false, all()},
+        {Mode::Resume, {}, Ending::Finished, false, {}, {}, DumpPlan::Settled::FlashDiffers}};
+    QTest::newRow("resume of the last block alone with a wrong total") << QList<Step>{
+        {Mode::NewDump, {{}, 0, 15}, Ending::DeviceLost, false, blocks(First, 2014)},
+        {Mode::Resume, {{}, 0, 0, true}, Ending::Finished, false, {2015}},
+        {Mode::Resume, {}, Ending::Finished, false, {}, {}, DumpPlan::Settled::TotalMismatch}};
     QTest::newRow("wrong total: nothing to repair until a verification") << QList<Step>{
         {Mode::NewDump, {{}, 0, 0, true}, Ending::Finished, false, all()},
         {Mode::Repair, {}, Ending::Finished, false, {}, {}, DumpPlan::Settled::TotalMismatch},
@@ -160,7 +178,7 @@ void TestDumping::runs() {
         if (step.mode == Mode::Verify || step.fileKept)
             QCOMPARE(file, before);
         if (step.mode == Mode::Verify && !step.complete)
-            QVERIFY(!outcome->differingBlocks.isEmpty());
+            QVERIFY(!outcome->verification.identical());
     }
     // A repair of separate runs of blocks arms the port once for each.
     if (QByteArray(QTest::currentDataTag()).startsWith("two runs"))

@@ -14,8 +14,8 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QProcess>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -54,8 +54,7 @@ void TestWindowDump::dump_data() {
     QTest::newRow("ack, Bootloader 64 Kb") << "ack" << 1 << 1984 << 64 << "BL_64.bin" << false;
     QTest::newRow("response file, Bootloader 128 Kb")
         << "respfile" << 2 << 1920 << 128 << "BL_128.bin" << false;
-    QTest::newRow("full disk for the ledger")
-        << "ack" << 1 << 1984 << 64 << "BL_64.bin" << true;
+    QTest::newRow("full disk for the ledger") << "ack" << 1 << 1984 << 64 << "BL_64.bin" << true;
 }
 
 void TestWindowDump::dump() {
@@ -77,9 +76,8 @@ void TestWindowDump::dump() {
     // Room for the dump and a ledger of no records, but not for a second ledger beside them.
     const QString folder = scratch.filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkdir(folder));
-    if (ledgerBlocked &&
-        QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=72k", "tmpfs",
-                                                    folder}) != 0)
+    if (ledgerBlocked && QProcess::execute(QStringLiteral("mount"),
+                                           {"-t", "tmpfs", "-o", "size=72k", "tmpfs", folder}) != 0)
         QSKIP("a small file system cannot be mounted here");
     const auto unmount = qScopeGuard([&] {
         if (ledgerBlocked)
@@ -104,7 +102,14 @@ void TestWindowDump::dump() {
                  window.messages.isEmpty() ? "" : qPrintable(window.messages.last().text));
         QVERIFY(waitFor([&] { return window.messages.size() == round * messagesPerDump; }, 60000));
         const RecordingWindow::Message& end = window.messages.at((round - 1) * messagesPerDump);
-        QCOMPARE(end.text, QStringLiteral("Descarga finalizada."));
+        // The second dump keeps the first beside it (removed below where there is no room).
+        QCOMPARE(end.text, QStringLiteral("Descarga finalizada.") +
+                               (round == 1 || ledgerBlocked
+                                    ? QString()
+                                    : QStringLiteral("\r\nEl archivo anterior se guardó "
+                                                     "como %1.")
+                                          .arg(out.filePath(QString(fileName).replace(
+                                              QStringLiteral(".bin"), QStringLiteral(".1.bin"))))));
         QCOMPARE(end.icon, 64);
         QVERIFY(end.portOpen);
         if (ledgerBlocked) {
@@ -114,6 +119,9 @@ void TestWindowDump::dump() {
             QCOMPARE(window.messages.last().icon, 48);
         }
         QVERIFY(waitFor([&] { return !port.PortOpen(); }, 5000));
+        // The small file system holds one dump: the second finds none to keep.
+        if (ledgerBlocked && round == 1)
+            QVERIFY(QFile::remove(out.filePath(fileName)));
     }
 
     const QByteArray dump = readFile(out.filePath(fileName));

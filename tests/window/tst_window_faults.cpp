@@ -458,7 +458,14 @@ void TestWindowFaults::followingDumpSucceeds(RecordingWindow& window, QtCommCont
              window.messages.size() == before ? "" : qPrintable(window.messages.last().text));
     QVERIFY(waitFor([&] { return window.messages.size() > before; }, TransferTimeoutMs));
     QCOMPARE(window.messages.size(), before + 1);
-    QCOMPARE(window.messages.last().text, QStringLiteral("Descarga finalizada."));
+    // What the faulted dump left is kept beside the new one.
+    const QString kept = QStringLiteral("\r\nEl archivo anterior se guardó como %1.")
+                             .arg(QDir(folder).filePath(QStringLiteral("FREE_DATA.1.bin")));
+    QCOMPARE(window.messages.last().text,
+             QStringLiteral("Descarga finalizada.") +
+                 (QFileInfo::exists(QDir(folder).filePath(QStringLiteral("FREE_DATA.1.bin")))
+                      ? kept
+                      : QString()));
     QCOMPARE(window.messages.last().icon, 64);
     QVERIFY(!port.PortOpen());
     QVERIFY(window.Com_Puerto->isEnabled());

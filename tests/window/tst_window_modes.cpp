@@ -93,9 +93,17 @@ void TestWindowModes::modes_data() {
     QTest::newRow("verified the same")
         << QList<Step>{{NewDump, {}, "Descarga finalizada.", all},
                        {Verify, {}, "Verificación: el archivo es idéntico al flash.", all}};
-    QTest::newRow("verified different") << QList<Step>{
+    QTest::newRow("verified with a block read bad") << QList<Step>{
         {NewDump, {}, "Descarga finalizada.", all},
-        {Verify, corrupt3, "Verificación: difieren los bloques 2002.", all, 2002, State::Differs}};
+        {Verify, corrupt3, "los bloques 2002 llegaron con suma errónea y no se pudieron comparar",
+         all, 2002, State::BadSum}};
+    const FakeLoader::Faults otherFlash{{}, 0, 0, false, true};
+    QTest::newRow("verified against another decoder, repair refused, a new dump keeps the file")
+        << QList<Step>{{NewDump, {}, "Descarga finalizada.", all},
+                       {Verify, otherFlash, "el flash del decodificador no es el del archivo", all,
+                        2001, State::Differs},
+                       {Repair, {}, "no es del flash de este decodificador"},
+                       {NewDump, otherFlash, "El archivo anterior se guardó como ", all}};
     QTest::newRow("verify refused without a ledger")
         << QList<Step>{{Verify, {}, "no tiene registro"}};
     QTest::newRow("repair refused with nothing to repair") << QList<Step>{
@@ -138,10 +146,12 @@ void TestWindowModes::modes() {
         // The mode chooser was locked with the other entries while the port was armed.
         QVERIFY(window.Com_Modo->isEnabled());
     }
-    // A file that ends complete holds the flash.
+    // A file that ends complete holds the flash; one a new dump replaced is kept whole beside it.
+    const QByteArray read = flashImage().mid(First * BlockSize, Count * BlockSize);
     if (window.messages.last().text.contains("completo"))
-        QCOMPARE(readFile(dir.filePath(window.Txt_Filename->text())),
-                 flashImage().mid(First * BlockSize, Count * BlockSize));
+        QCOMPARE(readFile(dir.filePath(window.Txt_Filename->text())), read);
+    if (window.messages.last().text.contains("se guardó como"))
+        QCOMPARE(readFile(dir.filePath("FREE_DATA.1.bin")), read);
 }
 
 // The picture a ledger gives: ten records of sixteen, one bad, two written by a repair, one a

@@ -153,7 +153,11 @@ void TestWindowSoak::soak() {
         QVERIFY2(waitFor([&] { return !window.messages.isEmpty(); }, 30000),
                  qPrintable(QString::number(dump)));
         QCOMPARE(window.messages.size(), 1);
-        QCOMPARE(window.messages.last().text, QStringLiteral("Descarga finalizada."));
+        // Each dump after the first keeps the one before it under the next free name.
+        const QString kept = QStringLiteral("\r\nEl archivo anterior se guardó como %1.")
+                                 .arg(out.filePath(QStringLiteral("BL_64.%1.bin").arg(dump - 1)));
+        QCOMPARE(window.messages.last().text,
+                 QStringLiteral("Descarga finalizada.") + (dump == 1 ? QString() : kept));
         QCOMPARE(window.messages.last().icon, 64);
         QVERIFY(!port.PortOpen());
         // Each recorded message keeps a copy of the log; only the window's own memory counts.
