@@ -17,6 +17,7 @@
 #include <QJsonParseError>
 #include <QLineEdit>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -44,8 +45,9 @@ QJsonObject ledgerOf(const QString& dumpPath) {
 }
 
 QStringList substituted(QStringList texts, const QString& device, const QString& output,
-                        const QString& readOnlyFolder) {
+                        const QString& readOnlyFolder, const QString& fullFolder = {}) {
     for (QString& text : texts) {
+        text.replace(QStringLiteral("%FULL%"), fullFolder);
         text.replace(QStringLiteral("%DEV%"), device);
         text.replace(QStringLiteral("%OUTDIR%"), QFileInfo(output).absolutePath());
         text.replace(QStringLiteral("%OUT%"), output);
@@ -96,6 +98,7 @@ private Q_SLOTS:
     void traceReplays();
     void signalKeepsRecords_data();
     void signalKeepsRecords();
+    void closedOutputsDoNotStopADump_data();
     void closedOutputsDoNotStopADump();
     void aloneInAFolderThroughARelativeLink();
     void oldDumpInAClosedFolderIsNeverReplaced();
@@ -156,9 +159,21 @@ void TestCli::run_data() {
     QTest::newRow("complete, --map")
         << QStringList{"--mode", "ack"} << range + QStringList{"--map", "%OUT%.png"} << 0
         << QStringList{"Summary: 16 of 16 blocks written"} << Count << QString("complete");
+    QTest::newRow("complete, --map=FILE, a platform without its display")
+        << QStringList{"--mode", "ack"} << range + QStringList{"--map=%OUT%.png"} << 0
+        << QStringList{"Summary: 16 of 16 blocks written"} << Count << QString("complete");
+    QTest::newRow("complete, map on a full disk")
+        << QStringList{"--mode", "ack"} << range + QStringList{"--map", "%FULL%/map.png"} << 3
+        << QStringList{"Summary: 16 of 16 blocks written", "error: cannot write the map %FULL%"}
+        << Count << QString("complete");
     QTest::newRow("complete, quiet")
         << QStringList{"--mode", "ack"} << range + QStringList{"--quiet"} << 0
         << QStringList{"Summary: 16 of 16 blocks written"} << Count << QString("complete");
+    QTest::newRow("complete, trace cut by a full disk")
+        << QStringList{"--mode", "ack"} << range + QStringList{"--trace", "%FULL%/wire.trace"} << 3
+        << QStringList{"Summary: 16 of 16 blocks written",
+                       "error: cannot write the trace %FULL%/wire.trace"}
+        << Count << QString("complete");
     QTest::newRow("bad option") << QStringList{} << QStringList{"--bogus"} << 2
                                 << QStringList{"Unknown option 'bogus'", "--help"} << -1
                                 << QString();
@@ -276,6 +291,31 @@ void TestCli::run() {
 
     if (QTest::currentDataTag() == QLatin1String("output is a pipe"))
         QCOMPARE(::mkfifo(QFile::encodeName(dumpPath).constData(), 0600), 0);
+    // A file system of one page, and that page taken (a trace fills it up as it grows).
+    const QString full = out.filePath(QStringLiteral("full"));
+    const bool mounted = cliArguments.join(u' ').contains(QStringLiteral("%FULL%"));
+    if (mounted && (!QDir().mkdir(full) ||
+                    QProcess::execute(QStringLiteral("mount"),
+                                      {"-t", "tmpfs", "-o", "size=4k", "tmpfs", full}) != 0))
+        QSKIP("a small file system cannot be mounted here");
+    const auto unmount = qScopeGuard([&] {
+        if (mounted)
+            QProcess::execute(QStringLiteral("umount"), {full});
+    });
+    if (mounted && !QLatin1String(QTest::currentDataTag()).contains(QLatin1String("trace")))
+        writeFile(full + QStringLiteral("/filler"), QByteArray(4096, 'f'));
+    // An unusable platform of the environment is no business of the map's.
+    const QByteArray display = qgetenv("DISPLAY");
+    const bool noDisplay =
+        QLatin1String(QTest::currentDataTag()).contains(QLatin1String("without its display"));
+    if (noDisplay) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        qputenv("DISPLAY", ":9999");
+    }
+    const auto platformBack = qScopeGuard([&] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("DISPLAY", display);
+    });
 
     CliRunOptions how;
     if (QLatin1String(QTest::currentDataTag()).endsWith(QLatin1String("standard output full")))
@@ -284,13 +324,14 @@ void TestCli::run() {
     qputenv("DECODUMP_COM1", sim.devicePath().toLocal8Bit()); // for --port COM1
     qputenv("DECODUMP_COM4", HostileDevice.toUtf8());         // for --list-ports
     const CliRun run =
-        runCli(substituted(cliArguments, sim.devicePath(), dumpPath, unwritable), how);
+        runCli(substituted(cliArguments, sim.devicePath(), dumpPath, unwritable, full), how);
     qunsetenv("DECODUMP_COM1");
     qunsetenv("DECODUMP_COM4");
     QVERIFY2(run.status == status, qPrintable(run.errors));
     // Messages on standard error, or the port list on standard output.
     const QString printed = run.errors + QString::fromUtf8(run.output);
-    for (const QString& message : substituted(messages, sim.devicePath(), dumpPath, unwritable))
+    for (const QString& message :
+         substituted(messages, sim.devicePath(), dumpPath, unwritable, full))
         QVERIFY2(printed.contains(message), qPrintable(printed));
     if (cliArguments.contains(QStringLiteral("--list-ports")) &&
         cliArguments.contains(QStringLiteral("--json"))) {
@@ -305,7 +346,7 @@ void TestCli::run() {
             QVERIFY2(!run.output.contains(control), run.output.constData());
     }
     // The picture of the blocks, drawn without a display.
-    if (cliArguments.contains(QStringLiteral("--map")))
+    if (cliArguments.join(u' ').contains(QStringLiteral("--map")) && status == 0)
         QCOMPARE(QImage(dumpPath + QStringLiteral(".png")).width(), 600);
     // With --json standard output holds one JSON object, whatever happened: a run that failed
     // says why, and with which status.
@@ -478,7 +519,9 @@ void TestCli::resumeAfterLostDevice() {
 // ledger stay as they were.
 void TestCli::resume_data() {
     QTest::addColumn<QString>("change");
-    QTest::addColumn<QStringList>("arguments"); // %DUMP%: the dump file, %LINK%: a hard link to it
+    // %DUMP%: the dump file, %LINK%: a hard link to it, %DANGLING%: a relative link to
+    // %DUMP%.new, which does not exist, %PORTLINK%: a link to the port, %FIFO%: a pipe
+    QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("message");
     const QStringList whole{"--resume", "-o", "%DUMP%", "--start", "2000", "--count", "16"};
@@ -506,6 +549,22 @@ void TestCli::resume_data() {
     QTest::newRow("trace names the ledger")
         << "none" << QStringList{"--verify", "%DUMP%", "--trace", "%DUMP%.json"} << 3
         << "is the dump's ledger";
+    QTest::newRow("map is a dangling link to the new dump")
+        << "none"
+        << QStringList{"-o", "%DUMP%.new", "--start", "1", "--count", "1", "--map", "%DANGLING%"}
+        << 3 << "is the dump file";
+    QTest::newRow("trace and map are one file")
+        << "none" << QStringList{"--verify", "%DUMP%", "--trace", "%DUMP%.x", "--map", "%DUMP%.x"}
+        << 3 << "is the --trace file";
+    QTest::newRow("dump is a link to the port")
+        << "none" << QStringList{"-o", "%PORTLINK%", "--start", "1", "--count", "1"} << 3
+        << "is the serial device (/nonexistent)";
+    QTest::newRow("trace is a pipe") << "none"
+                                     << QStringList{"--verify", "%DUMP%", "--trace", "%FIFO%"} << 3
+                                     << "cannot write the trace %FIFO%: it is a pipe";
+    QTest::newRow("map is a device") << "none"
+                                     << QStringList{"--verify", "%DUMP%", "--map", "/dev/full"}
+                                     << 3 << "cannot write the map /dev/full: it is a device";
 }
 
 void TestCli::resume() {
@@ -548,14 +607,28 @@ void TestCli::resume() {
         ::link(QFile::encodeName(dumpPath).constData(), QFile::encodeName(linkPath).constData()),
         0);
 
-    arguments.replaceInStrings(QStringLiteral("%DUMP%"), dumpPath);
-    arguments.replaceInStrings(QStringLiteral("%LINK%"), linkPath);
+    const QString dangling = out.filePath(QStringLiteral("dangling.png"));
+    const QString portLink = out.filePath(QStringLiteral("port.bin"));
+    const QString fifo = out.filePath(QStringLiteral("fifo"));
+    QCOMPARE(::symlink("dump.bin.new", QFile::encodeName(dangling).constData()), 0);
+    QCOMPARE(::symlink("/nonexistent", QFile::encodeName(portLink).constData()), 0);
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const auto placed = [&](QStringList texts) {
+        texts.replaceInStrings(QStringLiteral("%DUMP%"), dumpPath);
+        texts.replaceInStrings(QStringLiteral("%LINK%"), linkPath);
+        texts.replaceInStrings(QStringLiteral("%DANGLING%"), dangling);
+        texts.replaceInStrings(QStringLiteral("%PORTLINK%"), portLink);
+        return texts.replaceInStrings(QStringLiteral("%FIFO%"), fifo);
+    };
+    arguments = placed(arguments);
+    message = placed({message}).constFirst();
     const CliRun run = runCli(QStringList{"--port", "/nonexistent"} + arguments);
     QVERIFY2(run.status == status, qPrintable(run.errors));
     QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
     QCOMPARE(readFile(dumpPath), dump);
     if (change != u"no ledger")
         QCOMPARE(readFile(dumpPath + QStringLiteral(".json")), ledgerBytes);
+    QVERIFY(!QFileInfo::exists(dumpPath + QStringLiteral(".new")));
 }
 
 // A block read wrong under a good-looking sum, found by a verification against the flash,
@@ -649,6 +722,8 @@ void TestCli::signalKeepsRecords_data() {
     QTest::addColumn<int>("signalNumber");
     QTest::newRow("SIGINT") << SIGINT;
     QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
+    QTest::newRow("SIGQUIT") << SIGQUIT;
 }
 
 void TestCli::signalKeepsRecords() {
@@ -682,8 +757,16 @@ void TestCli::signalKeepsRecords() {
     QVERIFY(dump == m_image.mid(FirstBlock * BlockSize, dump.size()));
 }
 
-// `decodump-cli ... 2>&1 | head -n 2`: once the reader has gone, the dump still goes to its end.
+// `decodump-cli ... 2>&1 | head -n 2`: once the reader has gone, the dump still goes to its end;
+// so it does with standard output and error closed from the start (`>&- 2>&-`).
+void TestCli::closedOutputsDoNotStopADump_data() {
+    QTest::addColumn<bool>("closedAtStart");
+    QTest::newRow("reader gone") << false;
+    QTest::newRow("closed at start") << true;
+}
+
 void TestCli::closedOutputsDoNotStopADump() {
+    QFETCH(bool, closedAtStart);
     LoaderSimProcess sim;
     QVERIFY(sim.start({"--seed", QString::number(Seed)}));
     QTemporaryDir out;
@@ -691,8 +774,13 @@ void TestCli::closedOutputsDoNotStopADump() {
     const QString dumpPath = out.filePath(QStringLiteral("dump.bin"));
     const CliRun run =
         runCli({"--port", sim.devicePath(), "--start", "2000", "--count", "16", "-o", dumpPath},
-               {.childSetup = [] {
+               {.childSetup = [closedAtStart] {
                    int ends[2];
+                   if (closedAtStart) {
+                       ::close(STDOUT_FILENO);
+                       ::close(STDERR_FILENO);
+                       return;
+                   }
                    if (::pipe(ends) != 0)
                        return;
                    ::close(ends[0]);

@@ -450,9 +450,17 @@ void TestCliFaults::fault() {
     }
     QVERIFY(placeResponses());
     const ExpectedReception clean = ExpectedReception::of(m_image, FirstBlock, Count, {});
+    const QByteArray left = readFile(dumpPath);
     const CliRun next = runCli(dumpArguments);
     checkRun(next, 0, summaryTexts(clean, dumpPath));
     QVERIFY(readFile(dumpPath) == clean.records);
+    // Whatever the faulted run left is kept whole beside the new dump, under the name printed.
+    const QString keptAs =
+        QStringLiteral("Kept the file that was at %1 before this run as ").arg(dumpPath);
+    const qsizetype at = next.errors.indexOf(keptAs);
+    QCOMPARE(at >= 0, !left.isEmpty());
+    if (at >= 0)
+        QVERIFY(readFile(next.errors.mid(at + keptAs.size()).section(u'\n', 0, 0)) == left);
     QCOMPARE(sim->waitForExit(), 0);
 }
 

@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <memory>
@@ -336,17 +337,30 @@ private Q_SLOTS:
                                         << "Respuestas";
         QTest::newRow("file is a folder") << "directory"
                                           << "Respuesta5.TXT";
+        // None of these may keep the dialogue waiting or reading without end.
+        QTest::newRow("link to an endless device") << "/dev/zero"
+                                                   << "it is a device";
+        QTest::newRow("pipe") << "fifo"
+                              << "it is a pipe";
+        QTest::newRow("larger than any response") << "huge"
+                                                  << "larger than 1048576 bytes";
     }
     void responseFileFailures() {
         QFETCH(QString, breakage);
         QFETCH(QString, mentions);
         const QString path = respDir() + QStringLiteral("/Respuesta5.TXT");
-        if (breakage == QLatin1String("folder")) {
+        if (breakage == QLatin1String("folder"))
             QVERIFY(QDir(respDir()).removeRecursively());
-        } else {
+        else
             QVERIFY(QFile::remove(path));
+        if (breakage == QLatin1String("directory"))
             QVERIFY(QDir().mkdir(path));
-        }
+        else if (breakage == QLatin1String("/dev/zero"))
+            QVERIFY(QFile::link(breakage, path));
+        else if (breakage == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (breakage == QLatin1String("huge"))
+            QVERIFY(writeFile(path, QByteArray(Dialogue::ResponseFileLimit + 1, 'x')));
         m_port->push("1984\nmore");
         QCOMPARE(m_op->messages.size(), 1);
         QCOMPARE(m_op->messages[0].icon, MessageIcon::Critical);
@@ -361,7 +375,7 @@ private Q_SLOTS:
         // Armed again, the dialogue goes on.
         QVERIFY(QDir().mkpath(respDir()));
         if (breakage != QLatin1String("folder"))
-            QVERIFY(QDir().rmdir(path));
+            QVERIFY(QFile::remove(path) || QDir().rmdir(path));
         arm();
         m_port->push("REQUEST_VERSION:\n");
         QCOMPARE(m_port->sent(), QByteArray("ack"));

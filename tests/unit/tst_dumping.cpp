@@ -63,6 +63,7 @@ private Q_SLOTS:
     void runs();
     void planRefusals_data();
     void planRefusals();
+    void oneRunPerDumpPath();
 
 private:
     const QByteArray m_image = flashImage();
@@ -279,6 +280,31 @@ void TestDumping::planRefusals() {
         QVERIFY2(plan.refusal->detail.contains(detail), qPrintable(plan.refusal->detail));
     else
         QCOMPARE(plan.passes.first().range.first, First + 12);
+}
+
+// A second run on a dump path that a run holds is refused before its port opens, until the first
+// has ended.
+void TestDumping::oneRunPerDumpPath() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    FakeCommControl firstPort;
+    FakeCommControl secondPort;
+    FakeOperator first;
+    FakeOperator second;
+    DumpRun holding(firstPort, first);
+    DumpRun refused(secondPort, second);
+    first.follow(holding.session());
+    second.follow(refused.session());
+    const DumpPlan plan = DumpPlan::prepare({Mode::NewDump, dir.path() + QLatin1Char('/'),
+                                             QStringLiteral("dump.bin"), QString::number(First),
+                                             QString::number(Count)});
+    QVERIFY(!holding.start(plan, QStringLiteral("COM1")));
+    const std::optional<DumpRun::StartFailure> failure = refused.start(plan, QStringLiteral("COM2"));
+    QVERIFY(failure && failure->kind == DumpRun::StartFailure::Kind::DumpInUse);
+    QVERIFY(!secondPort.PortOpen());
+    holding.stop(DumpRun::StopReason::Interrupted);
+    QVERIFY(!refused.start(plan, QStringLiteral("COM2")));
+    QVERIFY(secondPort.PortOpen());
 }
 
 QTEST_GUILESS_MAIN(TestDumping)

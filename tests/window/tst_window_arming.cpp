@@ -1,5 +1,6 @@
 #include "fakecommcontrol.h"
 #include "fakeportenumerator.h"
+#include "filelock.h"
 #include "portlist.h"
 #include "qtcommcontrol.h"
 #include "recordingwindow.h"
@@ -99,6 +100,10 @@ void TestWindowArming::initTestCase() {
     QCOMPARE(mkfifo(QFile::encodeName(m_dir.filePath(QStringLiteral("ledgerfifo/BL_128.bin.json"))),
                     0600),
              0);
+    // COM2's device, under the dump's name.
+    QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("portlink")));
+    QVERIFY(QFile::link(QStringLiteral("/dev/ttyS1"), m_dir.filePath("portlink/BL_128.bin")));
+    QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("held")));
 }
 
 void TestWindowArming::countCheck_data() {
@@ -199,6 +204,17 @@ void TestWindowArming::folderCheck_data() {
     QTest::newRow("folder where no file can be made")
         << "/proc"
         << "/proc/" << cannotCreate.arg("/proc/") + procProbe.errorString();
+    QTest::newRow("the port's device where the dump goes")
+        << dir + "/portlink" << dir + "/portlink/"
+        << cannotCreate.arg(dir + "/portlink/") +
+               QStringLiteral("Es el dispositivo del puerto serie (/dev/ttyS1). Escriba otro "
+                              "nombre de archivo.");
+    QTest::newRow("another run holds the dump")
+        << dir + "/held" << dir + "/held/"
+        << QStringLiteral("Otra descarga está usando el archivo %1/held/BL_128.bin (otra ventana "
+                          "o decodump-cli).\r\n\r\nEspere a que termine, o escriba otro nombre de "
+                          "archivo.")
+               .arg(dir);
     QTest::newRow("missing folder") << dir + "/missing" << dir + "/missing" << FolderMessage;
     QTest::newRow("missing below separator")
         << dir + "/missing/" << dir + "/missing/" << FolderMessage;
@@ -216,6 +232,11 @@ void TestWindowArming::folderCheck() {
     FakeCommControl port;
     RecordingWindow window(port);
     window.Txt_Path->setText(folder);
+    FileLock otherRun;
+    QString problem;
+    if (folder.endsWith(QStringLiteral("/held")))
+        QCOMPARE(otherRun.lock(folder + QStringLiteral("/BL_128.bin"), &problem),
+                 FileLock::Result::Locked);
 
     window.Com_Puerto->setCurrentIndex(2);
     QCOMPARE(window.Txt_Path->text(), afterwards);
