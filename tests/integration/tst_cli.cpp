@@ -692,6 +692,11 @@ void TestCli::verifyAndRepair() {
     QCOMPARE(QJsonDocument::fromJson(identical.output).object(), ledgerOf(dumpPath));
     const CliRun other = against({"--seed", QString::number(Seed + 1)}, {"--verify", dumpPath});
     QCOMPARE(other.status, 1);
+    // Nothing of that other flash goes into the file, and nothing calls the file complete.
+    const CliRun mixed = against({"--seed", QString::number(Seed + 1)}, {"--repair", dumpPath});
+    QVERIFY2(mixed.status == 1 && mixed.errors.contains("would mix two flashes"),
+             qPrintable(mixed.errors));
+    QCOMPARE(readFile(dumpPath), m_image.mid(FirstBlock * BlockSize, Count * BlockSize));
 }
 
 // A wire trace of a dump, played back by loader-sim, reproduces the dump.
