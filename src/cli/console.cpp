@@ -1,5 +1,6 @@
 #include "console.h"
 
+#include "safefile.h"
 #include "terminal.h"
 
 namespace {

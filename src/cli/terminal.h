@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QStringList>
 
 // Standard error (or another descriptor) as the operating system shows it. One implementation
@@ -20,5 +19,3 @@ QStringList commandLine(int argc, char* argv[]);
 bool isTerminal(int fd);
 // Width of the terminal in columns; 0 when it cannot be told.
 int terminalColumns(int fd);
-// Writes every byte, retrying after interruptions; false when the descriptor refuses them.
-bool writeAll(int fd, const QByteArray& bytes);

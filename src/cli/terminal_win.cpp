@@ -5,8 +5,6 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
-#include <climits>
-
 namespace {
 
 HANDLE handleOf(int fd) {
@@ -44,18 +42,4 @@ int terminalColumns(int fd) {
     if (!::GetConsoleScreenBufferInfo(handleOf(fd), &info))
         return 0;
     return info.srWindow.Right - info.srWindow.Left + 1;
-}
-
-bool writeAll(int fd, const QByteArray& bytes) {
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const int chunk = left > INT_MAX ? INT_MAX : static_cast<int>(left);
-        const int written = ::_write(fd, data, static_cast<unsigned>(chunk));
-        if (written <= 0)
-            return false;
-        data += written;
-        left -= written;
-    }
-    return true;
 }

@@ -1,7 +1,6 @@
 #include "filelock.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -18,15 +17,6 @@ bool sameFile(const struct stat& one, const struct stat& other) {
 }
 
 } // namespace
-
-FileLock::~FileLock() {
-    unlock();
-}
-
-QString FileLock::lockPathFor(const QString& dumpPath) {
-    const QFileInfo dump(dumpPath);
-    return dump.absolutePath() + QStringLiteral("/.") + dump.fileName() + QStringLiteral(".lock");
-}
 
 FileLock::Result FileLock::lock(const QString& dumpPath, QString* problem) {
     unlock();

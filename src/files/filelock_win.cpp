@@ -1,18 +1,8 @@
 #include "filelock.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 #include <windows.h>
-
-FileLock::~FileLock() {
-    unlock();
-}
-
-QString FileLock::lockPathFor(const QString& dumpPath) {
-    const QFileInfo dump(dumpPath);
-    return dump.absolutePath() + QStringLiteral("/.") + dump.fileName() + QStringLiteral(".lock");
-}
 
 FileLock::Result FileLock::lock(const QString& dumpPath, QString* problem) {
     unlock();

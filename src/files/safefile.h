@@ -35,6 +35,9 @@ bool createGrowingFile(QFile& file, const QString& path, QString* problem);
 // checked: a full disk may show only here.
 bool closeWritten(QFile& file, QString* problem);
 
+// Writes every byte to the descriptor, going on after interruptions; false when it refuses them.
+bool writeAll(int fd, QByteArrayView bytes);
+
 // Renames `from` to `to` only when nothing stands at `to`: never replaces anything, even when
 // another program makes a file there at the same moment.
 enum class MoveResult { Moved, TargetTaken, Failed };

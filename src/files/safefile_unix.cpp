@@ -31,6 +31,8 @@ QString kindReason(mode_t mode) {
     return {};
 }
 
+} // namespace
+
 bool writeAll(int fd, QByteArrayView bytes) {
     const char* data = bytes.data();
     qsizetype left = bytes.size();
@@ -45,8 +47,6 @@ bool writeAll(int fd, QByteArrayView bytes) {
     }
     return true;
 }
-
-} // namespace
 
 bool openRegularFile(QFile& file, const QString& path, QString* problem) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

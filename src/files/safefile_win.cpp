@@ -8,6 +8,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include <climits>
+
 // Windows has no FIFOs at a file path and its links are rare; QSaveFile writes a temporary file
 // beside the target and renames it over the target when every write succeeded.
 
@@ -93,4 +95,18 @@ MoveResult moveWithoutReplacing(const QString& from, const QString& to, QString*
         return MoveResult::TargetTaken;
     *problem = QStringLiteral("Windows error %1").arg(error);
     return MoveResult::Failed;
+}
+
+bool writeAll(int fd, QByteArrayView bytes) {
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const int chunk = left > INT_MAX ? INT_MAX : static_cast<int>(left);
+        const int written = ::_write(fd, data, static_cast<unsigned>(chunk));
+        if (written <= 0)
+            return false;
+        data += written;
+        left -= written;
+    }
+    return true;
 }

@@ -17,8 +17,8 @@
 #include <QJsonParseError>
 #include <QLineEdit>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -559,12 +559,12 @@ void TestCli::resume_data() {
     QTest::newRow("dump is a link to the port")
         << "none" << QStringList{"-o", "%PORTLINK%", "--start", "1", "--count", "1"} << 3
         << "is the serial device (/nonexistent)";
-    QTest::newRow("trace is a pipe") << "none"
-                                     << QStringList{"--verify", "%DUMP%", "--trace", "%FIFO%"} << 3
-                                     << "cannot write the trace %FIFO%: it is a pipe";
-    QTest::newRow("map is a device") << "none"
-                                     << QStringList{"--verify", "%DUMP%", "--map", "/dev/full"}
-                                     << 3 << "cannot write the map /dev/full: it is a device";
+    QTest::newRow("trace is a pipe")
+        << "none" << QStringList{"--verify", "%DUMP%", "--trace", "%FIFO%"} << 3
+        << "cannot write the trace %FIFO%: it is a pipe";
+    QTest::newRow("map is a device")
+        << "none" << QStringList{"--verify", "%DUMP%", "--map", "/dev/full"} << 3
+        << "cannot write the map /dev/full: it is a device";
 }
 
 void TestCli::resume() {

@@ -290,8 +290,8 @@ void TestCliFaults::fault_data() {
     const QStringList paced{"--baud", "115200"};
     QTest::newRow("paced: surplus byte after block 5")
         << paced + QStringList{"--fault-surplus", "5"} << QStringList{} << Responses::Samples
-        << dump << false << 1 << QStringList{"Dump not verified: blocks 2005, "}
-        << Transfer::Served << SimAfter::Repeats << QString();
+        << dump << false << 1 << QStringList{"Dump not verified: blocks 2005, "} << Transfer::Served
+        << SimAfter::Repeats << QString();
     QTest::newRow("paced: short frame at block 5")
         << paced + QStringList{"--fault-short", "5"} << QStringList{"--timeout", "1"}
         << Responses::Samples << dump << false << 4
@@ -387,8 +387,8 @@ void TestCliFaults::fault() {
     // whatever the first run left on the line must not change the second.
     for (int pass = 1; pass <= sessions; ++pass) {
         const auto removeWhenArmed = [&](const QString& output) {
-            if (responses == Responses::RemovedWhenArmed && output.contains(u"Waiting for the loader") &&
-                QFileInfo::exists(responseFolder))
+            if (responses == Responses::RemovedWhenArmed &&
+                output.contains(u"Waiting for the loader") && QFileInfo::exists(responseFolder))
                 QDir(responseFolder).removeRecursively();
         };
         const CliRun run = runCli(dumpArguments + cliArguments,

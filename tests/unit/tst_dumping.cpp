@@ -295,11 +295,12 @@ void TestDumping::oneRunPerDumpPath() {
     DumpRun refused(secondPort, second);
     first.follow(holding.session());
     second.follow(refused.session());
-    const DumpPlan plan = DumpPlan::prepare({Mode::NewDump, dir.path() + QLatin1Char('/'),
-                                             QStringLiteral("dump.bin"), QString::number(First),
-                                             QString::number(Count)});
+    const DumpPlan plan =
+        DumpPlan::prepare({Mode::NewDump, dir.path() + QLatin1Char('/'), QStringLiteral("dump.bin"),
+                           QString::number(First), QString::number(Count)});
     QVERIFY(!holding.start(plan, QStringLiteral("COM1")));
-    const std::optional<DumpRun::StartFailure> failure = refused.start(plan, QStringLiteral("COM2"));
+    const std::optional<DumpRun::StartFailure> failure =
+        refused.start(plan, QStringLiteral("COM2"));
     QVERIFY(failure && failure->kind == DumpRun::StartFailure::Kind::DumpInUse);
     QVERIFY(!secondPort.PortOpen());
     holding.stop(DumpRun::StopReason::Interrupted);
