@@ -1,5 +1,5 @@
+#include "platformcommcontrol.h"
 #include "principal_deco.h"
-#include "qtcommcontrol.h"
 
 #include <QApplication>
 
@@ -19,7 +19,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral(DECODUMP_VERSION));
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.decodump.decodump"));
-    QtCommControl port;
+    PlatformCommControl port;
     Principal_Deco window(port);
     window.show();
     return QApplication::exec();

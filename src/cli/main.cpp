@@ -5,8 +5,8 @@
 #include "exitstatus.h"
 #include "mapfile.h"
 #include "plantext.h"
+#include "platformcommcontrol.h"
 #include "portlisting.h"
-#include "qtcommcontrol.h"
 #include "signalwatcher.h"
 #include "standardoutput.h"
 #include "systemportenumerator.h"
@@ -105,7 +105,7 @@ int main(int argc, char* argv[]) {
         return cliSettledStatus(dump.plan);
     }
 
-    QtCommControl port;
+    PlatformCommControl port;
     DumpSession session(options, dump, port, console);
     QObject::connect(&signalWatcher, &SignalWatcher::signalled, &session, &DumpSession::interrupt);
     QObject::connect(&session, &DumpSession::finished, &app,

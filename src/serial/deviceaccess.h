@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QSerialPort>
 #include <QString>
+#include <QtGlobal>
 
 #include <optional>
 
@@ -9,7 +9,14 @@
 // it. Each platform has its own implementation file; nothing else in the tool is
 // platform-specific on the port side.
 
-// The path QSerialPort opens for a name the operator gave.
+// An open device as the system hands it out: a HANDLE on Windows, a file descriptor elsewhere.
+#ifdef Q_OS_WIN
+using NativeDevice = void*;
+#else
+using NativeDevice = int;
+#endif
+
+// The path the serial adapter opens for a name the operator gave.
 QString systemLocation(const QString& name);
 
 // Whether the device exists as the system names it.
@@ -32,9 +39,9 @@ enum class LowLatency {
     Refused,      // the driver would not change them
     Set,          // on now
 };
-// Asks the driver of the open port's device for its low-latency mode.
-LowLatency requestLowLatency(const QSerialPort& port);
+// Asks the driver of an open device for its low-latency mode.
+LowLatency requestLowLatency(NativeDevice device);
 
-// How many received bytes the open port's device holds that have not been read yet; -1 where
-// the system does not tell.
-qint64 bytesWaiting(const QSerialPort& port);
+// How many received bytes an open device holds that have not been read yet; -1 where the system
+// does not tell.
+qint64 bytesWaiting(NativeDevice device);

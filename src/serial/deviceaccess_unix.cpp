@@ -41,9 +41,8 @@ std::optional<int> latencyTimerMs(const QString& name) {
     return ok ? std::optional<int>(ms) : std::nullopt;
 }
 
-LowLatency requestLowLatency(const QSerialPort& port) {
+LowLatency requestLowLatency(NativeDevice device) {
 #ifdef Q_OS_LINUX
-    const int device = port.handle();
     serial_struct settings{};
     if (::ioctl(device, TIOCGSERIAL, &settings) != 0)
         return LowLatency::NotSupported;
@@ -52,12 +51,12 @@ LowLatency requestLowLatency(const QSerialPort& port) {
     settings.flags |= ASYNC_LOW_LATENCY;
     return ::ioctl(device, TIOCSSERIAL, &settings) == 0 ? LowLatency::Set : LowLatency::Refused;
 #else
-    Q_UNUSED(port);
+    Q_UNUSED(device);
     return LowLatency::NotSupported;
 #endif
 }
 
-qint64 bytesWaiting(const QSerialPort& port) {
+qint64 bytesWaiting(NativeDevice device) {
     int count = 0;
-    return ::ioctl(port.handle(), FIONREAD, &count) == 0 ? count : -1;
+    return ::ioctl(device, FIONREAD, &count) == 0 ? count : -1;
 }

@@ -1,14 +1,24 @@
 #include "deviceaccess.h"
 
-// Windows names serial ports COM1, COM2...; QSerialPort adds the \\.\ prefix itself. Whether a
-// port exists or is free shows only when it is opened, so the open's own error is reported.
+#include <QFileInfo>
+
+#include <qt_windows.h>
+
+// Windows names serial ports COM1, COM2...; the port opens them as \\.\COMn itself. Whether a
+// port is free shows only when it is opened, so the open's own error is reported.
 
 QString systemLocation(const QString& name) {
     return name;
 }
 
-bool deviceExists(const QString&) {
-    return true;
+bool deviceExists(const QString& path) {
+    const QString name = canonicalDevice(path);
+    if (name.contains(u'\\') || name.contains(u'/') || name.contains(u':'))
+        return QFileInfo::exists(path);
+    // A port is a device name the system defines (COM5 -> \Device\Serial4).
+    wchar_t target[512];
+    return QueryDosDeviceW(reinterpret_cast<const wchar_t*>(name.utf16()), target, 512) != 0 ||
+           GetLastError() == ERROR_INSUFFICIENT_BUFFER;
 }
 
 bool mayReadAndWrite(const QString&) {
@@ -16,7 +26,7 @@ bool mayReadAndWrite(const QString&) {
 }
 
 QString canonicalDevice(const QString& path) {
-    // QSerialPortInfo reports \\.\COM5 where the operator writes com5.
+    // \\.\COM5 and com5 are the same port.
     const QString prefix = QStringLiteral("\\\\.\\");
     return (path.startsWith(prefix) ? path.mid(prefix.size()) : path).toUpper();
 }
@@ -25,12 +35,13 @@ std::optional<int> latencyTimerMs(const QString&) {
     return std::nullopt;
 }
 
-LowLatency requestLowLatency(const QSerialPort&) {
+LowLatency requestLowLatency(NativeDevice) {
     // The FTDI driver for Windows keeps its latency timer in the device's advanced settings.
     return LowLatency::NotSupported;
 }
 
-qint64 bytesWaiting(const QSerialPort&) {
-    // The port's own overlapped reads keep the driver's queue out of sight.
-    return -1;
+qint64 bytesWaiting(NativeDevice device) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return ClearCommError(device, &errors, &status) ? qint64(status.cbInQue) : -1;
 }

@@ -71,13 +71,13 @@ void QtCommControl::openDevice() {
     m_openDevice = path;
     // Resting needs the device's own count of what it holds, to tell a source faster than the
     // line (a program on a pseudo-terminal) from the line itself.
-    m_mayRest = bytesWaiting(m_port) >= 0;
+    m_mayRest = bytesWaiting(m_port.handle()) >= 0;
     // A pseudo-terminal has no modem lines; failing to set them is not an open failure.
     m_port.setDataTerminalReady(true);
     m_port.setRequestToSend(false);
     // A USB adapter otherwise holds back the tail of each frame until its latency timer fires
     // (16 ms on FTDI chips). Drivers without the setting (pseudo-terminals) are left as they are.
-    m_lowLatency = requestLowLatency(m_port);
+    m_lowLatency = requestLowLatency(m_port.handle());
     qCDebug(lcPort) << "low-latency mode:"
                     << (m_lowLatency == LowLatency::Set       ? "on"
                         : m_lowLatency == LowLatency::Refused ? "refused by the driver"
@@ -150,7 +150,8 @@ void QtCommControl::firstByteOfRest() {
     // A device that holds all that is due, or more than the line can have carried since the rest
     // began, is not paced by a line at this rate (a program on a pseudo-terminal, or a frame
     // that began before the rest did): what it holds is taken now.
-    const qint64 held = m_port.bytesAvailable() + std::max<qint64>(bytesWaiting(m_port), 0);
+    const qint64 held =
+        m_port.bytesAvailable() + std::max<qint64>(bytesWaiting(m_port.handle()), 0);
     const qint64 elapsedMs = m_restClock.elapsed();
     if (held < m_restDue && held <= lineBytes(elapsedMs) + lineSlack)
         return;
