@@ -10,6 +10,10 @@
 #include <filesystem>
 #include <iterator>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 // What the soak tests watch in their own process.
 
 // Time, CPU and memory figures are printed in every build but asserted only in the plain one:
@@ -29,9 +33,16 @@ inline constexpr bool FiguresAsserted = true;
             qInfo("over budget, not asserted under sanitizers: %s", message);                      \
     } while (false)
 
+// Files, devices and other handles the process holds open.
 inline int openFileDescriptors() {
+#ifdef Q_OS_WIN
+    DWORD handles = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handles);
+    return static_cast<int>(handles);
+#else
     const auto entries = std::filesystem::directory_iterator("/proc/self/fd");
     return static_cast<int>(std::distance(begin(entries), end(entries)));
+#endif
 }
 
 // Resident set size in kB; -1 when /proc does not tell.

@@ -5,7 +5,42 @@
 #include <QFile>
 #include <QString>
 
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#endif
+
 // Byte and file helpers the tests share.
+
+#ifdef Q_OS_UNIX
+// A FIFO at the path: Windows has none at a file path, so rows that make one are Unix's own.
+inline bool makeFifo(const QString& path) {
+    return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+}
+
+// Files this process writes may grow to `bytes` while it lives, as on a full disk (the write
+// that would pass it fails); Windows has no such limit.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = m_saved;
+        limited.rlim_cur = bytes;
+        m_set = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool set() const { return m_set; }
+
+private:
+    rlimit m_saved{};
+    bool m_set = false;
+};
+#endif
 
 // The whole file; empty when it cannot be read.
 inline QByteArray readFile(const QString& path) {

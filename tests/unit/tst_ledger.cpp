@@ -17,20 +17,23 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_UNIX
 #include <dlfcn.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
+#endif
 
 #include <cerrno>
-#include <csignal>
+#include <optional>
 
 namespace {
 
 constexpr int First = 1920;
+#ifdef Q_OS_UNIX
 bool failFsync = false;
+#endif
 
 } // namespace
 
+#ifdef Q_OS_UNIX
 // Flushing to the disk fails while a row asks for it, as on a disk that failed under the write.
 extern "C" int fsync(int fd) {
     if (failFsync) {
@@ -41,6 +44,7 @@ extern "C" int fsync(int fd) {
     static const auto systemFsync = reinterpret_cast<Fsync>(::dlsym(RTLD_NEXT, "fsync"));
     return systemFsync(fd);
 }
+#endif
 
 namespace {
 
@@ -448,19 +452,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("atPath");  // what stands at the ledger's path
         QTest::addColumn<QString>("problem"); // empty: written
         QTest::newRow("old ledger") << "file" << QString();
+        QTest::newRow("no such folder") << "no folder"
+                                        << "cannot write the ledger";
+        QTest::newRow("folder") << "folder"
+                                << "it is a folder";
+#ifdef Q_OS_UNIX
         QTest::newRow("link to another file") << "link" << QString();
         QTest::newRow("link to a pipe") << "link to fifo" << QString();
         QTest::newRow("link to a device") << "link to /dev/null" << QString();
         QTest::newRow("flush to disk fails") << "file, fsync fails"
                                              << "cannot write the ledger";
-        QTest::newRow("no such folder") << "no folder"
-                                        << "cannot write the ledger";
         QTest::newRow("full disk") << "file, full disk"
                                    << "cannot write the ledger";
-        QTest::newRow("folder") << "folder"
-                                << "it is a folder";
         QTest::newRow("pipe") << "fifo"
                               << "it is a pipe";
+#else
+        QTest::newRow("device name") << "NUL"
+                                     << "it is a device";
+#endif
     }
 
     void ledgerWrite() {
@@ -472,33 +481,34 @@ private Q_SLOTS:
         const QString target = dir.filePath("elsewhere");
         if (atPath.startsWith("file"))
             QVERIFY(writeFile(path, old));
-        else if (atPath == "link")
-            QVERIFY(writeFile(target, old) && QFile::link(target, path));
-        else if (atPath == "link to fifo")
-            QVERIFY(::mkfifo(QFile::encodeName(target).constData(), 0600) == 0 &&
-                    QFile::link(target, path));
-        else if (atPath == "link to /dev/null")
-            QVERIFY(QFile::link("/dev/null", path));
         else if (atPath == "no folder")
             path = dir.filePath("no/such/folder/BL.bin.json");
         else if (atPath == "folder")
             QVERIFY(QDir(dir.path()).mkdir("BL.bin.json"));
+        else if (atPath == "NUL")
+            path = dir.filePath("NUL.json");
+#ifdef Q_OS_UNIX
+        else if (atPath == "link")
+            QVERIFY(writeFile(target, old) && QFile::link(target, path));
+        else if (atPath == "link to fifo")
+            QVERIFY(makeFifo(target) && QFile::link(target, path));
+        else if (atPath == "link to /dev/null")
+            QVERIFY(QFile::link("/dev/null", path));
         else if (atPath == "fifo")
-            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            QVERIFY(makeFifo(path));
 
         // Files may grow to 100 bytes: the new ledger fails part way, as on a full disk.
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = saved;
-        small.rlim_cur = 100;
+        std::optional<FileSizeLimit> small;
         if (atPath.endsWith("full disk"))
-            QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+            QVERIFY(small.emplace(100).set());
         failFsync = atPath.endsWith("fsync fails");
+#endif
         QString error;
         const bool written = sampleLedger().writeAtomically(path, &error);
-        setrlimit(RLIMIT_FSIZE, &saved);
+#ifdef Q_OS_UNIX
+        small.reset();
         failFsync = false;
+#endif
 
         QCOMPARE(written, problem.isEmpty());
         if (!written) {
@@ -524,20 +534,27 @@ private Q_SLOTS:
     void ledgerLoadRefusesWhatIsNoFile_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("problem");
+#ifdef Q_OS_UNIX
         QTest::newRow("pipe") << "fifo"
                               << "it is a pipe";
         QTest::newRow("device") << "/dev/zero"
                                 << "it is a device";
+#else
+        QTest::newRow("device") << "NUL"
+                                << "it is a device";
+#endif
     }
 
     void ledgerLoadRefusesWhatIsNoFile() {
         QFETCH(QString, path);
         QFETCH(QString, problem);
         QTemporaryDir dir;
+#ifdef Q_OS_UNIX
         if (path == "fifo") {
             path = dir.filePath("BL.bin.json");
-            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            QVERIFY(makeFifo(path));
         }
+#endif
         QString error;
         QVERIFY(!Ledger::load(path, &error));
         QVERIFY2(error.startsWith(path + ": cannot read the ledger: ") && error.contains(problem),
