@@ -1,6 +1,5 @@
 #include "console.h"
 
-#include "safefile.h"
 #include "terminal.h"
 
 namespace {
@@ -57,6 +56,5 @@ int Console::columns() const {
 }
 
 void Console::write(const QString& text) {
-    // A failing standard error has nowhere to be reported.
-    writeAll(m_fd, text.toUtf8());
+    writeText(m_fd, text);
 }

@@ -17,5 +17,9 @@ void keepStandardDescriptors();
 QStringList commandLine(int argc, char* argv[]);
 
 bool isTerminal(int fd);
+// Writes the text to the descriptor as UTF-8; a Windows console is written in its own UTF-16,
+// with its escape sequences turned on (it would show bytes in its code page, and "\033[K" as
+// text). A failing descriptor has nowhere to be reported.
+void writeText(int fd, const QString& text);
 // Width of the terminal in columns; 0 when it cannot be told.
 int terminalColumns(int fd);

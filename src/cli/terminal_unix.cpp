@@ -1,5 +1,7 @@
 #include "terminal.h"
 
+#include "safefile.h"
+
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -33,6 +35,10 @@ QStringList commandLine(int argc, char* argv[]) {
 
 bool isTerminal(int fd) {
     return ::isatty(fd) == 1;
+}
+
+void writeText(int fd, const QString& text) {
+    writeAll(fd, text.toUtf8());
 }
 
 int terminalColumns(int fd) {

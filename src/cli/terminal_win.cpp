@@ -1,9 +1,13 @@
 #include "terminal.h"
 
+#include "safefile.h"
+
 #include <io.h>
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -35,6 +39,29 @@ QStringList commandLine(int, char*[]) {
 bool isTerminal(int fd) {
     DWORD mode = 0;
     return ::GetConsoleMode(handleOf(fd), &mode) != 0;
+}
+
+void writeText(int fd, const QString& text) {
+    const HANDLE console = handleOf(fd);
+    DWORD mode = 0;
+    if (!::GetConsoleMode(console, &mode)) {
+        writeAll(fd, text.toUtf8());
+        return;
+    }
+    // The status line is redrawn with "\r\033[K"; consoles before Windows 10 show the escape.
+    if (!(mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING))
+        ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    const wchar_t* left = reinterpret_cast<const wchar_t*>(text.utf16());
+    qsizetype count = text.size();
+    while (count > 0) {
+        DWORD written = 0;
+        if (!::WriteConsoleW(console, left, DWORD(std::min<qsizetype>(count, 16384)), &written,
+                             nullptr) ||
+            written == 0)
+            return;
+        left += written;
+        count -= written;
+    }
 }
 
 int terminalColumns(int fd) {

@@ -4,6 +4,7 @@
 #include "blockmapview.h"
 #include "commcontrol.h"
 #include "deviceaccess.h"
+#include "dialoguelog.h"
 #include "dumpplan.h"
 #include "dumppresets.h"
 #include "entrytext.h"
@@ -579,6 +580,8 @@ void Principal_Deco::setProgress(const QString& caption) {
 void Principal_Deco::showMessage(const QString& text, MessageIcon icon) {
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    // In the debug log too, where a support session or a test under wine reads what was shown.
+    qCDebug(lcDialogue) << "message:" << shown;
     QMessageBox box(boxIcon(icon), QString::fromUtf8(ApplicationTitle), shown, QMessageBox::Ok,
                     this);
     box.exec();
