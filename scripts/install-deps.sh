@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing decodump need; only what is
-# missing, so a second run does nothing. Pass extra package names to install them as well, and
+# missing, so a second run does nothing. Pass extra package names to install them as well,
 # --package for what building and checking the Debian package needs (scripts/package.sh and
-# scripts/check-package.sh pass it).
+# scripts/check-package.sh pass it), and --recommends to install what the packages recommend too
+# (wine needs its recommended libraries and fonts to show a window).
 set -euo pipefail
 
 # locales: the source definition of the decimal-comma locale some tests run under (made in the
@@ -15,9 +16,12 @@ packages=(
 # dpkg-shlibdeps (dpkg-dev, which needs file) computes the package's dependencies; lintian and
 # desktop-file-validate check the package.
 package_tools=(dpkg-dev file lintian desktop-file-utils)
+recommends=--no-install-recommends
 for arg in "$@"; do
   if [ "$arg" = --package ]; then
     packages+=("${package_tools[@]}")
+  elif [ "$arg" = --recommends ]; then
+    recommends=--install-recommends
   else
     packages+=("$arg")
   fi
@@ -41,4 +45,4 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+"${sudo_cmd[@]}" apt-get install -y -qq "$recommends" "${missing[@]}" >/dev/null
