@@ -5,6 +5,12 @@
 
 // Contiguous flash blocks: first, first + 1, ..., last().
 struct BlockRange {
+    // The loader is told the first block and the count in four digits: the largest of each a
+    // dump may ask for, and so what its ledger records and a resume, a verification or a repair
+    // reads again. Every front end and the ledger keep to these.
+    static constexpr int LargestFirst = 9999;
+    static constexpr int LargestCount = 9999;
+
     int first = 0;
     int count = 0;
 

@@ -8,19 +8,14 @@ BlockBoxes BlockBoxes::read(const QString& firstBlockText, const QString& countT
     BlockBoxes boxes;
     const std::optional<qint32> first = wholeNumber(numericValue(firstBlockText));
     const std::optional<qint32> count = wholeNumber(numericValue(countText));
-    if (!first || *first < 0) {
+    if (!first || *first < 0 || *first > BlockRange::LargestFirst) {
         boxes.problem = Problem::FirstBlock;
         return boxes;
     }
-    if (!count || *count < 1) {
+    if (!count || *count < 1 || *count > BlockRange::LargestCount) {
         boxes.problem = Problem::Count;
         return boxes;
     }
-    const BlockRange range{*first, *count};
-    if (range.last() > Largest) {
-        boxes.problem = Problem::LastBlock;
-        return boxes;
-    }
-    boxes.range = range;
+    boxes.range = {*first, *count};
     return boxes;
 }

@@ -28,6 +28,7 @@ struct DumpOutcome {
     bool transferStarted = false; // in the last loader dialogue
     TransferSummary summary;      // of the last loader dialogue
     int recordsHeld = 0;          // a new dump or a resume: the records the file holds now
+    BlockRange fileRange;         // the whole range of the file
     // A verification that reached its end: what it found, as the ledger keeps it.
     Ledger::Verification verification;
     QString keptAs; // a new dump: where the old file was set aside, if it held anything
@@ -43,6 +44,18 @@ struct DumpOutcome {
         QList<int> notInFile;        // no record to compare with: a resume reads them
     };
     Findings findings() const;
+
+    // A new dump or a resume: the records of the file still to read.
+    int blocksLeft() const { return fileRange.count - recordsHeld; }
+    // Whether a resume can go on from where this run left the file: a new dump or a resume that
+    // stopped part way after its transfer had begun. One that never reached its transfer wrote
+    // nothing, and the file is as it was: nothing to resume.
+    bool resumable() const {
+        const bool stopped = ending == Ending::DeviceLost || ending == Ending::CutShort ||
+                             ending == Ending::TimedOut || ending == Ending::Interrupted;
+        return (mode == DumpPlan::Mode::NewDump || mode == DumpPlan::Mode::Resume) && stopped &&
+               transferStarted && blocksLeft() > 0;
+    }
 
     // Ran to its end and left a complete file (a verification: found it identical).
     bool complete() const {

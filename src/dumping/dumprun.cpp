@@ -178,6 +178,7 @@ DumpOutcome DumpRun::outcome(DumpOutcome::Ending ending, const QString& error) c
         outcome.summary = *m_summary;
     outcome.recordsHeld =
         (m_plan.resumes() ? m_plan.keptRecords : 0) + outcome.summary.blocksWritten;
+    outcome.fileRange = m_plan.fileRange;
     if (m_verification)
         outcome.verification = *m_verification;
     if (const auto* file = dynamic_cast<const DumpFileSink*>(m_sink.get()))

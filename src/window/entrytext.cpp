@@ -32,15 +32,11 @@ QString windowBoxesText(BlockBoxes::Problem problem, const QString& firstBlockTe
     case BlockBoxes::Problem::FirstBlock:
         return QStringLiteral("El bloque inicial \"%1\" no es un número entero de 0 a %2.")
             .arg(firstBlockText)
-            .arg(BlockBoxes::Largest);
+            .arg(BlockRange::LargestFirst);
     case BlockBoxes::Problem::Count:
         return QStringLiteral("El número de bloques \"%1\" no es un número entero de 1 a %2.")
             .arg(countText)
-            .arg(BlockBoxes::Largest);
-    case BlockBoxes::Problem::LastBlock:
-        return QStringLiteral("El último bloque (bloque inicial %1 más %2 bloques) pasa de %3.")
-            .arg(firstBlockText, countText)
-            .arg(BlockBoxes::Largest);
+            .arg(BlockRange::LargestCount);
     }
     return {};
 }

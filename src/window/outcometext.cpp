@@ -173,6 +173,10 @@ QString windowCutShortText(const DumpPlan& plan, const DumpOutcome& outcome) {
         .arg(plan.fileRange.count);
 }
 
+QString windowNothingWrittenText(const QString& dumpPath) {
+    return QStringLiteral("No se escribió nada: el archivo %1 queda como estaba.").arg(dumpPath);
+}
+
 QString windowKeptText(const QString& keptAs) {
     return QStringLiteral("El archivo anterior se guardó como %1.").arg(keptAs);
 }

@@ -25,6 +25,8 @@ QString windowNextPassText(const BlockRange& done, const BlockRange& next, const
 
 // After a dump the device cut short: what the file keeps and that Reanudar continues it.
 QString windowCutShortText(const DumpPlan& plan, const DumpOutcome& outcome);
+// After a dump that ended before its transfer began: the file is untouched.
+QString windowNothingWrittenText(const QString& dumpPath);
 
 // Where a new dump set aside the file that stood at its path.
 QString windowKeptText(const QString& keptAs);

@@ -551,13 +551,17 @@ void Principal_Deco::onBlockReceived(const ReceivedBlock& block) {
 }
 
 void Principal_Deco::onRunFinished(const DumpOutcome& outcome) {
-    // A dump the device cut short can be continued: the operator is told how. The end message
-    // of a dump that reached its end has said where an old file went; any other end says it here.
+    // A dump the device cut short can be continued: the operator is told how; one that never
+    // began left the file as it was. The end message of a dump that reached its end has said
+    // where an old file went; any other end says it here.
     const DumpPlan& plan = m_run.plan();
     QStringList notes;
-    if (outcome.ending == DumpOutcome::Ending::DeviceLost &&
-        (plan.mode == DumpPlan::Mode::NewDump || plan.mode == DumpPlan::Mode::Resume))
-        notes.append(windowCutShortText(plan, outcome));
+    if (outcome.ending == DumpOutcome::Ending::DeviceLost) {
+        if (outcome.resumable())
+            notes.append(windowCutShortText(plan, outcome));
+        else if (!outcome.transferStarted)
+            notes.append(windowNothingWrittenText(plan.dumpPath()));
+    }
     if (outcome.ending != DumpOutcome::Ending::Finished && !outcome.keptAs.isEmpty())
         notes.append(windowKeptText(outcome.keptAs));
     if (!notes.isEmpty())

@@ -19,6 +19,10 @@ void FakeLoader::onWritten(const QByteArray& bytes) {
     if (!m_port.PortOpen())
         return;
     if (bytes == "\x1f") {
+        if (m_faults.goneAtOnce) {
+            m_port.vanish(QStringLiteral("the device went away"));
+            return;
+        }
         if (m_step == Step::Idle) {
             m_step = Step::Announced;
             m_served = 0;

@@ -20,6 +20,7 @@ public:
         int vanishAfter = 0; // the device goes once this block has been acknowledged
         bool wrongTotal = false;
         bool otherFlash = false; // another decoder: every byte differs, sums and total agree
+        bool goneAtOnce = false; // the device goes at the first break-in, before the loader speaks
     };
 
     FakeLoader(FakeCommControl& port, QByteArray image);

@@ -112,7 +112,7 @@ void TestWindowArming::countCheck_data() {
     QTest::addColumn<QString>("refusal"); // empty: armed
     const QString limits =
         QStringLiteral("\r\n\r\nEl número de bloques \"%1\" no es un número entero "
-                       "de 1 a 2147483647.");
+                       "de 1 a 9999.");
     QTest::newRow("zeros") << "0000"
                            << "0000" << CountMessage;
     QTest::newRow("empty") << "0000"
@@ -127,17 +127,22 @@ void TestWindowArming::countCheck_data() {
                                             << "0.5" << CountMessage + limits.arg("0.5");
     QTest::newRow("fraction rounding to 2") << "0000"
                                             << "1.5" << QString();
+    // Four digits: a ledger could not record more, nor a resume read it again.
+    QTest::newRow("count beyond four digits") << "0000"
+                                              << "1E4" << CountMessage + limits.arg("1E4");
+    QTest::newRow("largest count") << "0000"
+                                   << "9999" << QString();
     const QString firstBlockMessage = QStringLiteral("Debe indicar un bloque inicial válido.");
     QTest::newRow("first block beyond 32 bits")
         << "9E99"
         << "1"
         << firstBlockMessage + QStringLiteral("\r\n\r\nEl bloque inicial \"9E99\" no es un "
-                                              "número entero de 0 a 2147483647.");
+                                              "número entero de 0 a 9999.");
     QTest::newRow("negative first block")
         << "-1"
         << "1"
         << firstBlockMessage + QStringLiteral("\r\n\r\nEl bloque inicial \"-1\" no es un "
-                                              "número entero de 0 a 2147483647.");
+                                              "número entero de 0 a 9999.");
     QTest::newRow("digits then letters") << "0000"
                                          << "7abc" << QString();
     QTest::newRow("preset count") << "0000"
