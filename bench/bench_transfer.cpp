@@ -95,7 +95,8 @@ public:
                          [this](const TransferSummary& summary) {
                              m_run.wall = double(m_clock.nsecsElapsed()) / 1e9;
                              m_run.cpu = cpuSeconds() - m_startCpu;
-                             m_run.ok = summary.clean();
+                             m_run.ok = summary.outcome == TransferSummary::Outcome::Completed &&
+                                        summary.totalMatched() && summary.badSumBlocks.isEmpty();
                              m_ended = true;
                              m_counting = false;
                              m_loop.quit();

@@ -229,7 +229,6 @@ void Dialogue::Recibe_Bloques() {
     }
     m_range = boxes.range;
     m_currentBlock = m_range.first;
-    m_summary.firstBlock = m_range.first;
     m_summary.count = m_range.count;
     qCDebug(lcDialogue) << "blocks" << m_range.first << "to" << m_range.last();
 
@@ -379,7 +378,6 @@ void Dialogue::stopTransfer() {
 void Dialogue::failAndDisarm(TransferSummary::Outcome outcome, const QString& message) {
     stopTransfer();
     m_summary.outcome = outcome;
-    m_summary.error = message;
     qCDebug(lcDialogue) << "dialogue fails:" << message;
     Timer1.stop();
     m_op.showMessage(message, MessageIcon::Critical);
@@ -391,7 +389,6 @@ void Dialogue::failAndDisarm(TransferSummary::Outcome outcome, const QString& me
 void Dialogue::endCutShort() {
     stopTransfer();
     m_summary.outcome = TransferSummary::Outcome::PortClosed;
-    m_summary.error = QStringLiteral("Puerto cerrado durante la descarga.");
     qCDebug(lcDialogue) << "transfer cut short";
     finish();
 }

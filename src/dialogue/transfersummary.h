@@ -14,7 +14,6 @@ struct TransferSummary {
     };
 
     Outcome outcome = Outcome::Completed;
-    int firstBlock = 0;    // first block of this transfer
     int count = 0;         // blocks asked for in this transfer
     int blocksWritten = 0; // records written by this transfer
     QList<int> badSumBlocks;
@@ -37,11 +36,7 @@ struct TransferSummary {
     QString failedPath;
     QString detail; // the system's reason, in its own words (English)
     QString dumpPath;
-    QString error;       // what failed, as the window says it
     QString ledgerError; // why the ledger beside the dump could not be written, if it could not
 
     bool totalMatched() const { return totalReceived && loaderTotal == computedTotal; }
-    bool clean() const {
-        return outcome == Outcome::Completed && totalMatched() && badSumBlocks.isEmpty();
-    }
 };

@@ -66,7 +66,8 @@ private Q_SLOTS:
         rig.arm();
         QVERIFY(waitFor([&] { return rig.op.ended.size() == 1; }, 30000));
         const TransferSummary& summary = rig.op.ended.first();
-        QVERIFY2(summary.clean(), qPrintable(summary.error + QString::fromLocal8Bit(sim.log())));
+        QVERIFY2(summary.outcome == TransferSummary::Outcome::Completed,
+                 qPrintable(QString::fromLocal8Bit(sim.log())));
         QCOMPARE(summary.blocksWritten, 2048);
         QVERIFY(rig.dump() == image);
         QCOMPARE(rig.op.messages.last().text, QStringLiteral("Descarga finalizada."));
@@ -87,7 +88,7 @@ private Q_SLOTS:
             rig.op.blockCount = QStringLiteral("0016");
             rig.arm();
             QVERIFY(waitFor([&] { return rig.op.ended.size() == round + 1; }, 15000));
-            QVERIFY(rig.op.ended.last().clean());
+            QCOMPARE(rig.op.messages.last().text, QStringLiteral("Descarga finalizada."));
             QVERIFY(rig.dump() == image.mid(firsts[round] * 1024, 16 * 1024));
         }
         QCOMPARE(sim.waitForExit(), 0);

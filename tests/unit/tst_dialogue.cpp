@@ -403,7 +403,7 @@ private Q_SLOTS:
         QCOMPARE(m_port->RThreshold(), 0);
         QCOMPARE(m_port->InputLen(), 1);
         QCOMPARE(openFileDescriptors(), m_descriptors);
-        QVERIFY(m_op->ended.last().clean());
+        QCOMPARE(m_op->ended.last().outcome, TransferSummary::Outcome::Completed);
         QCOMPARE(m_op->ended.last().blocksWritten, 64);
     }
 
@@ -741,7 +741,7 @@ private Q_SLOTS:
         serve();
         QCOMPARE(m_op->messages.size(), 1);
         QCOMPARE(m_op->messages[0].text, QStringLiteral("Descarga finalizada."));
-        QVERIFY(m_op->ended.last().clean());
+        QCOMPARE(m_op->ended.last().outcome, TransferSummary::Outcome::Completed);
         QCOMPARE(m_op->disarms, 1);
     }
 
