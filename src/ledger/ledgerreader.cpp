@@ -113,7 +113,19 @@ std::optional<Ledger> LedgerReader::read(QByteArrayView bytes) {
 
 bool LedgerReader::readTop(const QJsonObject& top, Ledger& ledger) {
     const QString none;
-    QJsonValue value = top.value(QStringLiteral("format"));
+    QJsonValue value;
+    int records = 0;
+    return readFormat(top) && member(top, none, QStringLiteral("tool"), value) &&
+           readTool(value, ledger.tool) && member(top, none, QStringLiteral("device"), value) &&
+           readDevice(value, ledger.device) &&
+           member(top, none, QStringLiteral("loader_banner"), value) &&
+           banner(value, ledger.loaderBanner) && readRange(top, ledger, records) &&
+           readBlockDigests(top, records, ledger) && readResults(top, records, ledger) &&
+           readRuns(top, ledger) && readVerified(top, ledger);
+}
+
+bool LedgerReader::readFormat(const QJsonObject& top) {
+    const QJsonValue value = top.value(QStringLiteral("format"));
     if (value.isUndefined())
         return fail(QStringLiteral("not a ledger: no \"format\""));
     int format = 0;
@@ -124,13 +136,12 @@ bool LedgerReader::readTop(const QJsonObject& top, Ledger& ledger) {
                         .arg(format)
                         .arg(Ledger::Format));
     }
+    return true;
+}
 
-    if (!member(top, none, QStringLiteral("tool"), value) || !readTool(value, ledger.tool) ||
-        !member(top, none, QStringLiteral("device"), value) || !readDevice(value, ledger.device) ||
-        !member(top, none, QStringLiteral("loader_banner"), value) ||
-        !banner(value, ledger.loaderBanner))
-        return false;
-
+bool LedgerReader::readRange(const QJsonObject& top, Ledger& ledger, int& records) {
+    const QString none;
+    QJsonValue value;
     // The range a dump can have been asked for: what the block boxes and --start/--count take.
     if (!member(top, none, QStringLiteral("first_block"), value) ||
         !integer(value, QStringLiteral("first_block"), 0, Ledger::LargestFirstBlock,
@@ -140,7 +151,6 @@ bool LedgerReader::readTop(const QJsonObject& top, Ledger& ledger) {
                  ledger.range.count))
         return false;
 
-    int records = 0;
     if (!member(top, none, QStringLiteral("records"), value) ||
         !integer(value, QStringLiteral("records"), 0, BlockMax, records))
         return false;
@@ -149,8 +159,12 @@ bool LedgerReader::readTop(const QJsonObject& top, Ledger& ledger) {
                         .arg(records)
                         .arg(ledger.range.count));
     }
+    return true;
+}
 
-    if (!member(top, none, QStringLiteral("block_sha256"), value))
+bool LedgerReader::readBlockDigests(const QJsonObject& top, int records, Ledger& ledger) {
+    QJsonValue value;
+    if (!member(top, QString(), QStringLiteral("block_sha256"), value))
         return false;
     if (!value.isArray())
         return fail(QStringLiteral("\"block_sha256\" is %1, expected a list").arg(typeName(value)));
@@ -167,23 +181,30 @@ bool LedgerReader::readTop(const QJsonObject& top, Ledger& ledger) {
             return false;
         ledger.blockDigests.append(digest);
     }
+    return true;
+}
 
-    if (!member(top, none, QStringLiteral("bad_blocks"), value) ||
-        !blocks(value, QStringLiteral("bad_blocks"), ledger.range.first,
-                qint64(ledger.range.first) + records - 1, ledger.badBlocks) ||
-        !member(top, none, QStringLiteral("total"), value) ||
-        !total(value, QStringLiteral("total"), ledger.total) ||
-        !member(top, none, QStringLiteral("outcome"), value) ||
-        !outcome(value, QStringLiteral("outcome"), ledger.outcome) ||
-        !member(top, none, QStringLiteral("sha256"), value) ||
-        !digest(value, QStringLiteral("sha256"), ledger.sha256) ||
-        !member(top, none, QStringLiteral("started"), value) ||
-        !time(value, QStringLiteral("started"), ledger.started) ||
-        !member(top, none, QStringLiteral("finished"), value) ||
-        !time(value, QStringLiteral("finished"), ledger.finished))
-        return false;
+bool LedgerReader::readResults(const QJsonObject& top, int records, Ledger& ledger) {
+    const QString none;
+    QJsonValue value;
+    return member(top, none, QStringLiteral("bad_blocks"), value) &&
+           blocks(value, QStringLiteral("bad_blocks"), ledger.range.first,
+                  qint64(ledger.range.first) + records - 1, ledger.badBlocks) &&
+           member(top, none, QStringLiteral("total"), value) &&
+           total(value, QStringLiteral("total"), ledger.total) &&
+           member(top, none, QStringLiteral("outcome"), value) &&
+           outcome(value, QStringLiteral("outcome"), ledger.outcome) &&
+           member(top, none, QStringLiteral("sha256"), value) &&
+           digest(value, QStringLiteral("sha256"), ledger.sha256) &&
+           member(top, none, QStringLiteral("started"), value) &&
+           time(value, QStringLiteral("started"), ledger.started) &&
+           member(top, none, QStringLiteral("finished"), value) &&
+           time(value, QStringLiteral("finished"), ledger.finished);
+}
 
-    if (!member(top, none, QStringLiteral("runs"), value))
+bool LedgerReader::readRuns(const QJsonObject& top, Ledger& ledger) {
+    QJsonValue value;
+    if (!member(top, QString(), QStringLiteral("runs"), value))
         return false;
     if (!value.isArray())
         return fail(QStringLiteral("\"runs\" is %1, expected a list").arg(typeName(value)));
@@ -194,14 +215,17 @@ bool LedgerReader::readTop(const QJsonObject& top, Ledger& ledger) {
             return false;
         ledger.runs.append(run);
     }
+    return true;
+}
 
-    value = top.value(QStringLiteral("verified"));
-    if (!value.isUndefined()) {
-        Ledger::Verification verification;
-        if (!readVerification(value, ledger, verification))
-            return false;
-        ledger.verified = verification;
-    }
+bool LedgerReader::readVerified(const QJsonObject& top, Ledger& ledger) {
+    const QJsonValue value = top.value(QStringLiteral("verified"));
+    if (value.isUndefined())
+        return true;
+    Ledger::Verification verification;
+    if (!readVerification(value, ledger, verification))
+        return false;
+    ledger.verified = verification;
     return true;
 }
 

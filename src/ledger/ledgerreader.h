@@ -24,6 +24,17 @@ public:
 
 private:
     bool readTop(const QJsonObject& top, Ledger& ledger);
+    // The parts of the top object, in the order they are checked.
+    bool readFormat(const QJsonObject& top);
+    // The range, and the number of records the file holds (at most the range's blocks).
+    bool readRange(const QJsonObject& top, Ledger& ledger, int& records);
+    // One digest per record.
+    bool readBlockDigests(const QJsonObject& top, int records, Ledger& ledger);
+    // The bad blocks (among the records), the total, the outcome, the file's digest and times.
+    bool readResults(const QJsonObject& top, int records, Ledger& ledger);
+    bool readRuns(const QJsonObject& top, Ledger& ledger);
+    // The latest verification, when there was one.
+    bool readVerified(const QJsonObject& top, Ledger& ledger);
     bool readTool(const QJsonValue& value, Ledger::Tool& tool);
     bool readDevice(const QJsonValue& value, Ledger::Device& device);
     bool readRun(const QJsonValue& value, const QString& name, const Ledger& ledger,
