@@ -39,8 +39,6 @@ DumpSession::DumpSession(const CliOptions& options, const CliDump& dump, CommCon
     : QObject(parent), m_options(options), m_dump(dump), m_port(port), m_console(console),
       m_log([this](const QString& line) { m_console.printLine(line); }), m_progress(console),
       m_run(port, *this, this) {
-    m_port.setFailureWording(&cliPortFailureText);
-    m_run.session().setPathWording(&cliDumpPathText);
     m_run.session().dialogue().setResponsesFolder(m_dump.responsesFolder);
     m_watchdog.setSingleShot(true);
     // A coarse timer may fire 5 % early: "waited 6 s" would not be true.
@@ -301,6 +299,14 @@ void DumpSession::reportError(const QString& text) {
     printProblem(QStringLiteral("error: ") + text);
 }
 
+QString DumpSession::portFailureText(const PortFailure& failure) const {
+    return cliPortFailureText(failure);
+}
+
+QString DumpSession::pathProblemText(const DumpPath& problem) const {
+    return cliDumpPathText(problem);
+}
+
 void DumpSession::selectNoPort() {
     m_firstContact.stop();
     m_watchdog.stop();
@@ -388,14 +394,8 @@ void DumpSession::conclude() {
                                 .arg(m_dump.plan.dumpPath(), m_outcome->keptAs));
     if (!m_outcome->ledgerError.isEmpty())
         printProblem(QStringLiteral("warning: ") + m_outcome->ledgerError);
-    m_port.setTrace(nullptr);
     // A trace or a map that could not be written whole fails the run, whatever became of the dump.
-    m_trace.close();
-    QString problem;
-    if (!m_trace.error().isEmpty())
-        problem = m_trace.error();
-    else if (!m_options.mapPath.isEmpty() && m_outcome->ledger)
-        writeMapFile(m_options.mapPath, *m_outcome->ledger, &problem);
+    const QString problem = closeTraceAndWriteMap();
     if (!problem.isEmpty()) {
         reportError(problem);
         m_exitStatus = ExitPortOrFile;
@@ -405,10 +405,31 @@ void DumpSession::conclude() {
     Q_EMIT finished(*m_exitStatus);
 }
 
+QString DumpSession::closeTraceAndWriteMap() {
+    m_port.setTrace(nullptr);
+    m_trace.close();
+    QString problem;
+    if (!m_trace.error().isEmpty())
+        problem = m_trace.error();
+    else if (!m_options.mapPath.isEmpty() && m_outcome->ledger)
+        writeMapFile(m_options.mapPath, *m_outcome->ledger, &problem);
+    return problem;
+}
+
 void DumpSession::printSummary() {
-    const TransferSummary& summary = m_outcome->summary;
     const DumpPlan& plan = m_dump.plan;
     const int resumed = plan.resumes() ? plan.keptRecords : 0;
+    m_console.printLine(blocksText(resumed) + QStringLiteral(", ") + badSumsText() +
+                        totalText(resumed) + paceText());
+
+    const QString outcome = outcomeText();
+    if (!outcome.isEmpty())
+        m_console.printLine(outcome);
+}
+
+QString DumpSession::blocksText(int resumed) const {
+    const TransferSummary& summary = m_outcome->summary;
+    const DumpPlan& plan = m_dump.plan;
     QString line =
         plan.mode == DumpPlan::Mode::Verify
             ? QStringLiteral("Summary: %1 of %2 read again")
@@ -422,63 +443,75 @@ void DumpSession::printSummary() {
                     .arg(counted(resumed, QStringLiteral("record")))
                     .arg(m_outcome->recordsHeld)
                     .arg(plan.fileRange.count);
-    line += QStringLiteral(", ");
-    line += summary.badSumBlocks.isEmpty()
-                ? QStringLiteral("no bad sums")
-                : QStringLiteral("%1 with a bad sum (%2 %3)")
-                      .arg(summary.badSumBlocks.size())
-                      .arg(summary.badSumBlocks.size() == 1 ? QStringLiteral("block")
-                                                            : QStringLiteral("blocks"))
-                      .arg(blockList(summary.badSumBlocks));
-    if (summary.totalReceived) {
-        line +=
-            QStringLiteral("; total loader %1, computed %2 (%3)")
-                .arg(hexByte(summary.loaderTotal), hexByte(summary.computedTotal),
-                     summary.totalMatched() ? QStringLiteral("match") : QStringLiteral("MISMATCH"));
-        if (resumed > 0)
-            line += QStringLiteral(" over the blocks of this run only");
-    } else {
-        line += QStringLiteral("; no total received");
-    }
-    const double secs = m_transferMs / 1000.0;
-    line += QStringLiteral("; %1 s").arg(secs, 0, 'f', secs < 10.0 ? 2 : 1);
-    if (m_transferMs > 0)
-        line += QStringLiteral(", %1 KB/s").arg(m_blocksDone / secs, 0, 'f', 1);
-    m_console.printLine(line);
+    return line;
+}
 
-    const QString outcome = outcomeText();
-    if (!outcome.isEmpty())
-        m_console.printLine(outcome);
+QString DumpSession::badSumsText() const {
+    const QList<int>& bad = m_outcome->summary.badSumBlocks;
+    return bad.isEmpty()
+               ? QStringLiteral("no bad sums")
+               : QStringLiteral("%1 with a bad sum (%2 %3)")
+                     .arg(bad.size())
+                     .arg(bad.size() == 1 ? QStringLiteral("block") : QStringLiteral("blocks"))
+                     .arg(blockList(bad));
+}
+
+QString DumpSession::totalText(int resumed) const {
+    const TransferSummary& summary = m_outcome->summary;
+    if (!summary.totalReceived)
+        return QStringLiteral("; no total received");
+    QString text =
+        QStringLiteral("; total loader %1, computed %2 (%3)")
+            .arg(hexByte(summary.loaderTotal), hexByte(summary.computedTotal),
+                 summary.totalMatched() ? QStringLiteral("match") : QStringLiteral("MISMATCH"));
+    if (resumed > 0)
+        text += QStringLiteral(" over the blocks of this run only");
+    return text;
+}
+
+QString DumpSession::paceText() const {
+    const double secs = m_transferMs / 1000.0;
+    QString text = QStringLiteral("; %1 s").arg(secs, 0, 'f', secs < 10.0 ? 2 : 1);
+    if (m_transferMs > 0)
+        text += QStringLiteral(", %1 KB/s").arg(m_blocksDone / secs, 0, 'f', 1);
+    return text;
 }
 
 QString DumpSession::outcomeText() const {
-    const TransferSummary& summary = m_outcome->summary;
-    const QString stopped = *m_exitStatus == ExitInterrupted ? QStringLiteral("Interrupted: ")
-                                                             : QStringLiteral("Stopped: ");
     switch (*m_exitStatus) {
     case ExitComplete:
         return {};
-    case ExitIncomplete: {
-        if (m_dump.plan.mode == DumpPlan::Mode::Verify ||
-            m_dump.plan.mode == DumpPlan::Mode::Repair)
-            return {}; // a verification or a repair says what it found on its own
-        QStringList what;
-        if (!summary.totalMatched())
-            what.append(QStringLiteral("the loader's total did not match"));
-        if (!summary.badSumBlocks.isEmpty())
-            what.append(QStringLiteral("%1 %2 failed %3 sum")
-                            .arg(summary.badSumBlocks.size() == 1 ? QStringLiteral("block")
-                                                                  : QStringLiteral("blocks"))
-                            .arg(blockList(summary.badSumBlocks))
-                            .arg(summary.badSumBlocks.size() == 1 ? QStringLiteral("its")
-                                                                  : QStringLiteral("their")));
-        if (what.isEmpty())
-            return unvouchedText();
-        return QStringLiteral("Dump not verified: %1.").arg(what.join(QStringLiteral(" and ")));
-    }
+    case ExitIncomplete:
+        return unverifiedText();
     default:
         break;
     }
+    return stoppedText();
+}
+
+QString DumpSession::unverifiedText() const {
+    const TransferSummary& summary = m_outcome->summary;
+    if (m_dump.plan.mode == DumpPlan::Mode::Verify || m_dump.plan.mode == DumpPlan::Mode::Repair)
+        return {}; // a verification or a repair says what it found on its own
+    QStringList what;
+    if (!summary.totalMatched())
+        what.append(QStringLiteral("the loader's total did not match"));
+    if (!summary.badSumBlocks.isEmpty())
+        what.append(QStringLiteral("%1 %2 failed %3 sum")
+                        .arg(summary.badSumBlocks.size() == 1 ? QStringLiteral("block")
+                                                              : QStringLiteral("blocks"))
+                        .arg(blockList(summary.badSumBlocks))
+                        .arg(summary.badSumBlocks.size() == 1 ? QStringLiteral("its")
+                                                              : QStringLiteral("their")));
+    if (what.isEmpty())
+        return unvouchedText();
+    return QStringLiteral("Dump not verified: %1.").arg(what.join(QStringLiteral(" and ")));
+}
+
+QString DumpSession::stoppedText() const {
+    const TransferSummary& summary = m_outcome->summary;
+    const QString stopped = *m_exitStatus == ExitInterrupted ? QStringLiteral("Interrupted: ")
+                                                             : QStringLiteral("Stopped: ");
     switch (m_dump.plan.mode) {
     case DumpPlan::Mode::Verify:
         return stopped +
@@ -511,8 +544,13 @@ void DumpSession::printModeResult() {
         return;
     if (!m_outcome->ledger)
         return;
+    printTotals(*m_outcome->ledger);
+    if (plan.mode == DumpPlan::Mode::Repair)
+        printRepairResult(*m_outcome->ledger);
+}
+
+void DumpSession::printTotals(const Ledger& ledger) {
     // Which runs into this file had their total checked, the latest last.
-    const Ledger& ledger = *m_outcome->ledger;
     QStringList runs;
     for (qsizetype i = 0; i < ledger.runs.size(); ++i) {
         const Ledger::Run& run = ledger.runs.at(i);
@@ -527,19 +565,19 @@ void DumpSession::printModeResult() {
     }
     if (!runs.isEmpty())
         m_console.printLine(QStringLiteral("Totals: ") + runs.join(QStringLiteral("; ")));
-    if (plan.mode == DumpPlan::Mode::Repair) {
-        const QList<BlockRange> left = ledger.blocksToRead();
-        QStringList blocks;
-        for (const BlockRange& range : left)
-            blocks.append(blockRange(range));
-        m_console.printLine(left.isEmpty()
-                                ? QStringLiteral("Repaired: no bad or missing block left")
-                                : QStringLiteral("Still bad or missing: ") +
-                                      blocks.join(QStringLiteral(", ")));
-        const QString unvouched = unvouchedText();
-        if (!unvouched.isEmpty())
-            m_console.printLine(unvouched);
-    }
+}
+
+void DumpSession::printRepairResult(const Ledger& ledger) {
+    const QList<BlockRange> left = ledger.blocksToRead();
+    QStringList blocks;
+    for (const BlockRange& range : left)
+        blocks.append(blockRange(range));
+    m_console.printLine(left.isEmpty() ? QStringLiteral("Repaired: no bad or missing block left")
+                                       : QStringLiteral("Still bad or missing: ") +
+                                             blocks.join(QStringLiteral(", ")));
+    const QString unvouched = unvouchedText();
+    if (!unvouched.isEmpty())
+        m_console.printLine(unvouched);
 }
 
 void DumpSession::printVerification() {

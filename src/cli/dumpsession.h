@@ -48,6 +48,8 @@ public:
     QString fileNameText() const override { return m_dump.plan.request.fileName; }
     void setProgress(const QString& caption) override;
     void showMessage(const QString& text, MessageIcon icon) override;
+    QString portFailureText(const PortFailure& failure) const override;
+    QString pathProblemText(const DumpPath& problem) const override;
     void selectNoPort() override;
     void enablePortList() override {}
 
@@ -81,9 +83,28 @@ private:
 
     int exitStatus() const;
     void conclude();
+    // Stops tracing; the first problem with the trace or, failing that, with the map.
+    QString closeTraceAndWriteMap();
+    // The summary line of a run whose transfer started, and its outcome below it.
     void printSummary();
+    // The blocks read and written, and those kept from before when the run resumed.
+    QString blocksText(int resumed) const;
+    QString badSumsText() const;
+    // The loader's total against the computed one, or that none came.
+    QString totalText(int resumed) const;
+    // How long the transfer took, and its pace.
+    QString paceText() const;
+    // The line under the summary on how the run ended; empty when none is needed.
     QString outcomeText() const;
+    // Why a dump that ran to its end is not complete; empty for a verification or a repair.
+    QString unverifiedText() const;
+    // What a run that stopped early left in its file, and how to go on.
+    QString stoppedText() const;
     void printModeResult();
+    // Which runs into the file had their total checked.
+    void printTotals(const Ledger& ledger);
+    // What a repair left to read again.
+    void printRepairResult(const Ledger& ledger);
     void printVerification();
     // Why a file whose records are all there is still not complete; empty when it is.
     QString unvouchedText() const;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "blockrange.h"
+#include "dumppath.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -12,10 +13,11 @@
 // with the file) is the sink's rule, one home for each.
 class BlockSink {
 public:
-    // Why the blocks could not go where they go. The reason is worded for the operator.
+    // Why the blocks could not go where they go: what stands at the path, or the system's reason
+    // (Unwritable); each front end words it.
     struct Failure {
         bool created = false; // false: the file could not be made or opened; true: not written
-        QString reason;
+        DumpPath problem;
     };
     // What became of a block.
     struct Stored {

@@ -254,11 +254,11 @@ void Dialogue::failSink(const BlockSink::Failure& failure) {
     m_summary.failure = failure.created ? TransferSummary::Failure::DumpNotWritten
                                         : TransferSummary::Failure::DumpNotCreated;
     m_summary.failedPath = m_summary.dumpPath;
-    m_summary.detail = failure.reason;
+    m_summary.detail = m_op.pathProblemText(failure.problem);
     failAndDisarm(TransferSummary::Outcome::FileError,
                   (failure.created ? QStringLiteral("No se puede escribir el archivo ")
                                    : QStringLiteral("No se puede crear el archivo ")) +
-                      m_summary.dumpPath + QStringLiteral("\r\n\r\n") + failure.reason);
+                      m_summary.dumpPath + QStringLiteral("\r\n\r\n") + m_summary.detail);
 }
 
 bool Dialogue::requestBlock() {
@@ -436,9 +436,12 @@ void Dialogue::reportDeviceLost(const QString& description) {
         m_summary = TransferSummary{};
     m_summary.failure = TransferSummary::Failure::DeviceLost;
     m_summary.detail = description;
+    // In the front end's words when the port told what happened.
+    const std::optional<PortFailure>& failure = m_port.lastFailure();
     failAndDisarm(TransferSummary::Outcome::DeviceLost,
                   QStringLiteral("Se ha perdido la conexión con ") + m_portName +
-                      QStringLiteral(".\r\n\r\n") + description);
+                      QStringLiteral(".\r\n\r\n") +
+                      (failure ? m_op.portFailureText(*failure) : description));
 }
 
 bool Dialogue::send(const QByteArray& text) {

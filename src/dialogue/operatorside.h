@@ -1,5 +1,8 @@
 #pragma once
 
+#include "dumppath.h"
+#include "portfailure.h"
+
 #include <QString>
 
 struct TransferSummary;
@@ -38,6 +41,14 @@ public:
     // and when something went wrong, what (the total, the blocks whose sum failed). A front end
     // that knows more of the dump may say more after that.
     virtual Message endMessage(const TransferSummary& summary) const;
+
+    // What went wrong with the port, and what stands in the way of the dump file (after the
+    // dialogue's own words naming the file), in the front end's language. By default the
+    // system's technical text.
+    virtual QString portFailureText(const PortFailure& failure) const {
+        return failure.technicalText();
+    }
+    virtual QString pathProblemText(const DumpPath& problem) const { return problem.systemText; }
 
     // Selects port entry 0, "(ninguno)": disarms at once (closes the port, stops the ticker,
     // logs) and unlocks the entry controls.

@@ -34,7 +34,7 @@ struct TransferSummary {
 
     Failure failure = Failure::None;
     QString failedPath;
-    QString detail; // the system's reason, in its own words (English)
+    QString detail; // the reason: the system's words, or the front end's for the dump's path
     QString dumpPath;
     QString ledgerError; // why the ledger beside the dump could not be written, if it could not
 

@@ -29,14 +29,10 @@ bool standsAt(const QString& path) {
 
 DumpFileSink::DumpFileSink(Rule rule, int firstRecord) : m_rule(rule), m_firstRecord(firstRecord) {}
 
-QString DumpFileSink::reason(const DumpPath& problem) const {
-    return m_wording ? m_wording(problem) : problem.systemText;
-}
-
 std::optional<BlockSink::Failure> DumpFileSink::check(const QString& dumpPath) {
     const DumpPath target = DumpPath::check(dumpPath, use());
     if (!target.ok())
-        return Failure{false, reason(target)};
+        return Failure{false, target};
     return std::nullopt;
 }
 
@@ -54,7 +50,7 @@ std::optional<BlockSink::Failure> DumpFileSink::setOldFileAside(const QString& d
         DumpPath failure;
         failure.problem = DumpPath::Problem::OldFileNotKept;
         failure.systemText = problem;
-        return Failure{false, reason(failure)};
+        return Failure{false, failure};
     };
     QString problem;
     for (int n = 1; n <= MostKeptFiles; ++n) {
@@ -91,18 +87,18 @@ std::optional<BlockSink::Failure> DumpFileSink::open(const QString& dumpPath, co
     // What stands there now must still be something to write into, never through a link.
     const DumpPath target = DumpPath::check(dumpPath, use());
     if (!target.ok())
-        return Failure{false, reason(target)};
+        return Failure{false, target};
     Num_Fichero.setFileName(dumpPath);
     const QIODevice::OpenMode mode = QIODevice::ReadWrite | QIODevice::Unbuffered |
                                      (keep ? QIODevice::NotOpen : QIODevice::Truncate);
     if (!Num_Fichero.open(mode))
-        return Failure{false, Num_Fichero.errorString()};
+        return Failure{false, DumpPath::unwritable(Num_Fichero.errorString())};
     // A resumed file keeps only the records it continues from: whatever a cut-off run left
     // after them is read again.
     if (m_rule == Rule::Resume && !Num_Fichero.resize(qint64(m_firstRecord) * BlockSize)) {
         const QString problem = Num_Fichero.errorString();
         Num_Fichero.close();
-        return Failure{true, problem};
+        return Failure{true, DumpPath::unwritable(problem)};
     }
     return std::nullopt;
 }
@@ -115,7 +111,7 @@ BlockSink::Stored DumpFileSink::store(int index, QByteArrayView data, bool sumOk
         Num_Fichero.write(data.data(), data.size()) != data.size()) {
         const QString problem = Num_Fichero.errorString();
         Num_Fichero.close();
-        return {std::nullopt, Failure{true, problem}};
+        return {std::nullopt, Failure{true, DumpPath::unwritable(problem)}};
     }
     return {record, std::nullopt};
 }

@@ -5,8 +5,6 @@
 
 #include <QFile>
 
-#include <functional>
-
 // The dump file as the blocks of a transfer go into it, by one of three rules: a new dump
 // replaces the file, keeping an old one that holds anything under a new name beside it; a resume
 // keeps the records before its first block and writes after them; a repair writes a block into its
@@ -15,13 +13,10 @@
 class DumpFileSink : public BlockSink {
 public:
     enum class Rule { NewFile, Resume, Repair };
-    // How a refused path is told to the operator.
-    using PathWording = std::function<QString(const DumpPath&)>;
 
     // firstRecord: the record of the file that the transfer's first block goes to.
     explicit DumpFileSink(Rule rule = Rule::NewFile, int firstRecord = 0);
 
-    void setPathWording(PathWording wording) { m_wording = std::move(wording); }
     // Where a new dump set the old file aside (with its ledger), once it opened; empty when
     // there was nothing to keep.
     const QString& keptAs() const { return m_keptAs; }
@@ -34,13 +29,11 @@ public:
     void close() override;
 
 private:
-    QString reason(const DumpPath& problem) const;
     DumpPath::Use use() const;
     std::optional<Failure> setOldFileAside(const QString& dumpPath);
 
     Rule m_rule;
     int m_firstRecord;
-    PathWording m_wording;
     QFile Num_Fichero; // the dump file while a transfer runs
     QString m_keptAs;
 };

@@ -69,8 +69,6 @@ std::optional<QString> DumpRun::armPass() {
         m_sink = std::make_unique<DumpFileSink>(DumpFileSink::Rule::Repair, pass.firstRecord);
         break;
     }
-    if (auto* file = dynamic_cast<DumpFileSink*>(m_sink.get()))
-        file->setPathWording(m_session.pathWording());
     m_session.setLedgerPlan(ledgerPlan);
     m_session.setSink(m_sink.get());
     m_transferStarted = false;

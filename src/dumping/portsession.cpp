@@ -37,7 +37,9 @@ std::optional<QString> PortSession::arm(const QString& portName) {
         m_port.setPortOpen(true);
     } catch (const std::exception& failure) {
         qCDebug(lcDialogue) << "cannot arm" << portName << failure.what();
-        return QString::fromUtf8(failure.what());
+        // In the front end's words when the port told what happened.
+        const std::optional<PortFailure>& kind = m_port.lastFailure();
+        return kind ? m_op.portFailureText(*kind) : QString::fromUtf8(failure.what());
     }
     m_endReported = false;
     m_stopReason.reset();
@@ -63,11 +65,6 @@ void PortSession::disarm() {
 
 void PortSession::setSink(BlockSink* sink) {
     m_dialogue.setSink(sink ? *sink : m_newFile);
-}
-
-void PortSession::setPathWording(DumpFileSink::PathWording wording) {
-    m_pathWording = wording;
-    m_newFile.setPathWording(std::move(wording));
 }
 
 bool PortSession::recordVerification(const Ledger& ledger, const QString& dumpPath,

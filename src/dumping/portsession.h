@@ -53,9 +53,6 @@ public:
     void setLedgerPlan(const LedgerPlan& plan) { m_plan = plan; }
     // Where the blocks of the next transfers go; none: a new dump file.
     void setSink(BlockSink* sink);
-    // How the default sink, and the sinks of a dump run, tell a refused path.
-    void setPathWording(DumpFileSink::PathWording wording);
-    const DumpFileSink::PathWording& pathWording() const { return m_pathWording; }
 
     // Why the front end is about to close the port, for the ledger of a transfer it cuts short
     // (a timeout, an interruption); otherwise such a transfer counts as cut short. Cleared at
@@ -97,7 +94,6 @@ private:
     OperatorSide& m_op;
     QTimer m_ticker;
     DumpFileSink m_newFile;
-    DumpFileSink::PathWording m_pathWording;
     Dialogue m_dialogue;
     bool m_endReported = true;
     LedgerPlan m_plan;

@@ -31,6 +31,13 @@ public:
     // regular file or a link (replaced, never followed) will do; a folder, device, pipe or socket
     // is refused.
     static DumpPath checkLedger(const QString& ledgerPath);
+    // A path that could not be written for the system's reason.
+    static DumpPath unwritable(const QString& systemText) {
+        DumpPath path;
+        path.problem = Problem::Unwritable;
+        path.systemText = systemText;
+        return path;
+    }
 
     Problem problem = Problem::None;
     QString systemText;

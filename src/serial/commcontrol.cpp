@@ -16,11 +16,11 @@ void CommControl::setPortOpen(bool open) {
         clearInput();
         m_expected = 0;
         m_due = 0;
+        m_lastFailure.reset();
         openDevice();
         m_open = true;
         if (m_trace)
             m_trace->start();
-        m_lastFailure.reset();
         qCDebug(lcPort) << "opened" << deviceName();
         return;
     }
@@ -110,17 +110,13 @@ void CommControl::lose(const PortFailure& failure) {
     if (!m_open)
         return;
     m_lastFailure = failure;
-    lose(describe(failure));
+    lose(failure.technicalText());
 }
 
 void CommControl::refuseOpen(const PortFailure& failure) {
     m_lastFailure = failure;
     qCDebug(lcPort) << "cannot open:" << failure.technicalText();
-    throw PortOpenError(failure, describe(failure));
-}
-
-QString CommControl::describe(const PortFailure& failure) const {
-    return m_wording ? m_wording(failure) : failure.technicalText();
+    throw PortOpenError(failure, failure.technicalText());
 }
 
 void CommControl::expectInput(int bytes) {

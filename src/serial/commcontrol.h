@@ -6,14 +6,13 @@
 #include <QObject>
 #include <QString>
 
-#include <functional>
 #include <optional>
 #include <stdexcept>
 
 class WireTrace;
 
-// Raised by setPortOpen(true) when the device cannot be opened; what() is the operator-facing
-// description (what failed and what to do about it), failure() what happened.
+// Raised by setPortOpen(true) when the device cannot be opened; failure() is what happened and
+// what() its technical text. Each front end words the failure (lastFailure()) in its language.
 class PortOpenError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -79,11 +78,8 @@ public:
     QString devicePath() const { return m_devicePath; }
     void setDevicePath(const QString& path) { m_devicePath = path; }
 
-    // How a failure is put into words for the operator, in the front end's own language: the
-    // description of PortOpenError and of deviceLost. Without one, PortFailure::technicalText.
-    using FailureWording = std::function<QString(const PortFailure&)>;
-    void setFailureWording(FailureWording wording) { m_wording = std::move(wording); }
-    // What went wrong last, opening the device or while it was open.
+    // What went wrong last, opening the device or while it was open; none when the device gave
+    // no kind of failure (the last opening failed for a reason of its own, in what()).
     const std::optional<PortFailure>& lastFailure() const { return m_lastFailure; }
 
 Q_SIGNALS:
@@ -96,7 +92,7 @@ Q_SIGNALS:
     // The port went from open to closed, by setPortOpen(false) or because the device went away.
     void closed();
     // The device went away while open. Raised once, before closed(); the port is already closed
-    // when it arrives.
+    // when it arrives. The description is technical: lastFailure() tells the kind.
     void deviceLost(const QString& description);
 
 protected:
@@ -121,11 +117,9 @@ private:
     void updateDue();
 
     WireTrace* m_trace = nullptr;
-    QString describe(const PortFailure& failure) const;
 
     int m_commPort = 1;
     QString m_devicePath;
-    FailureWording m_wording;
     std::optional<PortFailure> m_lastFailure;
     bool m_open = false;
     int m_inputLen = 1;

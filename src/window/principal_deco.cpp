@@ -111,8 +111,6 @@ Principal_Deco::Principal_Deco(CommControl& port, const PortEnumerator* ports, Q
     : QWidget(parent), Serie1(port),
       m_systemPorts(ports ? nullptr : std::make_unique<SystemPortEnumerator>()),
       m_ports(ports ? ports : m_systemPorts.get()), m_run(port, *this, this) {
-    Serie1.setFailureWording(&windowPortFailureText);
-    m_run.session().setPathWording(&windowDumpPathText);
     createControls();
     Form_Load();
 }
@@ -589,6 +587,14 @@ void Principal_Deco::showMessage(const QString& text, MessageIcon icon) {
     QMessageBox box(boxIcon(icon), QString::fromUtf8(ApplicationTitle), shown, QMessageBox::Ok,
                     this);
     box.exec();
+}
+
+QString Principal_Deco::portFailureText(const PortFailure& failure) const {
+    return windowPortFailureText(failure);
+}
+
+QString Principal_Deco::pathProblemText(const DumpPath& problem) const {
+    return windowDumpPathText(problem);
 }
 
 void Principal_Deco::selectNoPort() {

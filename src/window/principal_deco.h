@@ -66,6 +66,8 @@ public:
     QString fileNameText() const override;
     void setProgress(const QString& caption) override;
     void showMessage(const QString& text, MessageIcon icon) override;
+    QString portFailureText(const PortFailure& failure) const override;
+    QString pathProblemText(const DumpPath& problem) const override;
     void selectNoPort() override;
     void enablePortList() override;
 
