@@ -529,9 +529,16 @@ QString DumpSession::stoppedText() const {
     case DumpPlan::Mode::Resume:
         break;
     }
-    return stopped + QStringLiteral("%1 keeps %2 of %3; --resume asks for the rest")
-                         .arg(summary.dumpPath, QString::number(m_outcome->recordsHeld),
-                              counted(m_dump.plan.fileRange.count, QStringLiteral("record")));
+    QString text =
+        stopped + QStringLiteral("%1 keeps %2 of %3")
+                      .arg(summary.dumpPath, QString::number(m_outcome->recordsHeld),
+                           counted(m_dump.plan.fileRange.count, QStringLiteral("record")));
+    if (m_outcome->resumable())
+        text += QStringLiteral("; --resume asks for the rest");
+    else if (m_outcome->blocksLeft() == 0)
+        // Every record there, but no total came for them: a verification vouches for them.
+        text += QStringLiteral("; --verify %1 checks them").arg(summary.dumpPath);
+    return text;
 }
 
 void DumpSession::printModeResult() {

@@ -267,12 +267,12 @@ void TestCliFaults::fault_data() {
     QTest::newRow("device gone after block 5")
         << QStringList{"--fault-vanish", "5"} << QStringList{} << Responses::Samples << dump << true
         << 4
-        << QStringList{"error: lost the connection to", "Stopped: %DUMP% keeps 5 of 16 records"}
+        << QStringList{"error: lost the connection to", "Stopped: %DUMP% keeps 5 of 16 records; --resume"}
         << Transfer::Served << SimAfter::Vanished << QString();
     QTest::newRow("device gone after the last block")
         << QStringList{"--fault-vanish", "16"} << QStringList{} << Responses::Samples << dump
         << false << 4
-        << QStringList{"error: lost the connection to", "Stopped: %DUMP% keeps 16 of 16 records"}
+        << QStringList{"error: lost the connection to", "Stopped: %DUMP% keeps 16 of 16 records; --verify"}
         << Transfer::Served << SimAfter::Vanished << QString();
     QTest::newRow("short frame at block 5")
         << QStringList{"--fault-short", "5"} << QStringList{"--timeout", "1"} << Responses::Samples
