@@ -122,8 +122,8 @@ void DispatcherRun::checkSent() const {
         "REQUEST_TOTALCRC\r",
         "DOWN_SUCCESS\r",
         QByteArray(1, Dialogue::BreakIn),
-        fourDigitForm(numericValue(m_input.startBlock())).toLatin1(),
-        fourDigitForm(numericValue(m_input.blockCount())).toLatin1(),
+        fourDigitForm(m_operator.pass().range.first).toLatin1(),
+        fourDigitForm(m_operator.pass().range.count).toLatin1(),
     };
     std::optional<qint64> requested;
     for (const QByteArray& write : m_port.writes()) {

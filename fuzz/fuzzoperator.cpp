@@ -1,5 +1,6 @@
 #include "fuzzoperator.h"
 
+#include "blockboxes.h"
 #include "blocksize.h"
 #include "commcontrol.h"
 #include "fuzzcheck.h"
@@ -13,11 +14,14 @@
 
 FuzzOperator::FuzzOperator(CommControl& port, const QString& startBlock, const QString& blockCount,
                            const QString& folder, const QString& fileName)
-    : m_port(port), m_startBlock(startBlock), m_blockCount(blockCount), m_folder(folder),
-      m_fileName(fileName) {}
+    : m_port(port) {
+    const BlockBoxes boxes = BlockBoxes::read(startBlock, blockCount);
+    m_pass = {boxes.ok() ? boxes.range : BlockRange{0, 1}, folder + fileName};
+}
 
 void FuzzOperator::follow(PortSession& session) {
     m_session = &session;
+    session.dialogue().setPass(m_pass);
     QObject::connect(
         &session, &PortSession::blockReceived, &session,
         [this](const ReceivedBlock& block) { blockReceived(block.index, block.count); });
@@ -38,9 +42,8 @@ void FuzzOperator::setProgress(const QString& caption) {
         m_nextBlockIndex = 1;
         return;
     }
-    const std::optional<qint32> count = wholeNumber(numericValue(m_blockCount));
-    fuzzCheck(count.has_value(), "a block is asked for only with a whole block count");
-    fuzzCheck(caption == fourDigitForm(m_nextBlockIndex) + QLatin1Char('/') + fourDigitForm(*count),
+    fuzzCheck(caption == fourDigitForm(m_nextBlockIndex) + QLatin1Char('/') +
+                             fourDigitForm(m_pass.range.count),
               "the caption names the block about to arrive and the count");
 }
 

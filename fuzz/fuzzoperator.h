@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dialogue.h"
 #include "operatorside.h"
 
 #include <QString>
@@ -10,9 +11,10 @@ class CommControl;
 class PortSession;
 struct TransferSummary;
 
-// Operator side of the dispatcher fuzz target: answers with fixed entries, disarms through the
-// session as the "(ninguno)" entry does, and checks what the dialogue reports about blocks,
-// captions and its end.
+// Operator side of the dispatcher fuzz target: arms the dialogue with the range its entries give
+// (entries that give none would be refused before any port opened: one block stands for them),
+// disarms through the session as the "(ninguno)" entry does, and checks what the dialogue
+// reports about blocks, captions and its end.
 class FuzzOperator : public OperatorSide {
 public:
     FuzzOperator(CommControl& port, const QString& startBlock, const QString& blockCount,
@@ -23,14 +25,13 @@ public:
 
     void appendLog(const QString& piece) override;
     void appendLogLine(const QString& text) override;
-    QString startBlockText() const override { return m_startBlock; }
-    QString blockCountText() const override { return m_blockCount; }
-    QString folderText() const override { return m_folder; }
-    QString fileNameText() const override { return m_fileName; }
     void setProgress(const QString& caption) override;
     void showMessage(const QString& text, MessageIcon icon) override;
     void selectNoPort() override;
     void enablePortList() override {}
+
+    // What the dialogue is armed with.
+    const Dialogue::Pass& pass() const { return m_pass; }
 
     // Runs inside showMessage, while the message would be open.
     void setWhileMessageOpen(std::function<void()> action) {
@@ -43,10 +44,7 @@ private:
 
     CommControl& m_port;
     PortSession* m_session = nullptr;
-    QString m_startBlock;
-    QString m_blockCount;
-    QString m_folder;
-    QString m_fileName;
+    Dialogue::Pass m_pass;
     QString m_log;
     int m_nextBlockIndex = 1; // index the next received block must have within its transfer
     std::function<void()> m_whileMessageOpen;

@@ -277,8 +277,6 @@ QString DumpSession::failureText(const TransferSummary& summary, const QString& 
     case Failure::DumpNotWritten:
         return QStringLiteral("cannot write the dump file %1: %2")
             .arg(summary.failedPath, summary.detail);
-    case Failure::InvalidRange:
-        return QStringLiteral("the block range is not valid: %1").arg(summary.detail);
     case Failure::DeviceLost:
     case Failure::None:
         break;
@@ -367,8 +365,6 @@ int DumpSession::exitStatus() const {
     case Ending::PortNotOpened:
     case Ending::FileError:
         return ExitPortOrFile;
-    case Ending::RangeError:
-        return ExitUsage;
     case Ending::DeviceLost:
     case Ending::CutShort:
     case Ending::TimedOut:

@@ -42,10 +42,6 @@ public:
     // OperatorSide
     void appendLog(const QString& piece) override;
     void appendLogLine(const QString& text) override;
-    QString startBlockText() const override { return m_run.pass().firstBlockText; }
-    QString blockCountText() const override { return m_run.pass().blockCountText; }
-    QString folderText() const override { return m_dump.plan.request.folderText; }
-    QString fileNameText() const override { return m_dump.plan.request.fileName; }
     void setProgress(const QString& caption) override;
     void showMessage(const QString& text, MessageIcon icon) override;
     QString portFailureText(const PortFailure& failure) const override;

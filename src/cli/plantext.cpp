@@ -62,6 +62,9 @@ QString cliRefusalText(const DumpPlan& plan) {
                                                                 : QStringLiteral("resume");
     // All at once: a path may itself hold a %.
     switch (refusal.kind) {
+    case DumpPlan::Refusal::Kind::Range:
+        return QStringLiteral("the block range is not valid: first block \"%1\", count \"%2\"")
+            .arg(plan.request.firstBlockText, plan.request.blockCountText);
     case DumpPlan::Refusal::Kind::DumpPath:
         return QStringLiteral("cannot write the dump file %1: %2")
             .arg(refusal.path, cliDumpPathText(refusal.pathProblem));

@@ -1,6 +1,5 @@
 #include "dialogue.h"
 
-#include "blockboxes.h"
 #include "commcontrol.h"
 #include "dialoguelog.h"
 #include "numeric.h"
@@ -97,12 +96,12 @@ void Dialogue::dispatch() {
         return;
     }
     if (line == "REQDATA_START_BLOCK") {
-        send(fourDigitForm(numericValue(m_op.startBlockText())).toLatin1());
+        send(fourDigitForm(m_pass.range.first).toLatin1());
         Linea_Rx.clear();
         return;
     }
     if (line == "REQDATA_BLOCK") {
-        send(fourDigitForm(numericValue(m_op.blockCountText())).toLatin1());
+        send(fourDigitForm(m_pass.range.count).toLatin1());
         Descarga_Armada = true;
         Linea_Rx.clear();
         return;
@@ -192,10 +191,6 @@ void Dialogue::portArmed(const QString& portName) {
     m_banner.clear();
 }
 
-QString Dialogue::dumpPath() const {
-    return m_op.folderText() + m_op.fileNameText();
-}
-
 void Dialogue::Recibe_Bloques() {
     qCDebug(lcDialogue) << "transfer starts";
     Q_EMIT transferStarted();
@@ -204,30 +199,18 @@ void Dialogue::Recibe_Bloques() {
     m_port.setRThreshold(0);
     m_port.setInputLen(FrameSize);
 
-    QDir().mkdir(m_op.folderText());
-    const QString path = dumpPath();
+    // The dump's folder, one level, as the operator named it.
+    const QString path = m_pass.dumpPath;
+    QDir().mkdir(QFileInfo(path).path());
     m_summary = TransferSummary{};
     m_summary.dumpPath = path;
 
-    // The first block and the count are made whole numbers once; the requests, the progress
-    // caption and the record numbers all use these same values. The front ends refuse other
-    // ranges when they arm; this is the last line of defence, before anything is touched.
-    const BlockBoxes boxes = BlockBoxes::read(m_op.startBlockText(), m_op.blockCountText());
-    if (!boxes.ok()) {
-        m_summary.failure = TransferSummary::Failure::InvalidRange;
-        m_summary.detail = QStringLiteral("first block \"%1\", count \"%2\"")
-                               .arg(m_op.startBlockText(), m_op.blockCountText());
-        failAndDisarm(TransferSummary::Outcome::RangeError,
-                      QStringLiteral("El rango de bloques no es válido.\r\n\r\nBloque inicial "
-                                     "\"%1\", número de bloques \"%2\".")
-                          .arg(m_op.startBlockText(), m_op.blockCountText()));
-        return;
-    }
     if (const std::optional<BlockSink::Failure> failure = m_sink->check(path)) {
         failSink(*failure);
         return;
     }
-    m_range = boxes.range;
+    // The requests, the progress caption and the record numbers all use the pass's range.
+    m_range = m_pass.range;
     m_currentBlock = m_range.first;
     m_summary.count = m_range.count;
     qCDebug(lcDialogue) << "blocks" << m_range.first << "to" << m_range.last();

@@ -58,6 +58,14 @@ public:
     // Break-in tick: one byte 31 to the port, and the block count no longer counts as sent.
     void Timer1_Timer();
 
+    // What the next loader dialogue asks for and where its blocks go: its block range (the
+    // loader is told its first block and count in four digits) and the dump file.
+    struct Pass {
+        BlockRange range;
+        QString dumpPath;
+    };
+    void setPass(const Pass& pass) { m_pass = pass; }
+
     // The port has just been armed as portName: a fresh total, and the name for messages.
     void portArmed(const QString& portName);
 
@@ -132,7 +140,6 @@ private:
     // port was already gone): the step must then stop.
     bool send(const QByteArray& text);
     QString responseFilePath(qint32 n) const;
-    QString dumpPath() const;
 
     CommControl& m_port;
     OperatorSide& m_op;
@@ -142,6 +149,7 @@ private:
     BlockSink* m_sink = nullptr;
     QString m_responsesFolder;
     QString m_portName;
+    Pass m_pass;
     QByteArray m_banner;
 
     Transfer m_transfer = Transfer::Idle;

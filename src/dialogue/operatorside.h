@@ -10,9 +10,10 @@ struct TransferSummary;
 // Message box icon codes.
 enum class MessageIcon { Critical = 16, Exclamation = 48, Information = 64 };
 
-// Everything the dialogue needs from the operator's side: the entries, the log, the progress
-// caption, message boxes and the port list. The window, the command line and the tests each
-// implement it, so all of them drive the same dialogue code.
+// Everything the dialogue needs from the operator's side: the log, the progress caption, message
+// boxes, the words for failures and the port list (the entries come with the dialogue's pass). The
+// window, the command line and the tests each implement it, so all of them drive the same dialogue
+// code.
 class OperatorSide {
 public:
     virtual ~OperatorSide() = default;
@@ -21,11 +22,6 @@ public:
     virtual void appendLog(const QString& piece) = 0;
     // Appends the text as a line of its own: CR LF before it unless the log is empty, CR LF after.
     virtual void appendLogLine(const QString& text) = 0;
-
-    virtual QString startBlockText() const = 0;
-    virtual QString blockCountText() const = 0;
-    virtual QString folderText() const = 0;
-    virtual QString fileNameText() const = 0;
 
     // Makes the progress label visible and sets its caption.
     virtual void setProgress(const QString& caption) = 0;

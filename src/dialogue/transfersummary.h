@@ -10,7 +10,6 @@ struct TransferSummary {
         PortClosed, // the port was closed under a running transfer
         DeviceLost, // the device went away
         FileError,  // a response file or the dump file failed
-        RangeError, // first block or count out of range
     };
 
     Outcome outcome = Outcome::Completed;
@@ -28,7 +27,6 @@ struct TransferSummary {
         ResponseFileUnreadable, // failedPath: the file
         DumpNotCreated,
         DumpNotWritten,
-        InvalidRange, // failedPath empty; detail: the range texts
         DeviceLost,
     };
 

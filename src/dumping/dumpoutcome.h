@@ -16,7 +16,6 @@ struct DumpOutcome {
         Finished,      // the last loader dialogue reached the loader's total
         PortNotOpened, // a loader dialogue's port could not be opened (error)
         FileError,     // a response file or the dump file failed (summary)
-        RangeError,    // the range could not be read from the entries
         DeviceLost,
         CutShort,    // the port closed under a transfer
         TimedOut,    // the front end stopped the run: a limit expired

@@ -1,27 +1,25 @@
 #include "dumpplan.h"
 
 #include "ledgercheck.h"
-#include "numeric.h"
 
 #include <QFileInfo>
-
-namespace {
-
-int wholeOrZero(const QString& text) {
-    return wholeNumber(numericValue(text)).value_or(0);
-}
-
-} // namespace
 
 DumpPlan DumpPlan::prepare(const Request& request) {
     DumpPlan plan;
     plan.request = request;
     plan.mode = request.mode;
-    plan.fileRange = {wholeOrZero(request.firstBlockText), wholeOrZero(request.blockCountText)};
     const auto refuse = [&plan](const Refusal& refusal) {
         plan.refusal = refusal;
         return plan;
     };
+    // A verification and a repair read the range of the file's ledger instead.
+    const BlockBoxes boxes = BlockBoxes::read(request.firstBlockText, request.blockCountText);
+    plan.fileRange = boxes.range;
+    if (!boxes.ok() && (plan.mode == Mode::NewDump || plan.mode == Mode::Resume)) {
+        Refusal refusal{Refusal::Kind::Range, {}, {}, {}, {}, {}};
+        refusal.range = boxes.problem;
+        return refuse(refusal);
+    }
 
     // Every mode writes the ledger, a verification too.
     const QString ledgerPath = Ledger::pathFor(plan.dumpPath());
@@ -61,7 +59,7 @@ DumpPlan DumpPlan::prepare(const Request& request) {
     }
     switch (plan.mode) {
     case Mode::NewDump:
-        plan.passes.append({plan.fileRange, request.firstBlockText, request.blockCountText, 0});
+        plan.passes.append({plan.fileRange, 0});
         return plan;
     case Mode::Resume:
         if (!QFileInfo::exists(plan.dumpPath()) && !QFileInfo::exists(ledgerPath)) {
@@ -152,6 +150,5 @@ void DumpPlan::settle() {
 }
 
 void DumpPlan::addPass(const BlockRange& range) {
-    passes.append({range, fourDigitForm(range.first), fourDigitForm(range.count),
-                   range.first - fileRange.first});
+    passes.append({range, range.first - fileRange.first});
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "blockboxes.h"
 #include "blockrange.h"
 #include "dumppath.h"
 #include "ledger.h"
@@ -37,6 +38,7 @@ public:
     // Why the plan cannot be carried out; nothing was touched.
     struct Refusal {
         enum class Kind {
+            Range,                 // the block texts give no range a dump can ask for (range)
             DumpPath,              // what stands at the dump's path (pathProblem)
             LedgerPath,            // what stands at the ledger's path (pathProblem)
             NoLedger,              // path: the ledger that is not there
@@ -54,6 +56,7 @@ public:
         BlockRange requestedRange;
         OutputPaths::Role output = OutputPaths::Role::Dump;
         std::optional<OutputPaths::Clash> clash{};
+        BlockBoxes::Problem range = BlockBoxes::Problem::None;
     };
 
     // The file needs no loader at all: every record is there, and this is how it stands; or the
@@ -66,17 +69,15 @@ public:
         FlashDiffers,   // the latest verification found the device's flash unlike the file
     };
 
-    // One loader dialogue: its range, in the texts the window's boxes would hold, and where its
-    // blocks go.
+    // One loader dialogue: its range, and where its blocks go.
     struct Pass {
         BlockRange range;
-        QString firstBlockText;
-        QString blockCountText;
         int firstRecord = 0; // the record of the file the pass's first block goes to
     };
 
-    // Checks the dump's and the ledger's paths and, for a resume, a verification or a repair,
-    // the ledger and the file against it, and plans the loader dialogues.
+    // Reads the block texts (the only place they are read), checks the dump's and the ledger's
+    // paths and, for a resume, a verification or a repair, the ledger and the file against it,
+    // and plans the loader dialogues.
     static DumpPlan prepare(const Request& request);
 
     bool ok() const { return !refusal.has_value(); }

@@ -71,6 +71,7 @@ std::optional<QString> DumpRun::armPass() {
     }
     m_session.setLedgerPlan(ledgerPlan);
     m_session.setSink(m_sink.get());
+    m_session.dialogue().setPass({pass.range, m_plan.dumpPath()});
     m_transferStarted = false;
     if (const std::optional<QString> failure = m_session.arm(m_portName))
         return failure;
@@ -155,8 +156,6 @@ DumpOutcome::Ending DumpRun::endingOf(const TransferSummary& summary) const {
         return DumpOutcome::Ending::DeviceLost;
     case TransferSummary::Outcome::FileError:
         return DumpOutcome::Ending::FileError;
-    case TransferSummary::Outcome::RangeError:
-        return DumpOutcome::Ending::RangeError;
     }
     return DumpOutcome::Ending::CutShort;
 }

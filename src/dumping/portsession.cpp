@@ -140,7 +140,6 @@ Ledger::Outcome PortSession::runOutcome(const TransferSummary& summary) const {
     case TransferSummary::Outcome::DeviceLost:
         return Ledger::Outcome::DeviceLost;
     case TransferSummary::Outcome::FileError:
-    case TransferSummary::Outcome::RangeError:
         return Ledger::Outcome::FileError;
     }
     return Ledger::Outcome::CutShort;

@@ -95,6 +95,9 @@ QString windowRefusalText(const DumpPlan& plan) {
     }
     const DumpPlan::Refusal& refusal = *plan.refusal;
     switch (refusal.kind) {
+    case DumpPlan::Refusal::Kind::Range:
+        return windowBoxesText(refusal.range, plan.request.firstBlockText,
+                               plan.request.blockCountText);
     case DumpPlan::Refusal::Kind::DumpPath:
         return QStringLiteral("No se puede crear el archivo ") + refusal.path +
                QStringLiteral("\r\n\r\n") + windowDumpPathText(refusal.pathProblem);

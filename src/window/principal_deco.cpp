@@ -494,16 +494,6 @@ void Principal_Deco::flushLogToWidget() {
         bar->setValue(bar->maximum());
 }
 
-// A run reads the range of its loader dialogue: for a new dump the boxes' own texts, for a
-// resume or a repair the part of the file still to read.
-QString Principal_Deco::startBlockText() const {
-    return m_run.running() ? m_run.pass().firstBlockText : Txt_Start_Block->text();
-}
-
-QString Principal_Deco::blockCountText() const {
-    return m_run.running() ? m_run.pass().blockCountText : Txt_Blocks->text();
-}
-
 OperatorSide::Message Principal_Deco::endMessage(const TransferSummary& summary) const {
     Message message = OperatorSide::endMessage(summary);
     if (!m_run.conclusion())
@@ -564,14 +554,6 @@ void Principal_Deco::onRunFinished(const DumpOutcome& outcome) {
         notes.append(windowKeptText(outcome.keptAs));
     if (!notes.isEmpty())
         showMessage(notes.join(QStringLiteral("\r\n\r\n")), MessageIcon::Information);
-}
-
-QString Principal_Deco::folderText() const {
-    return Txt_Path->text();
-}
-
-QString Principal_Deco::fileNameText() const {
-    return Txt_Filename->text();
 }
 
 void Principal_Deco::setProgress(const QString& caption) {

@@ -59,11 +59,7 @@ public:
     // OperatorSide
     void appendLog(const QString& piece) override;
     void appendLogLine(const QString& text) override;
-    QString startBlockText() const override;
-    QString blockCountText() const override;
     Message endMessage(const TransferSummary& summary) const override;
-    QString folderText() const override;
-    QString fileNameText() const override;
     void setProgress(const QString& caption) override;
     void showMessage(const QString& text, MessageIcon icon) override;
     QString portFailureText(const PortFailure& failure) const override;

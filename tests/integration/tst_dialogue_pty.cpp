@@ -31,7 +31,7 @@ class TestDialoguePty : public QObject {
 
         explicit Rig(const QString& device) {
             qputenv("DECODUMP_COM1", device.toLocal8Bit());
-            op.folder = dir.path() + QLatin1Char('/');
+            op.enterFolder(dir.path() + QLatin1Char('/'));
             op.follow(session);
             session.dialogue().setResponsesFolder(LoaderSimProcess::samplesFolder());
         }
@@ -61,8 +61,7 @@ private Q_SLOTS:
         QVERIFY(sim.start(
             {QStringLiteral("--mode"), mode, QStringLiteral("--seed"), QStringLiteral("11")}));
         Rig rig(sim.devicePath());
-        rig.op.startBlock = QStringLiteral("0000");
-        rig.op.blockCount = QStringLiteral("2048");
+        rig.op.enterRange(QStringLiteral("0000"), QStringLiteral("2048"));
         rig.arm();
         QVERIFY(waitFor([&] { return rig.op.ended.size() == 1; }, 30000));
         const TransferSummary& summary = rig.op.ended.first();
@@ -84,8 +83,7 @@ private Q_SLOTS:
         Rig rig(sim.devicePath());
         const QList<int> firsts{2000, 100};
         for (int round = 0; round < firsts.size(); ++round) {
-            rig.op.startBlock = QString::number(firsts[round]);
-            rig.op.blockCount = QStringLiteral("0016");
+            rig.op.enterRange(QString::number(firsts[round]), QStringLiteral("0016"));
             rig.arm();
             QVERIFY(waitFor([&] { return rig.op.ended.size() == round + 1; }, 15000));
             QCOMPARE(rig.op.messages.last().text, QStringLiteral("Descarga finalizada."));
@@ -132,8 +130,7 @@ private Q_SLOTS:
         QVERIFY(sim.start({QStringLiteral("--seed"), QStringLiteral("2"),
                            QStringLiteral("--fault-vanish"), QStringLiteral("5")}));
         Rig rig(sim.devicePath());
-        rig.op.startBlock = QStringLiteral("0");
-        rig.op.blockCount = QStringLiteral("0032");
+        rig.op.enterRange(QStringLiteral("0"), QStringLiteral("0032"));
         rig.arm();
         QVERIFY(waitFor([&] { return rig.op.ended.size() == 1; }, 15000));
         QCOMPARE(rig.op.ended.first().outcome, TransferSummary::Outcome::DeviceLost);

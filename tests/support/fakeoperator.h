@@ -1,5 +1,6 @@
 #pragma once
 
+#include "blockboxes.h"
 #include "operatorside.h"
 #include "portsession.h"
 #include "transfersummary.h"
@@ -21,13 +22,28 @@ public:
 
     FakeOperator() = default;
 
-    // The session this operator disarms and listens to.
+    // The session this operator disarms and listens to; its dialogue is armed with the entries.
     void follow(PortSession& session) {
         m_session = &session;
+        enterRange(startBlock, blockCount);
         QObject::connect(&session, &PortSession::blockReceived, &session,
                          [this](const ReceivedBlock& block) { blocks.append(block.index); });
         QObject::connect(&session, &PortSession::dialogueEnded, &session,
                          [this](const TransferSummary& summary) { ended.append(summary); });
+    }
+
+    // The entries as the window's boxes would hold them; each change arms the dialogue's next
+    // pass with them, as a dump run does.
+    void enterRange(const QString& start, const QString& count) {
+        startBlock = start;
+        blockCount = count;
+        if (m_session)
+            m_session->dialogue().setPass(
+                {BlockBoxes::read(startBlock, blockCount).range, folder + fileName});
+    }
+    void enterFolder(const QString& text) {
+        folder = text;
+        enterRange(startBlock, blockCount);
     }
 
     QString log;
@@ -49,10 +65,6 @@ public:
     void appendLogLine(const QString& text) override {
         log += (log.isEmpty() ? QString() : QStringLiteral("\r\n")) + text + QStringLiteral("\r\n");
     }
-    QString startBlockText() const override { return startBlock; }
-    QString blockCountText() const override { return blockCount; }
-    QString folderText() const override { return folder; }
-    QString fileNameText() const override { return fileName; }
     void setProgress(const QString& caption) override {
         progressVisible = true;
         captions.append(caption);

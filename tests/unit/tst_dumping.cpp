@@ -135,10 +135,6 @@ void TestDumping::runs() {
     op.folder = dir.path() + QLatin1Char('/');
     DumpRun run(port, op);
     op.follow(run.session());
-    QObject::connect(&run, &DumpRun::passArmed, &run, [&] {
-        op.startBlock = run.pass().firstBlockText;
-        op.blockCount = run.pass().blockCountText;
-    });
     int nextPasses = 0;
     QObject::connect(&run, &DumpRun::nextPass, &run, [&] { ++nextPasses; });
     std::optional<DumpOutcome> outcome;
@@ -198,6 +194,14 @@ void TestDumping::planRefusals_data() {
     const int resume = int(Mode::Resume);
     QTest::newRow("no ledger") << "no ledger" << resume << First << Count << kind(K::NoLedger)
                                << QString();
+    // The one range rule: four digits at most, a block at least.
+    QTest::newRow("first block beyond four digits")
+        << "none" << resume << 10000 << Count << kind(K::Range) << QString();
+    QTest::newRow("count beyond four digits")
+        << "none" << int(Mode::NewDump) << First << 10000 << kind(K::Range) << QString();
+    QTest::newRow("negative first block")
+        << "none" << int(Mode::NewDump) << -2 << Count << kind(K::Range) << QString();
+    QTest::newRow("no block") << "none" << resume << First << 0 << kind(K::Range) << QString();
     QTest::newRow("ledger for another count")
         << "none" << resume << First << Count + 1 << kind(K::LedgerForAnotherRange) << QString();
     QTest::newRow("ledger for another first block")
