@@ -37,7 +37,7 @@ Dialogue::Step::Step(Dialogue& dialogue) : m_dialogue(dialogue) {
 
 Dialogue::Step::~Step() {
     if (--m_dialogue.m_steps == 0)
-        m_dialogue.settle();
+        m_dialogue.reportPortEndAfterSteps();
 }
 
 void Dialogue::Serie1_OnComm() {
@@ -403,7 +403,7 @@ void Dialogue::onDeviceLost(const QString& description) {
     reportDeviceLost(description);
 }
 
-void Dialogue::settle() {
+void Dialogue::reportPortEndAfterSteps() {
     if (m_lossPending)
         reportDeviceLost(m_lossDescription);
     else if (m_portGone && m_transfer != Transfer::Idle)

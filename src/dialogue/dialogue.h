@@ -134,7 +134,8 @@ private:
     void finish();
     void onPortClosed();
     void onDeviceLost(const QString& description);
-    void settle();
+    // Once the outermost step has unwound: reports the port's loss or close that came inside it.
+    void reportPortEndAfterSteps();
     void reportDeviceLost(const QString& description);
     // Writes to the port; false when the port is closed afterwards (the write failed, or the
     // port was already gone): the step must then stop.

@@ -88,16 +88,16 @@ std::optional<BlockSink::Failure> DumpFileSink::open(const QString& dumpPath, co
     const DumpPath target = DumpPath::check(dumpPath, use());
     if (!target.ok())
         return Failure{false, target};
-    Num_Fichero.setFileName(dumpPath);
+    m_file.setFileName(dumpPath);
     const QIODevice::OpenMode mode = QIODevice::ReadWrite | QIODevice::Unbuffered |
                                      (keep ? QIODevice::NotOpen : QIODevice::Truncate);
-    if (!Num_Fichero.open(mode))
-        return Failure{false, DumpPath::unwritable(Num_Fichero.errorString())};
+    if (!m_file.open(mode))
+        return Failure{false, DumpPath::unwritable(m_file.errorString())};
     // A resumed file keeps only the records it continues from: whatever a cut-off run left
     // after them is read again.
-    if (m_rule == Rule::Resume && !Num_Fichero.resize(qint64(m_firstRecord) * BlockSize)) {
-        const QString problem = Num_Fichero.errorString();
-        Num_Fichero.close();
+    if (m_rule == Rule::Resume && !m_file.resize(qint64(m_firstRecord) * BlockSize)) {
+        const QString problem = m_file.errorString();
+        m_file.close();
         return Failure{true, DumpPath::unwritable(problem)};
     }
     return std::nullopt;
@@ -107,16 +107,16 @@ BlockSink::Stored DumpFileSink::store(int index, QByteArrayView data, bool sumOk
     if (m_rule == Rule::Repair && !sumOk)
         return {};
     const int record = m_firstRecord + index;
-    if (!Num_Fichero.seek(qint64(record) * BlockSize) ||
-        Num_Fichero.write(data.data(), data.size()) != data.size()) {
-        const QString problem = Num_Fichero.errorString();
-        Num_Fichero.close();
+    if (!m_file.seek(qint64(record) * BlockSize) ||
+        m_file.write(data.data(), data.size()) != data.size()) {
+        const QString problem = m_file.errorString();
+        m_file.close();
         return {std::nullopt, Failure{true, DumpPath::unwritable(problem)}};
     }
     return {record, std::nullopt};
 }
 
 void DumpFileSink::close() {
-    if (Num_Fichero.isOpen())
-        Num_Fichero.close();
+    if (m_file.isOpen())
+        m_file.close();
 }

@@ -34,6 +34,6 @@ private:
 
     Rule m_rule;
     int m_firstRecord;
-    QFile Num_Fichero; // the dump file while a transfer runs
+    QFile m_file; // the dump file while a transfer runs
     QString m_keptAs;
 };
