@@ -41,6 +41,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -191,8 +192,12 @@ void Principal_Deco::createControls() {
     Lab_Modo = place(new QLabel(QStringLiteral("&Modo:"), this), "Lab_Modo",
                      fromTwips(3555, 5970, 600, 195));
     Com_Modo = place(new QComboBox(this), "Com_Modo", fromTwips(4200, 5910, 2175, 315));
-    Com_Modo->addItems({QStringLiteral("Nueva descarga"), QStringLiteral("Reanudar"),
-                        QStringLiteral("Verificar"), QStringLiteral("Reparar")});
+    // Each entry carries its mode: the list's order is only what the operator sees.
+    for (const auto& [text, mode] : {std::pair{"Nueva descarga", DumpPlan::Mode::NewDump},
+                                     std::pair{"Reanudar", DumpPlan::Mode::Resume},
+                                     std::pair{"Verificar", DumpPlan::Mode::Verify},
+                                     std::pair{"Reparar", DumpPlan::Mode::Repair}})
+        Com_Modo->addItem(QString::fromUtf8(text), int(mode));
     Lab_Modo->setBuddy(Com_Modo);
     m_blockMap = place(
         new BlockMapView(this), "blockMap",
@@ -372,7 +377,7 @@ bool Principal_Deco::armSelectedPort(int port) {
     // What stands at the dump's path must be a file the dump may replace, and at its ledger's
     // path nothing the ledger could not replace; neither may be the port's device.
     DumpPlan::Request request;
-    request.mode = DumpPlan::Mode(Com_Modo->currentIndex());
+    request.mode = DumpPlan::Mode(Com_Modo->currentData().toInt());
     request.folderText = Txt_Path->text();
     request.fileName = Txt_Filename->text();
     request.firstBlockText = Txt_Start_Block->text();

@@ -24,6 +24,7 @@ constexpr int First = 2000;
 constexpr int Count = 16;
 
 enum Mode { NewDump, Resume, Verify, Repair };
+const char* const ModeTexts[] = {"Nueva descarga", "Reanudar", "Verificar", "Reparar"};
 using State = BlockMap::State;
 
 // One pick of the port in a mode: the loader's faults, what the message that ends it holds, the
@@ -132,7 +133,10 @@ void TestWindowModes::modes() {
         const qsizetype shown = window.messages.size();
         const int opened = port.openCount();
         loader.setFaults(step.faults);
-        window.Com_Modo->setCurrentIndex(step.mode);
+        // By its visible text, as the operator picks it.
+        const int entry = window.Com_Modo->findText(ModeTexts[step.mode]);
+        QVERIFY(entry >= 0);
+        window.Com_Modo->setCurrentIndex(entry);
         window.Com_Puerto->setCurrentIndex(1);
         QVERIFY2(waitFor([&] { return done() && window.messages.size() > shown; }, 10000),
                  qPrintable(QStringLiteral("step %1 did not end").arg(i + 1)));
