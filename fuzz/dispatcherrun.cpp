@@ -4,6 +4,7 @@
 #include "numeric.h"
 
 #include <QByteArrayList>
+#include <QTimer>
 
 const QByteArray DispatcherRun::Response4 = QByteArray("R4 QUERY\r\n\0\x01\xff\r\n", 15);
 const QByteArray DispatcherRun::Response5 = QByteArray("R5 DOWNLOAD\r\n\xff\0\tEND", 19);
@@ -56,7 +57,8 @@ void DispatcherRun::run() {
         }
         deliverNext();
         checkState();
-        if (m_input.has(DispatcherInput::Ticks) && m_session.tickerRunning()) {
+        if (m_input.has(DispatcherInput::Ticks) &&
+            m_session.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive()) {
             m_session.dialogue().Timer1_Timer();
             fuzzCheck(!m_session.dialogue().state().Descarga_Armada,
                       "a tick clears Descarga_Armada");

@@ -29,7 +29,6 @@ public:
 
     Dialogue& dialogue() { return m_dialogue; }
     const Dialogue& dialogue() const { return m_dialogue; }
-    bool tickerRunning() const { return m_ticker.isActive(); }
 
     // Opens the port as it is set up (CommPort, or the adapter's device) and arms it: logs that
     // it waits on portName, starts the break-in ticker and zeroes the total. portName is how the

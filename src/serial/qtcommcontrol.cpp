@@ -77,11 +77,11 @@ void QtCommControl::openDevice() {
     m_port.setRequestToSend(false);
     // A USB adapter otherwise holds back the tail of each frame until its latency timer fires
     // (16 ms on FTDI chips). Drivers without the setting (pseudo-terminals) are left as they are.
-    m_lowLatency = requestLowLatency(m_port.handle());
+    const LowLatency lowLatency = requestLowLatency(m_port.handle());
     qCDebug(lcPort) << "low-latency mode:"
-                    << (m_lowLatency == LowLatency::Set       ? "on"
-                        : m_lowLatency == LowLatency::Refused ? "refused by the driver"
-                                                              : "not supported");
+                    << (lowLatency == LowLatency::Set       ? "on"
+                        : lowLatency == LowLatency::Refused ? "refused by the driver"
+                                                            : "not supported");
 }
 
 void QtCommControl::closeDevice() {

@@ -16,8 +16,6 @@ public:
     explicit QtCommControl(QObject* parent = nullptr);
 
     QString deviceName() const override;
-    // What the driver said to low-latency mode at the last opening.
-    LowLatency lowLatency() const { return m_lowLatency; }
 
 protected:
     void openDevice() override;
@@ -39,7 +37,6 @@ private:
 
     QSerialPort m_port;
     QString m_openDevice;
-    LowLatency m_lowLatency = LowLatency::NotSupported;
     bool m_flushing = false;
     bool m_closeAfterFlush = false;
     // Running while the port rests: see dueChanged().

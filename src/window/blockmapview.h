@@ -11,7 +11,6 @@ class BlockMapView : public QWidget {
 public:
     explicit BlockMapView(QWidget* parent = nullptr);
 
-    const BlockMap& map() const { return m_map; }
     // A new picture, painted whole.
     void show(const BlockMap& map);
     // One block's new state; only its cell is repainted.

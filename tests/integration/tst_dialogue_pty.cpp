@@ -71,7 +71,7 @@ private Q_SLOTS:
         QVERIFY(rig.dump() == image);
         QCOMPARE(rig.op.messages.last().text, QStringLiteral("Descarga finalizada."));
         QVERIFY(!rig.port.PortOpen());
-        QVERIFY(!rig.session.tickerRunning());
+        QVERIFY(!rig.session.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
         QCOMPARE(sim.waitForExit(), 0);
     }
 
@@ -138,7 +138,7 @@ private Q_SLOTS:
         QVERIFY(rig.op.messages.first().text.contains(sim.devicePath()));
         QVERIFY(rig.dump() == image.left(5 * 1024));
         QVERIFY(!rig.port.PortOpen());
-        QVERIFY(!rig.session.tickerRunning());
+        QVERIFY(!rig.session.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
     }
 };
 

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -239,7 +240,8 @@ private Q_SLOTS:
         QCOMPARE(m_port->sent(), sent);
         QCOMPARE(state().Descarga_Armada, armedAfter);
         QCOMPARE(dialogue().transferRunning(), transfer);
-        QCOMPARE(m_session->tickerRunning(), !tickerStopped);
+        QCOMPARE(m_session->findChild<QTimer*>(QStringLiteral("Timer1"))->isActive(),
+                 !tickerStopped);
         QVERIFY(state().Linea_Rx.isEmpty());
         QVERIFY(m_op->log.startsWith(QStringLiteral("Recibiendo info...\r\no")));
         QCOMPARE(m_op->log.count(QStringLiteral("\r\no")), 1);
