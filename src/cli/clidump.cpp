@@ -16,9 +16,11 @@ CliDump CliDump::prepare(const CliOptions& options) {
         break;
     case CliOptions::Mode::Verify:
         request.mode = DumpPlan::Mode::Verify;
+        request.blockEntries = false;
         break;
     case CliOptions::Mode::Repair:
         request.mode = DumpPlan::Mode::Repair;
+        request.blockEntries = false;
         break;
     }
     request.firstBlockText = options.firstBlockText;
@@ -36,11 +38,7 @@ CliDump CliDump::prepare(const CliOptions& options) {
     dump.plan.request = request;
 
     const QFileInfo folderInfo(folder);
-    if (!folderInfo.exists()) {
-        dump.problem = QStringLiteral("the output folder %1 does not exist").arg(folder);
-        return dump;
-    }
-    if (!folderInfo.isDir()) {
+    if (folderInfo.exists() && !folderInfo.isDir()) {
         dump.problem = QStringLiteral("the output folder %1 is not a folder").arg(folder);
         return dump;
     }

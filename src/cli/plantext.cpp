@@ -3,6 +3,8 @@
 #include "exitstatus.h"
 #include "wording.h"
 
+#include <QDir>
+
 QString cliDumpPathText(const DumpPath& problem) {
     switch (problem.problem) {
     case DumpPath::Problem::None:
@@ -62,6 +64,15 @@ QString cliRefusalText(const DumpPlan& plan) {
                                                                 : QStringLiteral("resume");
     // All at once: a path may itself hold a %.
     switch (refusal.kind) {
+    case DumpPlan::Refusal::Kind::NoCount:
+        return QStringLiteral("--count takes a number of blocks from 1 to %1")
+            .arg(BlockRange::LargestCount);
+    case DumpPlan::Refusal::Kind::Folder:
+        return QStringLiteral("the output folder %1 does not exist")
+            .arg(QDir::cleanPath(refusal.path));
+    case DumpPlan::Refusal::Kind::FileName:
+        return QStringLiteral("the output file name \"%1\" is not valid")
+            .arg(plan.request.fileName);
     case DumpPlan::Refusal::Kind::Range:
         return QStringLiteral("the block range is not valid: first block \"%1\", count \"%2\"")
             .arg(plan.request.firstBlockText, plan.request.blockCountText);

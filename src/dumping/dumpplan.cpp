@@ -1,8 +1,29 @@
 #include "dumpplan.h"
 
 #include "ledgercheck.h"
+#include "numeric.h"
 
+#include <QDir>
 #include <QFileInfo>
+
+namespace {
+
+// Leading and trailing spaces only: a tab is part of the entry.
+QString trimSpaces(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == u' ')
+        ++first;
+    while (last > first && text.at(last - 1) == u' ')
+        --last;
+    return text.mid(first, last - first);
+}
+
+bool endsInSeparator(const QString& folder) {
+    return folder.endsWith(QLatin1Char('/')) || folder.endsWith(QDir::separator());
+}
+
+} // namespace
 
 DumpPlan DumpPlan::prepare(const Request& request) {
     DumpPlan plan;
@@ -12,10 +33,26 @@ DumpPlan DumpPlan::prepare(const Request& request) {
         plan.refusal = refusal;
         return plan;
     };
-    // A verification and a repair read the range of the file's ledger instead.
+    // The entries, the count first: nothing else matters without it.
+    if (request.blockEntries && numericValue(request.blockCountText) == 0.0)
+        return refuse({Refusal::Kind::NoCount, {}, {}, {}, {}, {}});
+    // The folder checked is the folder the dump goes to: the spaces around it are dropped (the
+    // operator's platform drops trailing spaces from folder names too).
+    const QString folder = trimSpaces(request.folderText);
+    if (folder.isEmpty() || !QFileInfo::exists(folder))
+        return refuse({Refusal::Kind::Folder, folder, {}, {}, {}, {}});
+    plan.request.folderText = endsInSeparator(folder) ? folder : folder + QDir::separator();
+    // The name is that of a file in the folder checked, never a path leading elsewhere.
+    const QString fileName = trimSpaces(request.fileName);
+    if (fileName.isEmpty())
+        return refuse({Refusal::Kind::FileName, {}, {}, {}, {}, {}});
+    if (fileName.contains(QLatin1Char('/')) || fileName.contains(QDir::separator()))
+        return refuse({Refusal::Kind::FileName, {}, {}, QStringLiteral("separator"), {}, {}});
+    // A range the transfer could not read goes no further: nothing of it reaches the loader. A
+    // verification and a repair read the range of the file's ledger instead.
     const BlockBoxes boxes = BlockBoxes::read(request.firstBlockText, request.blockCountText);
     plan.fileRange = boxes.range;
-    if (!boxes.ok() && (plan.mode == Mode::NewDump || plan.mode == Mode::Resume)) {
+    if (request.blockEntries && !boxes.ok()) {
         Refusal refusal{Refusal::Kind::Range, {}, {}, {}, {}, {}};
         refusal.range = boxes.problem;
         return refuse(refusal);

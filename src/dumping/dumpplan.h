@@ -33,11 +33,18 @@ public:
         QString devicePath{};
         QString tracePath{};
         QString mapPath{};
+        // The block texts are the operator's entries and are checked; false: a verification or
+        // a repair that names only the file and takes its range from the ledger.
+        bool blockEntries = true;
     };
 
     // Why the plan cannot be carried out; nothing was touched.
     struct Refusal {
+        // The entries, in the order they are checked.
         enum class Kind {
+            NoCount,               // the count text gives no blocks
+            Folder,                // the folder text names no folder that exists (path)
+            FileName,              // no file name, or one with a folder separator (detail)
             Range,                 // the block texts give no range a dump can ask for (range)
             DumpPath,              // what stands at the dump's path (pathProblem)
             LedgerPath,            // what stands at the ledger's path (pathProblem)
@@ -81,6 +88,12 @@ public:
     static DumpPlan prepare(const Request& request);
 
     bool ok() const { return !refusal.has_value(); }
+    // Whether the folder text passed its check: request.folderText is then the folder the dump
+    // goes to, without the spaces around it and ending in a separator.
+    bool folderChecked() const {
+        return !refusal ||
+               (refusal->kind != Refusal::Kind::NoCount && refusal->kind != Refusal::Kind::Folder);
+    }
     QString dumpPath() const { return request.folderText + request.fileName; }
     // Whether the blocks go into the file as a resume, keeping the records before them.
     bool resumes() const { return mode == Mode::Resume && keptRecords > 0; }

@@ -2,9 +2,13 @@
 
 #include "entrytext.h"
 
+#include <QDir>
 #include <QStringList>
 
 namespace {
+
+const QString CountMessage = QStringLiteral("Debe indicar el número de bloques a recibir.");
+const QString FileNameMessage = QStringLiteral("Debe indicar un nombre de archivo válido.");
 
 QString blockRangeText(const BlockRange& range) {
     return range.count == 1
@@ -95,8 +99,23 @@ QString windowRefusalText(const DumpPlan& plan) {
     }
     const DumpPlan::Refusal& refusal = *plan.refusal;
     switch (refusal.kind) {
+    case DumpPlan::Refusal::Kind::NoCount:
+        return CountMessage;
+    case DumpPlan::Refusal::Kind::Folder:
+        return QStringLiteral("Debe indicar una ruta válida para el archivo.");
+    case DumpPlan::Refusal::Kind::FileName:
+        if (refusal.detail.isEmpty())
+            return FileNameMessage;
+        return FileNameMessage +
+               QStringLiteral("\r\n\r\nEl nombre \"%1\" contiene una barra (%2): el archivo "
+                              "va en la carpeta del camino, escriba solo su nombre.")
+                   .arg(plan.request.fileName, QString(QDir::separator()));
     case DumpPlan::Refusal::Kind::Range:
-        return windowBoxesText(refusal.range, plan.request.firstBlockText,
+        return (refusal.range == BlockBoxes::Problem::FirstBlock
+                    ? QStringLiteral("Debe indicar un bloque inicial válido.")
+                    : CountMessage) +
+               QStringLiteral("\r\n\r\n") +
+               windowBoxesText(refusal.range, plan.request.firstBlockText,
                                plan.request.blockCountText);
     case DumpPlan::Refusal::Kind::DumpPath:
         return QStringLiteral("No se puede crear el archivo ") + refusal.path +

@@ -71,17 +71,6 @@ template <typename Control> Control* place(Control* control, const char* name, c
     return control;
 }
 
-// Leading and trailing spaces only: a tab is part of the entry.
-QString trimSpaces(const QString& text) {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == u' ')
-        ++first;
-    while (last > first && text.at(last - 1) == u' ')
-        --last;
-    return text.mid(first, last - first);
-}
-
 // Whole numbers as plain digits; fractions (and wholes too large for 64 bits) in the shortest
 // decimal form with the user's decimal separator, ASCII digits and "-", and no grouping. (Qt's
 // locale formatting would also bring in the locale's own digits and minus sign, such as Arabic
@@ -337,45 +326,14 @@ void Principal_Deco::Com_Puerto_Click() {
 }
 
 bool Principal_Deco::armSelectedPort(int port) {
-    const QString countMessage = QStringLiteral("Debe indicar el número de bloques a recibir.");
-    if (numericValue(Txt_Blocks->text()) == 0.0)
-        return refuse(countMessage);
-
-    const QString folder = trimSpaces(Txt_Path->text());
-    if (folder.isEmpty() || !QFileInfo::exists(folder))
-        return refuse(QStringLiteral("Debe indicar una ruta válida para el archivo."));
-    // The folder checked is the folder the dump goes to: the spaces around it are dropped (the
-    // operator's platform drops trailing spaces from folder names too), and the box shows it.
-    Txt_Path->setText(folder.endsWith(QDir::separator()) ? folder : folder + QDir::separator());
-
-    const QString fileNameMessage = QStringLiteral("Debe indicar un nombre de archivo válido.");
-    const QString fileName = trimSpaces(Txt_Filename->text());
-    if (fileName.isEmpty())
-        return refuse(fileNameMessage);
-    // The name is that of a file in the folder checked, never a path leading elsewhere.
-    if (fileName.contains(QLatin1Char('/')) || fileName.contains(QDir::separator()))
-        return refuse(fileNameMessage +
-                      QStringLiteral("\r\n\r\nEl nombre \"%1\" contiene una barra (%2): el "
-                                     "archivo va en la carpeta del camino, escriba solo su nombre.")
-                          .arg(Txt_Filename->text(), QString(QDir::separator())));
-
-    // A range the transfer could not read goes no further: nothing of it reaches the loader.
-    const BlockBoxes boxes = BlockBoxes::read(Txt_Start_Block->text(), Txt_Blocks->text());
-    if (!boxes.ok())
-        return refuse((boxes.problem == BlockBoxes::Problem::FirstBlock
-                           ? QStringLiteral("Debe indicar un bloque inicial válido.")
-                           : countMessage) +
-                      QStringLiteral("\r\n\r\n") +
-                      windowBoxesText(boxes.problem, Txt_Start_Block->text(), Txt_Blocks->text()));
-
     // COMn by its number; a device the system reported by its own location and name.
     const bool comEntry = port < FirstDeviceEntry;
     const QString devicePath = comEntry ? QString() : Com_Puerto->itemData(port).toString();
     const QString portName = comEntry ? QStringLiteral("COM") + QString::number(port)
                                       : Com_Puerto->itemData(port, DeviceNameRole).toString();
 
-    // What stands at the dump's path must be a file the dump may replace, and at its ledger's
-    // path nothing the ledger could not replace; neither may be the port's device.
+    // The entries, then what stands at the dump's path (a file the dump may replace) and at its
+    // ledger's path (nothing the ledger could not replace); neither may be the port's device.
     DumpPlan::Request request;
     request.mode = DumpPlan::Mode(Com_Modo->currentData().toInt());
     request.folderText = Txt_Path->text();
@@ -384,6 +342,9 @@ bool Principal_Deco::armSelectedPort(int port) {
     request.blockCountText = Txt_Blocks->text();
     request.devicePath = portDevice(comEntry ? port : 0, devicePath);
     const DumpPlan plan = DumpPlan::prepare(request);
+    // The box shows the folder checked, the one the dump goes to.
+    if (plan.folderChecked())
+        Txt_Path->setText(plan.request.folderText);
     if (!plan.ok() || plan.settled)
         return refuse(windowRefusalText(plan));
     // A verification or a repair reads the range its ledger gives, and the boxes show it.

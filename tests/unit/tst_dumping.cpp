@@ -201,7 +201,15 @@ void TestDumping::planRefusals_data() {
         << "none" << int(Mode::NewDump) << First << 10000 << kind(K::Range) << QString();
     QTest::newRow("negative first block")
         << "none" << int(Mode::NewDump) << -2 << Count << kind(K::Range) << QString();
-    QTest::newRow("no block") << "none" << resume << First << 0 << kind(K::Range) << QString();
+    // The entries, in the order the window checks them: the count, the folder, the name, then
+    // the range.
+    QTest::newRow("no block") << "none" << resume << First << 0 << kind(K::NoCount) << QString();
+    QTest::newRow("no such folder, no block")
+        << "no folder" << resume << First << 0 << kind(K::NoCount) << QString();
+    QTest::newRow("no such folder")
+        << "no folder" << resume << 10000 << Count << kind(K::Folder) << QString();
+    QTest::newRow("a folder in the name")
+        << "slash" << resume << 10000 << Count << kind(K::FileName) << "separator";
     QTest::newRow("ledger for another count")
         << "none" << resume << First << Count + 1 << kind(K::LedgerForAnotherRange) << QString();
     QTest::newRow("ledger for another first block")
@@ -278,8 +286,10 @@ void TestDumping::planRefusals() {
     else if (change == u"folder")
         QVERIFY(QFile::remove(dumpPath) && QDir(folder).mkdir(QStringLiteral("dump.bin")));
 
-    const DumpPlan plan = DumpPlan::prepare({Mode(mode), folder, QStringLiteral("dump.bin"),
-                                             QString::number(first), QString::number(count)});
+    const DumpPlan plan = DumpPlan::prepare(
+        {Mode(mode), change == u"no folder" ? folder + QStringLiteral("none/") : folder,
+         change == u"slash" ? QStringLiteral("sub/dump.bin") : QStringLiteral("dump.bin"),
+         QString::number(first), QString::number(count)});
     QCOMPARE(plan.refusal ? int(plan.refusal->kind) : -1, refusal);
     if (plan.refusal)
         QVERIFY2(plan.refusal->detail.contains(detail), qPrintable(plan.refusal->detail));
