@@ -29,52 +29,60 @@ DumpPlan DumpPlan::prepare(const Request& request) {
     DumpPlan plan;
     plan.request = request;
     plan.mode = request.mode;
-    const auto refuse = [&plan](const Refusal& refusal) {
-        plan.refusal = refusal;
-        return plan;
-    };
-    // The entries, the count first: nothing else matters without it.
+    plan.refusal = plan.checkEntries();
+    if (!plan.refusal)
+        plan.refusal = plan.checkOutputs();
+    if (!plan.refusal)
+        plan.planPasses();
+    return plan;
+}
+
+std::optional<DumpPlan::Refusal> DumpPlan::checkEntries() {
+    // The count first: nothing else matters without it.
     if (request.blockEntries && numericValue(request.blockCountText) == 0.0)
-        return refuse({Refusal::Kind::NoCount, {}, {}, {}, {}, {}});
+        return Refusal{Refusal::Kind::NoCount, {}, {}, {}, {}, {}};
     // The folder checked is the folder the dump goes to: the spaces around it are dropped (the
     // operator's platform drops trailing spaces from folder names too).
     const QString folder = trimSpaces(request.folderText);
     if (folder.isEmpty() || !QFileInfo::exists(folder))
-        return refuse({Refusal::Kind::Folder, folder, {}, {}, {}, {}});
-    plan.request.folderText = endsInSeparator(folder) ? folder : folder + QDir::separator();
+        return Refusal{Refusal::Kind::Folder, folder, {}, {}, {}, {}};
+    request.folderText = endsInSeparator(folder) ? folder : folder + QDir::separator();
     // The name is that of a file in the folder checked, never a path leading elsewhere.
     const QString fileName = trimSpaces(request.fileName);
     if (fileName.isEmpty())
-        return refuse({Refusal::Kind::FileName, {}, {}, {}, {}, {}});
+        return Refusal{Refusal::Kind::FileName, {}, {}, {}, {}, {}};
     if (fileName.contains(QLatin1Char('/')) || fileName.contains(QDir::separator()))
-        return refuse({Refusal::Kind::FileName, {}, {}, QStringLiteral("separator"), {}, {}});
+        return Refusal{Refusal::Kind::FileName, {}, {}, QStringLiteral("separator"), {}, {}};
     // A range the transfer could not read goes no further: nothing of it reaches the loader. A
     // verification and a repair read the range of the file's ledger instead.
     const BlockBoxes boxes = BlockBoxes::read(request.firstBlockText, request.blockCountText);
-    plan.fileRange = boxes.range;
+    fileRange = boxes.range;
     if (request.blockEntries && !boxes.ok()) {
         Refusal refusal{Refusal::Kind::Range, {}, {}, {}, {}, {}};
         refusal.range = boxes.problem;
-        return refuse(refusal);
+        return refusal;
     }
+    return std::nullopt;
+}
 
+std::optional<DumpPlan::Refusal> DumpPlan::checkOutputs() const {
     // Every mode writes the ledger, a verification too.
-    const QString ledgerPath = Ledger::pathFor(plan.dumpPath());
+    const QString ledgerPath = Ledger::pathFor(dumpPath());
     // Verifying only compares with the file.
-    if (plan.mode != Mode::Verify) {
-        const DumpPath target = DumpPath::check(plan.dumpPath(), plan.mode == Mode::NewDump
-                                                                     ? DumpPath::Use::NewDump
-                                                                     : DumpPath::Use::KeepRecords);
+    if (mode != Mode::Verify) {
+        const DumpPath target =
+            DumpPath::check(dumpPath(), mode == Mode::NewDump ? DumpPath::Use::NewDump
+                                                              : DumpPath::Use::KeepRecords);
         if (!target.ok())
-            return refuse({Refusal::Kind::DumpPath, plan.dumpPath(), target, {}, {}, {}});
+            return Refusal{Refusal::Kind::DumpPath, dumpPath(), target, {}, {}, {}};
     }
     const DumpPath ledgerTarget = DumpPath::checkLedger(ledgerPath);
     if (!ledgerTarget.ok())
-        return refuse({Refusal::Kind::LedgerPath, ledgerPath, ledgerTarget, {}, {}, {}});
+        return Refusal{Refusal::Kind::LedgerPath, ledgerPath, ledgerTarget, {}, {}, {}};
     using Role = OutputPaths::Role;
     const std::optional<OutputPaths::Clash> clash =
         OutputPaths::clash({{Role::Device, request.devicePath},
-                            {Role::Dump, plan.dumpPath()},
+                            {Role::Dump, dumpPath()},
                             {Role::Ledger, ledgerPath},
                             {Role::Trace, request.tracePath},
                             {Role::Map, request.mapPath}});
@@ -82,7 +90,7 @@ DumpPlan DumpPlan::prepare(const Request& request) {
         Refusal refusal{Refusal::Kind::OutputClash, clash->entry.path, {}, {}, {}, {}};
         refusal.output = clash->entry.role;
         refusal.clash = clash;
-        return refuse(refusal);
+        return refusal;
     }
     for (const auto& [role, path] :
          {std::pair{Role::Trace, request.tracePath}, std::pair{Role::Map, request.mapPath}}) {
@@ -91,18 +99,22 @@ DumpPlan DumpPlan::prepare(const Request& request) {
         if (!target.ok()) {
             Refusal refusal{Refusal::Kind::OutputPath, path, target, {}, {}, {}};
             refusal.output = role;
-            return refuse(refusal);
+            return refusal;
         }
     }
-    switch (plan.mode) {
+    return std::nullopt;
+}
+
+void DumpPlan::planPasses() {
+    switch (mode) {
     case Mode::NewDump:
-        plan.passes.append({plan.fileRange, 0});
-        return plan;
+        passes.append({fileRange, 0});
+        return;
     case Mode::Resume:
-        if (!QFileInfo::exists(plan.dumpPath()) && !QFileInfo::exists(ledgerPath)) {
+        if (!QFileInfo::exists(dumpPath()) && !QFileInfo::exists(Ledger::pathFor(dumpPath()))) {
             // Nothing to resume: the whole range is dumped.
-            plan.addPass(plan.fileRange);
-            return plan;
+            addPass(fileRange);
+            return;
         }
         break;
     case Mode::Verify:
@@ -110,38 +122,43 @@ DumpPlan DumpPlan::prepare(const Request& request) {
         break;
     }
 
-    if (!plan.loadLedger())
-        return plan;
-    const BlockRange range = plan.ledger->range;
-    if (plan.mode == Mode::Resume && range != plan.fileRange)
-        return refuse(
-            {Refusal::Kind::LedgerForAnotherRange, ledgerPath, {}, {}, range, plan.fileRange});
-    plan.fileRange = range;
-    // Blocks read from another flash would join records of this one.
-    if (plan.mode != Mode::Verify && plan.ledger->flashDiffers()) {
-        plan.settled = Settled::FlashDiffers;
-        return plan;
+    if (!loadLedger())
+        return;
+    const BlockRange range = ledger->range;
+    if (mode == Mode::Resume && range != fileRange) {
+        refusal = Refusal{Refusal::Kind::LedgerForAnotherRange,
+                          Ledger::pathFor(dumpPath()),
+                          {},
+                          {},
+                          range,
+                          fileRange};
+        return;
     }
-    switch (plan.mode) {
+    fileRange = range;
+    // Blocks read from another flash would join records of this one.
+    if (mode != Mode::Verify && ledger->flashDiffers()) {
+        settled = Settled::FlashDiffers;
+        return;
+    }
+    switch (mode) {
     case Mode::Resume:
-        plan.keptRecords = plan.ledger->records();
-        if (plan.keptRecords < range.count)
-            plan.addPass({range.first + plan.keptRecords, range.count - plan.keptRecords});
+        keptRecords = ledger->records();
+        if (keptRecords < range.count)
+            addPass({range.first + keptRecords, range.count - keptRecords});
         break;
     case Mode::Verify:
-        plan.addPass(range);
+        addPass(range);
         break;
     case Mode::Repair:
-        for (const BlockRange& blocks : plan.ledger->blocksToRead())
-            plan.addPass(blocks);
+        for (const BlockRange& blocks : ledger->blocksToRead())
+            addPass(blocks);
         break;
     case Mode::NewDump:
         break;
     }
     // Every record there and nothing to read again: the run settles by how the file stands.
-    if (plan.mode != Mode::Verify && plan.passes.isEmpty())
-        plan.settle();
-    return plan;
+    if (mode != Mode::Verify && passes.isEmpty())
+        settle();
 }
 
 bool DumpPlan::loadLedger() {

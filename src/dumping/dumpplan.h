@@ -110,6 +110,9 @@ public:
 
 private:
     QList<quint8> m_recordSums; // of the file, as the check read it
+    std::optional<Refusal> checkEntries();
+    std::optional<Refusal> checkOutputs() const;
+    void planPasses();
     bool loadLedger();
     void settle();
     void addPass(const BlockRange& range);

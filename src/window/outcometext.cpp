@@ -59,44 +59,48 @@ EndNote verificationNote(const DumpOutcome& outcome) {
     return {lines.join(QStringLiteral("\r\n")), true};
 }
 
+// A plan that needs no loader: how the file stands, and what to do about it.
+QString settledText(const DumpPlan& plan) {
+    const QString file = plan.dumpPath();
+    switch (*plan.settled) {
+    case DumpPlan::Settled::NothingToDo:
+        return plan.mode == DumpPlan::Mode::Repair
+                   ? QStringLiteral("El archivo %1 tiene todos sus bloques con la suma "
+                                    "correcta: no hay nada que reparar.")
+                         .arg(file)
+                   : QStringLiteral("El archivo %1 ya tiene los %2 bloques: no hay nada que "
+                                    "reanudar.")
+                         .arg(file)
+                         .arg(plan.fileRange.count);
+    case DumpPlan::Settled::BadBlocks:
+        return QStringLiteral("El archivo %1 tiene todos sus bloques, pero con suma errónea: "
+                              "%2.\r\n\r\n%3")
+            .arg(file, blockList(plan.ledger->badBlocks), UseRepair);
+    case DumpPlan::Settled::TotalMismatch:
+        return QStringLiteral("El archivo %1 tiene todos sus bloques, pero el total del cargador "
+                              "no coincide con ellos.\r\n\r\n%2")
+            .arg(file, UseVerify);
+    case DumpPlan::Settled::TotalUnchecked:
+        return QStringLiteral("El archivo %1 tiene todos sus bloques, pero algunos se leyeron en "
+                              "una sesión cuyo total no llegó.\r\n\r\n%2")
+            .arg(file, UseVerify);
+    case DumpPlan::Settled::FlashDiffers:
+        return QStringLiteral("El archivo %1 no es del flash de este decodificador: la última "
+                              "verificación encontró distintos los bloques %2. Leer de él "
+                              "mezclaría dos flashes.\r\n\r\nElija Modo: Verificar con el "
+                              "decodificador del que se leyó, o Nueva descarga con otro "
+                              "nombre de archivo para leer este flash.")
+            .arg(file, blockList(plan.ledger->verified->differingBlocks));
+    }
+    return {};
+}
+
 } // namespace
 
 QString windowRefusalText(const DumpPlan& plan) {
+    if (plan.settled)
+        return settledText(plan);
     const QString file = plan.dumpPath();
-    if (plan.settled) {
-        switch (*plan.settled) {
-        case DumpPlan::Settled::NothingToDo:
-            return plan.mode == DumpPlan::Mode::Repair
-                       ? QStringLiteral("El archivo %1 tiene todos sus bloques con la suma "
-                                        "correcta: no hay nada que reparar.")
-                             .arg(file)
-                       : QStringLiteral("El archivo %1 ya tiene los %2 bloques: no hay nada que "
-                                        "reanudar.")
-                             .arg(file)
-                             .arg(plan.fileRange.count);
-        case DumpPlan::Settled::BadBlocks:
-            return QStringLiteral("El archivo %1 tiene todos sus bloques, pero con suma errónea: "
-                                  "%2.\r\n\r\n%3")
-                .arg(file, blockList(plan.ledger->badBlocks), UseRepair);
-        case DumpPlan::Settled::TotalMismatch:
-            return QStringLiteral(
-                       "El archivo %1 tiene todos sus bloques, pero el total del cargador "
-                       "no coincide con ellos.\r\n\r\n%2")
-                .arg(file, UseVerify);
-        case DumpPlan::Settled::TotalUnchecked:
-            return QStringLiteral(
-                       "El archivo %1 tiene todos sus bloques, pero algunos se leyeron en "
-                       "una sesión cuyo total no llegó.\r\n\r\n%2")
-                .arg(file, UseVerify);
-        case DumpPlan::Settled::FlashDiffers:
-            return QStringLiteral("El archivo %1 no es del flash de este decodificador: la última "
-                                  "verificación encontró distintos los bloques %2. Leer de él "
-                                  "mezclaría dos flashes.\r\n\r\nElija Modo: Verificar con el "
-                                  "decodificador del que se leyó, o Nueva descarga con otro "
-                                  "nombre de archivo para leer este flash.")
-                .arg(file, blockList(plan.ledger->verified->differingBlocks));
-        }
-    }
     const DumpPlan::Refusal& refusal = *plan.refusal;
     switch (refusal.kind) {
     case DumpPlan::Refusal::Kind::NoCount:
