@@ -9,22 +9,30 @@
 BlockMap::BlockMap(const BlockRange& range)
     : m_range(range), m_states(std::max(range.count, 0), State::Pending) {}
 
+BlockMap::State BlockMap::stateOf(const Facts& facts) {
+    if (facts.differs)
+        return State::Differs;
+    // A block read well but not compared is, as far as the file goes, still to come.
+    if (!facts.inFile || (facts.uncompared && facts.sumOk))
+        return State::Pending;
+    if (!facts.sumOk)
+        return State::BadSum;
+    return facts.readAgain ? State::ReadAgain : State::Received;
+}
+
 BlockMap BlockMap::fromLedger(const Ledger& ledger) {
     BlockMap map(ledger.range);
-    const auto repaired = [&ledger](qint64 block) {
-        return std::any_of(ledger.runs.begin(), ledger.runs.end(), [block](const Ledger::Run& run) {
-            return run.kind == Ledger::RunKind::Repair && run.range.contains(block);
-        });
-    };
-    for (int record = 0; record < ledger.records(); ++record) {
-        const qint64 block = qint64(ledger.range.first) + record;
-        map.set(block, repaired(block) ? State::ReadAgain : State::Received);
-    }
-    for (const int block : ledger.badBlocks)
-        map.set(block, State::BadSum);
-    if (ledger.verified) {
-        for (const int block : ledger.verified->differingBlocks)
-            map.set(block, State::Differs);
+    for (int record = 0; record < ledger.range.count; ++record) {
+        const int block = ledger.range.first + record;
+        Facts facts;
+        facts.inFile = record < ledger.records();
+        facts.sumOk = !ledger.badBlocks.contains(block);
+        facts.readAgain =
+            std::any_of(ledger.runs.begin(), ledger.runs.end(), [block](const Ledger::Run& run) {
+                return run.kind == Ledger::RunKind::Repair && run.range.contains(block);
+            });
+        facts.differs = ledger.verified && ledger.verified->differingBlocks.contains(block);
+        map.set(block, stateOf(facts));
     }
     return map;
 }

@@ -26,6 +26,17 @@ public:
     // The legend's words for each state, in the order of State.
     using Labels = std::array<QString, StateCount>;
 
+    // What is known of one block, as it arrives or as the ledger keeps it.
+    struct Facts {
+        bool inFile = false;     // it came (live), or the ledger vouches for its record
+        bool sumOk = true;       // its sum was right
+        bool readAgain = false;  // a repair wrote it
+        bool differs = false;    // a verification found the device's block unlike the record
+        bool uncompared = false; // a verification read it but had no record to compare with
+    };
+    // A block's state: one rule for the live map and the map from a ledger.
+    static State stateOf(const Facts& facts);
+
     BlockMap() = default;
     // Every block of the range still to come.
     explicit BlockMap(const BlockRange& range);

@@ -491,17 +491,13 @@ void Principal_Deco::onPassArmed(int index) {
 }
 
 void Principal_Deco::onBlockReceived(const ReceivedBlock& block) {
-    using State = BlockMap::State;
-    State state = block.sumOk() ? State::Received : State::BadSum;
-    if (m_run.plan().mode == DumpPlan::Mode::Verify) {
-        // A block with no record to compare with is still to come, as far as the file goes.
-        if (block.differs)
-            state = State::Differs;
-        else if (block.uncompared && block.sumOk())
-            state = State::Pending;
-    } else if (m_run.plan().mode == DumpPlan::Mode::Repair && block.sumOk())
-        state = State::ReadAgain;
-    m_blockMap->set(block.block, state);
+    BlockMap::Facts facts;
+    facts.inFile = true;
+    facts.sumOk = block.sumOk();
+    facts.readAgain = m_run.plan().mode == DumpPlan::Mode::Repair;
+    facts.differs = block.differs;
+    facts.uncompared = block.uncompared;
+    m_blockMap->set(block.block, BlockMap::stateOf(facts));
 }
 
 void Principal_Deco::onRunFinished(const DumpOutcome& outcome) {
