@@ -7,6 +7,21 @@
 
 #include <QTimer>
 
+namespace {
+
+// How a run the front end stopped ends, and what its ledger says of the transfer it cut.
+DumpOutcome::Ending endingFor(DumpRun::StopReason reason) {
+    return reason == DumpRun::StopReason::Timeout ? DumpOutcome::Ending::TimedOut
+                                                  : DumpOutcome::Ending::Interrupted;
+}
+
+Ledger::Outcome ledgerOutcomeFor(DumpRun::StopReason reason) {
+    return reason == DumpRun::StopReason::Timeout ? Ledger::Outcome::Timeout
+                                                  : Ledger::Outcome::Interrupted;
+}
+
+} // namespace
+
 DumpRun::DumpRun(CommControl& port, OperatorSide& operatorSide, QObject* parent)
     : QObject(parent), m_op(operatorSide), m_session(port, operatorSide, this) {
     connect(&m_session, &PortSession::transferStarted, this, [this] { m_transferStarted = true; });
@@ -32,6 +47,7 @@ std::optional<DumpRun::StartFailure> DumpRun::start(const DumpPlan& plan, const 
     m_verification.reset();
     m_ledgerError.clear();
     m_conclusion.reset();
+    m_stopReason.reset();
     m_session.forgetLedger();
     m_running = true;
     if (const std::optional<QString> failure = armPass()) {
@@ -91,13 +107,12 @@ void DumpRun::armNextPass() {
 void DumpRun::stop(StopReason reason) {
     if (!m_running)
         return;
-    m_session.setStopReason(reason == StopReason::Timeout ? Ledger::Outcome::Timeout
-                                                          : Ledger::Outcome::Interrupted);
+    m_stopReason = reason;
+    m_session.setStopReason(ledgerOutcomeFor(reason));
     // With a transfer under way, closing the port ends it and the dialogue reports the end.
     m_op.selectNoPort();
     if (m_running)
-        finish(reason == StopReason::Timeout ? DumpOutcome::Ending::TimedOut
-                                             : DumpOutcome::Ending::Interrupted);
+        finish(endingFor(reason));
 }
 
 void DumpRun::onTransferEnded(const TransferSummary& summary) {
@@ -147,11 +162,7 @@ DumpOutcome::Ending DumpRun::endingOf(const TransferSummary& summary) const {
     case TransferSummary::Outcome::Completed:
         return DumpOutcome::Ending::Finished;
     case TransferSummary::Outcome::PortClosed:
-        if (m_session.stopReason() == Ledger::Outcome::Timeout)
-            return DumpOutcome::Ending::TimedOut;
-        if (m_session.stopReason() == Ledger::Outcome::Interrupted)
-            return DumpOutcome::Ending::Interrupted;
-        return DumpOutcome::Ending::CutShort;
+        return m_stopReason ? endingFor(*m_stopReason) : DumpOutcome::Ending::CutShort;
     case TransferSummary::Outcome::DeviceLost:
         return DumpOutcome::Ending::DeviceLost;
     case TransferSummary::Outcome::FileError:

@@ -88,4 +88,6 @@ private:
     FileLock m_lock;
     QString m_ledgerError;
     std::optional<DumpOutcome> m_conclusion;
+    // Why the front end stopped the run, once it has.
+    std::optional<StopReason> m_stopReason;
 };

@@ -57,7 +57,6 @@ public:
     // (a timeout, an interruption); otherwise such a transfer counts as cut short. Cleared at
     // each arming.
     void setStopReason(Ledger::Outcome reason) { m_stopReason = reason; }
-    const std::optional<Ledger::Outcome>& stopReason() const { return m_stopReason; }
     // The ledger as last kept, and its path; empty until a transfer or a verification wrote one.
     const Ledger& ledger() const { return m_recorder.ledger(); }
     const LedgerRecorder& recorder() const { return m_recorder; }
