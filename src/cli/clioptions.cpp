@@ -1,5 +1,6 @@
 #include "clioptions.h"
 
+#include "blockrange.h"
 #include "dumppresets.h"
 #include "numeric.h"
 #include "portnaming.h"
@@ -249,8 +250,9 @@ std::optional<QString> readFreeRange(const QCommandLineParser& parser, const Opt
             .arg(BlockTextMaxLength)
             .arg(options.firstBlockText);
     if (!isBlockText(options.blockCountText) || numericValue(options.blockCountText) == 0.0)
-        return QStringLiteral("--count takes a number of blocks from 1 to 9999 (1 to %1 digits), "
-                              "not '%2'")
+        return QStringLiteral("--count takes a number of blocks from 1 to %1 (1 to %2 digits), "
+                              "not '%3'")
+            .arg(BlockRange::LargestCount)
             .arg(BlockTextMaxLength)
             .arg(options.blockCountText);
     fileName = QString::fromUtf8(free.fileName);
