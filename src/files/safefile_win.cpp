@@ -1,5 +1,7 @@
 #include "safefile.h"
 
+#include "systemerror_win.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,17 +21,6 @@ namespace {
 
 std::wstring nativeName(const QString& path) {
     return QDir::toNativeSeparators(path).toStdWString();
-}
-
-QString systemError(DWORD error) {
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    QString said = length ? QString::fromWCharArray(text, int(length)).trimmed()
-                          : QStringLiteral("Windows error %1").arg(error);
-    ::LocalFree(text);
-    return said;
 }
 
 // CON, NUL, COM1, LPT1... name a device in any folder and with any extension ("NUL.txt").
@@ -66,14 +57,28 @@ QString typeReason(DWORD type) {
     }
 }
 
-// A handle of a regular file as a C descriptor that QFile can take; closes the handle on failure.
-int descriptorOf(HANDLE handle, int flags, QString* problem) {
+// Hands the handle of what was opened to `file`, once the system says it is a file on disk: as a
+// C descriptor opened in `mode`, which `file` closes or not as `handleFlags` says. On failure the
+// handle is closed and *problem says why.
+bool openAsFile(QFile& file, HANDLE handle, int flags, QIODevice::OpenMode mode,
+                QFileDevice::FileHandleFlags handleFlags, QString* problem) {
+    if (const QString reason = typeReason(::GetFileType(handle)); !reason.isEmpty()) {
+        *problem = reason;
+        ::CloseHandle(handle);
+        return false;
+    }
     const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | _O_BINARY);
     if (fd < 0) {
         *problem = QStringLiteral("no descriptor is left for the file");
         ::CloseHandle(handle);
+        return false;
     }
-    return fd;
+    if (!file.open(fd, mode, handleFlags)) {
+        *problem = file.errorString();
+        ::_close(fd);
+        return false;
+    }
+    return true;
 }
 
 bool writeHandle(HANDLE handle, QByteArrayView bytes) {
@@ -115,23 +120,11 @@ bool openRegularFile(QFile& file, const QString& path, QString* problem) {
         // A folder (also one reached through a link) opens only with backup semantics.
         *problem = error == ERROR_ACCESS_DENIED && QFileInfo(path).isDir()
                        ? QStringLiteral("it is a folder")
-                       : systemError(error);
+                       : systemErrorText(error);
         return false;
     }
-    if (const QString reason = typeReason(::GetFileType(handle)); !reason.isEmpty()) {
-        *problem = reason;
-        ::CloseHandle(handle);
-        return false;
-    }
-    const int fd = descriptorOf(handle, _O_RDONLY, problem);
-    if (fd < 0)
-        return false;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        *problem = file.errorString();
-        ::_close(fd);
-        return false;
-    }
-    return true;
+    return openAsFile(file, handle, _O_RDONLY, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle,
+                      problem);
 }
 
 bool replaceFile(const QString& path, QByteArrayView bytes, QString* problem) {
@@ -156,7 +149,7 @@ bool replaceFile(const QString& path, QByteArrayView bytes, QString* problem) {
             break;
     }
     if (handle == INVALID_HANDLE_VALUE) {
-        *problem = systemError(error);
+        *problem = systemErrorText(error);
         return false;
     }
     // Written and flushed to the disk, each step checked: a full disk shows at either, and then
@@ -165,13 +158,13 @@ bool replaceFile(const QString& path, QByteArrayView bytes, QString* problem) {
     error = ::GetLastError();
     ::CloseHandle(handle);
     if (!written) {
-        *problem = systemError(error);
+        *problem = systemErrorText(error);
         ::DeleteFileW(nativeName(temporary).c_str());
         return false;
     }
     if (!::MoveFileExW(nativeName(temporary).c_str(), nativeName(path).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        *problem = systemError(::GetLastError());
+        *problem = systemErrorText(::GetLastError());
         ::DeleteFileW(nativeName(temporary).c_str());
         return false;
     }
@@ -183,7 +176,7 @@ bool replaceFile(const QString& path, QByteArrayView bytes, QString* problem) {
 bool createGrowingFile(QFile& file, const QString& path, QString* problem) {
     const std::wstring name = nativeName(path);
     if (QFileInfo(path).isSymbolicLink() && !::DeleteFileW(name.c_str())) {
-        *problem = systemError(::GetLastError());
+        *problem = systemErrorText(::GetLastError());
         return false;
     }
     if (const QString reason = notAFileReason(path); !reason.isEmpty()) {
@@ -193,24 +186,11 @@ bool createGrowingFile(QFile& file, const QString& path, QString* problem) {
     const HANDLE handle = ::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        *problem = systemError(::GetLastError());
+        *problem = systemErrorText(::GetLastError());
         return false;
     }
-    if (const QString reason = typeReason(::GetFileType(handle)); !reason.isEmpty()) {
-        *problem = reason;
-        ::CloseHandle(handle);
-        return false;
-    }
-    const int fd = descriptorOf(handle, _O_WRONLY, problem);
-    if (fd < 0)
-        return false;
-    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
-                   QFileDevice::DontCloseHandle)) {
-        *problem = file.errorString();
-        ::_close(fd);
-        return false;
-    }
-    return true;
+    return openAsFile(file, handle, _O_WRONLY, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                      QFileDevice::DontCloseHandle, problem);
 }
 
 bool closeWritten(QFile& file, QString* problem) {
@@ -229,7 +209,7 @@ bool closeWritten(QFile& file, QString* problem) {
     const DWORD syncError = ::GetLastError();
     const bool closed = ::_close(fd) == 0;
     if (!synced || !closed) {
-        *problem = !synced ? systemError(syncError) : QStringLiteral("the file did not close");
+        *problem = !synced ? systemErrorText(syncError) : QStringLiteral("the file did not close");
         return false;
     }
     return true;
@@ -242,7 +222,7 @@ MoveResult moveWithoutReplacing(const QString& from, const QString& to, QString*
     const DWORD error = ::GetLastError();
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
         return MoveResult::TargetTaken;
-    *problem = systemError(error);
+    *problem = systemErrorText(error);
     return MoveResult::Failed;
 }
 

@@ -23,9 +23,6 @@ public:
     static constexpr int DigestSize = 32; // SHA-256
     // Far more than the ledger of any dump takes; a larger file is refused unread.
     static constexpr qint64 MaxFileSize = 64 * 1024 * 1024;
-    // The ranges a dump may ask for: up to four digits, a count of one block at least.
-    static constexpr int LargestFirstBlock = BlockRange::LargestFirst;
-    static constexpr int LargestBlockCount = BlockRange::LargestCount;
 
     // How a run ended; the ledger's own outcome describes the file after its latest run.
     enum class Outcome {

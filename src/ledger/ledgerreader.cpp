@@ -144,10 +144,10 @@ bool LedgerReader::readRange(const QJsonObject& top, Ledger& ledger, int& record
     QJsonValue value;
     // The range a dump can have been asked for: what the block boxes and --start/--count take.
     if (!member(top, none, QStringLiteral("first_block"), value) ||
-        !integer(value, QStringLiteral("first_block"), 0, Ledger::LargestFirstBlock,
+        !integer(value, QStringLiteral("first_block"), 0, BlockRange::LargestFirst,
                  ledger.range.first) ||
         !member(top, none, QStringLiteral("block_count"), value) ||
-        !integer(value, QStringLiteral("block_count"), 1, Ledger::LargestBlockCount,
+        !integer(value, QStringLiteral("block_count"), 1, BlockRange::LargestCount,
                  ledger.range.count))
         return false;
 

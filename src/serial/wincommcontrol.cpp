@@ -2,6 +2,7 @@
 
 #include "portlog.h"
 #include "portnaming.h"
+#include "systemerror_win.h"
 
 #include <QWinEventNotifier>
 
@@ -44,19 +45,6 @@ DWORD frameDeadlineMs(int bytes) {
 // waits only for a gap of a millisecond in the stream. (The documented "return at once with
 // what is there" setting, MAXDWORD alone, never completes under wine.)
 constexpr DWORD idleIntervalMs = 1;
-
-// The system's own words for an error.
-QString systemMessage(DWORD error) {
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    QString message = length > 0 ? QString::fromWCharArray(text, int(length)).trimmed()
-                                 : QStringLiteral("error %1").arg(error);
-    if (text)
-        LocalFree(text);
-    return message;
-}
 
 // Errors an open port's I/O ends with when its device has left the system (an adapter pulled
 // out, a pseudo-terminal whose other side closed under wine) or its driver gave up on it.
@@ -146,13 +134,13 @@ void WinCommControl::openDevice() {
         case ERROR_SHARING_VIOLATION:
             refuseOpen({PortFailure::Kind::Busy, name, {}});
         default:
-            refuseOpen({PortFailure::Kind::NotOpened, name, systemMessage(error)});
+            refuseOpen({PortFailure::Kind::NotOpened, name, systemErrorText(error)});
         }
     }
     const auto refuse = [&] {
         const DWORD error = GetLastError();
         CloseHandle(handle);
-        refuseOpen({PortFailure::Kind::NotOpened, name, systemMessage(error)});
+        refuseOpen({PortFailure::Kind::NotOpened, name, systemErrorText(error)});
     };
 
     DCB line{};
@@ -196,7 +184,7 @@ void WinCommControl::openDevice() {
     // failure.
     if (const DWORD error = startRead(); error != ERROR_SUCCESS) {
         closeDevice();
-        refuseOpen({PortFailure::Kind::NotOpened, name, systemMessage(error)});
+        refuseOpen({PortFailure::Kind::NotOpened, name, systemErrorText(error)});
     }
 }
 
@@ -374,5 +362,5 @@ void WinCommControl::readDone() {
 void WinCommControl::fail(PortFailure::Kind kind, Error error) {
     m_failed = true;
     lose(PortFailure{deviceRemoved(error) ? PortFailure::Kind::Gone : kind, m_openDevice,
-                     systemMessage(error)});
+                     systemErrorText(error)});
 }

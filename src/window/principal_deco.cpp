@@ -1,6 +1,5 @@
 #include "principal_deco.h"
 
-#include "blockboxes.h"
 #include "blockmapview.h"
 #include "commcontrol.h"
 #include "deviceaccess.h"
@@ -22,7 +21,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
