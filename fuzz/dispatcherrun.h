@@ -40,4 +40,5 @@ private:
     int m_arms = 0;
     bool m_closeDone = false;
     bool m_inMessage = false;
+    bool m_transferRunning = false;
 };

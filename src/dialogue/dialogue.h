@@ -69,10 +69,8 @@ public:
     // The port has just been armed as portName: a fresh total, and the name for messages.
     void portArmed(const QString& portName);
 
-    const State& state() const { return m_shared; }
     // How the current or last transfer stands; complete once the dialogue has ended.
     const TransferSummary& summary() const { return m_summary; }
-    bool transferRunning() const { return m_transfer != Transfer::Idle; }
 
     // Folder of Respuesta<n>.TXT; defaults to <program folder>/Respuestas.
     void setResponsesFolder(const QString& folder) { m_responsesFolder = folder; }

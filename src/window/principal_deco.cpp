@@ -433,11 +433,11 @@ void Principal_Deco::setResponsesFolder(const QString& folder) {
 
 void Principal_Deco::appendLogLine(const QString& text) {
     const QString lineEnd = QStringLiteral("\r\n");
-    appendLog(m_log.isEmpty() ? text + lineEnd : lineEnd + text + lineEnd);
+    appendLog(m_logEmpty ? text + lineEnd : lineEnd + text + lineEnd);
 }
 
 void Principal_Deco::appendLog(const QString& piece) {
-    m_log.append(piece);
+    m_logEmpty = m_logEmpty && piece.isEmpty();
     m_logPending.append(piece);
     if (!m_logFlush->isActive())
         m_logFlush->start();
@@ -522,6 +522,12 @@ void Principal_Deco::setProgress(const QString& caption) {
 }
 
 void Principal_Deco::showMessage(const QString& text, MessageIcon icon) {
+    // Appends wait for the event loop; the operator reads the message against the whole log.
+    flushLogToWidget();
+    presentMessage(text, icon);
+}
+
+void Principal_Deco::presentMessage(const QString& text, MessageIcon icon) {
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     // In the debug log too, where a support session or a test under wine reads what was shown.

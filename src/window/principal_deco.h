@@ -42,9 +42,6 @@ public:
                             QWidget* parent = nullptr);
     ~Principal_Deco() override;
 
-    // The log exactly as appended, CR LF included.
-    QString logText() const { return m_log; }
-
     // Folder of the response files; defaults to Respuestas beside the program.
     void setResponsesFolder(const QString& folder);
 
@@ -61,7 +58,8 @@ public:
     void appendLogLine(const QString& text) override;
     Message endMessage(const TransferSummary& summary) const override;
     void setProgress(const QString& caption) override;
-    void showMessage(const QString& text, MessageIcon icon) override;
+    // Shows the log as it stands, then the message.
+    void showMessage(const QString& text, MessageIcon icon) final;
     QString portFailureText(const PortFailure& failure) const override;
     QString pathProblemText(const DumpPath& problem) const override;
     void selectNoPort() override;
@@ -69,6 +67,11 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Puts the message in front of the operator: a modal box.
+    virtual void presentMessage(const QString& text, MessageIcon icon);
+    // The log's appends reach the widget from the event loop, many at once; this shows what is
+    // still waiting now.
+    void flushLogToWidget();
 
 private:
     void createControls();
@@ -85,7 +88,6 @@ private:
     void applyLockRule();
     // The entries after COM4 follow the devices present; every entry's tooltip names its device.
     void refreshPortList();
-    void flushLogToWidget();
 
     // Controls, in the order the window creates them. The ticker Timer1 belongs to the session.
     QPushButton* Cmd_Salir = nullptr;
@@ -112,7 +114,7 @@ private:
     std::unique_ptr<PortEnumerator> m_systemPorts;
     const PortEnumerator* m_ports = nullptr;
     QTimer* m_logFlush = nullptr;
-    QString m_log;
+    bool m_logEmpty = true;
     QString m_logPending;
     int m_armedEntry = 0; // the port list's entry the run is armed on
     DumpRun m_run;

@@ -48,7 +48,12 @@ RecordingWindow::RecordingWindow(CommControl& port, const PortEnumerator* ports)
         Opt_Descargar.at(index) = qobject_cast<QRadioButton*>(group->button(index));
 }
 
-void RecordingWindow::showMessage(const QString& text, MessageIcon icon) {
+QString RecordingWindow::logText() {
+    flushLogToWidget();
+    return Text1->toPlainText().replace(u'\n', QStringLiteral("\r\n"));
+}
+
+void RecordingWindow::presentMessage(const QString& text, MessageIcon icon) {
     messages.append(
         {text, static_cast<int>(icon), Com_Puerto->currentIndex(), Serie1.PortOpen(), logText()});
     if (whileOpen) {

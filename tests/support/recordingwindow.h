@@ -37,7 +37,11 @@ public:
     // serial devices of the machine running the tests play no part.
     explicit RecordingWindow(CommControl& port, const PortEnumerator* ports = nullptr);
 
-    void showMessage(const QString& text, MessageIcon icon) override;
+    void presentMessage(const QString& text, MessageIcon icon) override;
+
+    // The log as the widget shows it once the pending appends are in, with the CR LF line ends
+    // the dialogue writes.
+    QString logText();
 
     QList<Message> messages;
     // What the operator does while a message is up (after it has been recorded), e.g. closing

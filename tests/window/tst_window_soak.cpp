@@ -116,7 +116,6 @@ void TestWindowSoak::logGrowth() {
           Lines, chunk, cpu, static_cast<long long>(wall.elapsed()),
           static_cast<long long>(slowestProbeMs));
 
-    QCOMPARE(window.logText(), expectedLog);
     QCOMPARE(withoutBreaks(window.Text1->toPlainText()), withoutBreaks(expectedLog));
     VERIFY_FIGURE(cpu < CpuBudgetSeconds, qPrintable(QString::number(cpu)));
     VERIFY_FIGURE(slowestProbeMs < ResponsiveMs, qPrintable(QString::number(slowestProbeMs)));

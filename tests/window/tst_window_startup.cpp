@@ -379,7 +379,6 @@ void TestWindowStartup::logAppendIsLinear() {
     QTRY_COMPARE(window.Text1->toPlainText().size(), expected.size());
     const double seconds = double(std::clock() - start) / CLOCKS_PER_SEC;
     QVERIFY2(seconds < 1.0, qPrintable(QStringLiteral("%1 s of CPU").arg(seconds)));
-    QCOMPARE(window.logText().size(), qsizetype(21 + appends));
     QCOMPARE(window.Text1->toPlainText(), expected);
 }
 
@@ -388,8 +387,6 @@ void TestWindowStartup::logWidgetShowsLineBreaks() {
     RecordingWindow window(port);
     window.appendLog(QStringLiteral("oo\r"));
     window.appendLog(QStringLiteral("\nRecibiendo info...\r\n"));
-    QCOMPARE(window.logText(),
-             QStringLiteral("Puerto COM cerrado.\r\noo\r\nRecibiendo info...\r\n"));
     QTRY_COMPARE(window.Text1->toPlainText(),
                  QStringLiteral("Puerto COM cerrado.\noo\nRecibiendo info...\n"));
 }
