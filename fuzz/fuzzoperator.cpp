@@ -56,7 +56,7 @@ void FuzzOperator::showMessage(const QString& text, MessageIcon icon) {
         m_whileMessageOpen();
 }
 
-void FuzzOperator::selectNoPort() {
+void FuzzOperator::disarmPort() {
     m_session->disarm();
 }
 

@@ -27,7 +27,7 @@ public:
     void appendLogLine(const QString& text) override;
     void setProgress(const QString& caption) override;
     void showMessage(const QString& text, MessageIcon icon) override;
-    void selectNoPort() override;
+    void disarmPort() override;
     void enablePortList() override {}
 
     // What the dialogue is armed with.

@@ -305,7 +305,7 @@ QString DumpSession::pathProblemText(const DumpPath& problem) const {
     return cliDumpPathText(problem);
 }
 
-void DumpSession::selectNoPort() {
+void DumpSession::disarmPort() {
     m_firstContact.stop();
     m_watchdog.stop();
     m_run.session().disarm();

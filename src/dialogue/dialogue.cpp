@@ -344,7 +344,7 @@ void Dialogue::finishTotal() {
     Q_EMIT transferEnded(m_summary);
     const OperatorSide::Message end = m_op.endMessage(m_summary);
     m_op.showMessage(end.text, end.icon);
-    m_op.selectNoPort();
+    m_op.disarmPort();
     m_op.enablePortList();
     finish();
 }
@@ -364,7 +364,7 @@ void Dialogue::failAndDisarm(TransferSummary::Outcome outcome, const QString& me
     qCDebug(lcDialogue) << "dialogue fails:" << message;
     Timer1.stop();
     m_op.showMessage(message, MessageIcon::Critical);
-    m_op.selectNoPort();
+    m_op.disarmPort();
     m_op.enablePortList();
     finish();
 }

@@ -46,8 +46,8 @@ public:
     }
     virtual QString pathProblemText(const DumpPath& problem) const { return problem.systemText; }
 
-    // Selects port entry 0, "(ninguno)": disarms at once (closes the port, stops the ticker,
-    // logs) and unlocks the entry controls.
-    virtual void selectNoPort() = 0;
+    // Disarms at once, as the operator's choice of no port does (the window selects port entry
+    // 0, "(ninguno)"): closes the port, stops the ticker, logs, and unlocks the entry controls.
+    virtual void disarmPort() = 0;
     virtual void enablePortList() = 0;
 };

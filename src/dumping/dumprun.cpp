@@ -110,7 +110,7 @@ void DumpRun::stop(StopReason reason) {
     m_stopReason = reason;
     m_session.setStopReason(ledgerOutcomeFor(reason));
     // With a transfer under way, closing the port ends it and the dialogue reports the end.
-    m_op.selectNoPort();
+    m_op.disarmPort();
     if (m_running)
         finish(endingFor(reason));
 }

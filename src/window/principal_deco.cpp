@@ -545,7 +545,8 @@ QString Principal_Deco::pathProblemText(const DumpPath& problem) const {
     return windowDumpPathText(problem);
 }
 
-void Principal_Deco::selectNoPort() {
+// The window disarms the way the operator does: by choosing no port.
+void Principal_Deco::disarmPort() {
     Com_Puerto->setCurrentIndex(NoPort);
 }
 

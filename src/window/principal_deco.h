@@ -62,7 +62,7 @@ public:
     void showMessage(const QString& text, MessageIcon icon) final;
     QString portFailureText(const PortFailure& failure) const override;
     QString pathProblemText(const DumpPath& problem) const override;
-    void selectNoPort() override;
+    void disarmPort() override;
     void enablePortList() override;
 
 protected:

@@ -74,7 +74,7 @@ public:
         if (whileMessageOpen)
             whileMessageOpen(text);
     }
-    void selectNoPort() override {
+    void disarmPort() override {
         ++disarms;
         if (m_session)
             m_session->disarm();

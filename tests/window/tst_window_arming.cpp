@@ -277,7 +277,7 @@ void TestWindowArming::separatorAppendedOnce() {
     window.Txt_Path->setText(m_dir.path());
     window.Com_Puerto->setCurrentIndex(1);
     QVERIFY(port.PortOpen());
-    window.selectNoPort();
+    window.disarmPort();
     window.enablePortList();
     window.Com_Puerto->setCurrentIndex(1);
     QVERIFY(port.PortOpen());
@@ -509,7 +509,7 @@ void TestWindowArming::tickerSendsBreakIn() {
     QTRY_VERIFY(!port.sent().isEmpty());
     QCOMPARE(port.sent(), QByteArray(int(ticks.count()), '\x1f'));
 
-    window.selectNoPort();
+    window.disarmPort();
     QVERIFY(!window.Timer1->isActive());
 }
 
@@ -520,7 +520,7 @@ void TestWindowArming::disarmAtTransferEnd() {
     window.Com_Puerto->setCurrentIndex(3);
     QVERIFY(port.PortOpen());
 
-    window.selectNoPort();
+    window.disarmPort();
     QVERIFY(!port.PortOpen());
     QVERIFY(!window.Timer1->isActive());
     QVERIFY(window.logText().endsWith(QStringLiteral("En espera COM3\r\n\r\n") + StartLog));
