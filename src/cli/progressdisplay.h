@@ -1,10 +1,8 @@
 #pragma once
 
-#include <QElapsedTimer>
-#include <QString>
+#include "progressmeter.h"
 
-#include <deque>
-#include <utility>
+#include <QString>
 
 class Console;
 
@@ -24,15 +22,10 @@ public:
 
 private:
     QString statusText(bool withBar) const;
-    // KB/s over the last couple of seconds; a block is one kilobyte.
-    double currentRate(qint64 now) const;
 
     Console& m_console;
-    QElapsedTimer m_clock;
+    ProgressMeter m_meter;
     bool m_running = false;
-    int m_count = 0;
-    int m_done = 0;
     qint64 m_lastDrawMs = 0;
     int m_lastTenth = 0;
-    std::deque<std::pair<qint64, int>> m_recent; // (ms since start, blocks done)
 };

@@ -110,7 +110,9 @@ void DumpRun::stop(StopReason reason) {
     m_stopReason = reason;
     m_session.setStopReason(ledgerOutcomeFor(reason));
     // With a transfer under way, closing the port ends it and the dialogue reports the end.
+    // The port list is free again, as after any end.
     m_op.disarmPort();
+    m_op.enablePortList();
     if (m_running)
         finish(endingFor(reason));
 }

@@ -32,6 +32,8 @@ public:
     // The loader dialogue under way, or the last one.
     const DumpPlan::Pass& pass() const { return m_plan.passes.at(m_pass); }
     bool running() const { return m_running; }
+    // The loader is sending blocks: stopping now leaves part of the dialogue's range read.
+    bool transferUnderWay() const { return m_running && m_transferStarted; }
 
     // Why a run could not start: it has then ended without a word, and nothing was touched.
     struct StartFailure {

@@ -1,6 +1,8 @@
 #include "outcometext.h"
 
+#include "commcontrol.h"
 #include "entrytext.h"
+#include "firstcontactwatch.h"
 
 #include <QDir>
 #include <QStringList>
@@ -212,4 +214,53 @@ QString windowDumpInUseText(const QString& dumpPath) {
                           "decodump-cli).\r\n\r\nEspere a que termine, o escriba otro nombre de "
                           "archivo.")
         .arg(dumpPath);
+}
+
+QString windowNothingYetText(const QString& port) {
+    return QStringLiteral("Nada del cargador en %1 s: compruebe que el decodificador tenga "
+                          "corriente, que el cable esté conectado y que esté en %2.")
+        .arg(FirstContactWatch::SilenceMs / 1000)
+        .arg(port);
+}
+
+QString windowNotLoaderText(const QString& port) {
+    return QStringLiteral("Lo que llega por %1 no es texto del cargador: ¿es el puerto del "
+                          "decodificador, y va a %2 baudios?")
+        .arg(port)
+        .arg(CommControl::BaudRate);
+}
+
+QString windowStopQuestion(const DumpPlan& plan) {
+    const QString file = plan.dumpPath();
+    switch (plan.mode) {
+    case DumpPlan::Mode::Verify:
+        return QStringLiteral("¿Detener la verificación?\r\n\r\nEl archivo %1 no cambia.")
+            .arg(file);
+    case DumpPlan::Mode::Repair:
+        return QStringLiteral("¿Detener la reparación?\r\n\r\nEl archivo %1 guarda los bloques "
+                              "ya leídos otra vez; Modo: Reparar lee los demás.")
+            .arg(file);
+    case DumpPlan::Mode::NewDump:
+    case DumpPlan::Mode::Resume:
+        break;
+    }
+    return QStringLiteral("¿Detener la descarga?\r\n\r\nEl archivo %1 guarda los bloques "
+                          "recibidos; Modo: Reanudar lee el resto.")
+        .arg(file);
+}
+
+QString windowProgressText(const ProgressMeter& progress, bool running) {
+    if (progress.total() <= 0)
+        return {};
+    QString text = QStringLiteral("Progreso: %1 % (%2 de %3 %4)")
+                       .arg(progress.percent())
+                       .arg(progress.done())
+                       .arg(progress.total())
+                       .arg(progress.total() == 1 ? QStringLiteral("bloque")
+                                                  : QStringLiteral("bloques"));
+    if (running) {
+        if (const std::optional<double> left = progress.secondsLeft())
+            text += QStringLiteral(", quedan ") + clockDuration(*left);
+    }
+    return text;
 }

@@ -3,6 +3,7 @@
 #include "dumpoutcome.h"
 #include "dumpplan.h"
 #include "operatorside.h"
+#include "progressmeter.h"
 
 #include <QString>
 
@@ -33,3 +34,14 @@ QString windowKeptText(const QString& keptAs);
 
 // Another run holds the dump file.
 QString windowDumpInUseText(const QString& dumpPath);
+
+// The advice while the port waits: nothing has come from the loader yet, or what comes is not
+// its text.
+QString windowNothingYetText(const QString& port);
+QString windowNotLoaderText(const QString& port);
+
+// Asked before a transfer under way is stopped: what the file keeps.
+QString windowStopQuestion(const DumpPlan& plan);
+
+// The line below the map: how far the file has come, and while the run goes on, the time left.
+QString windowProgressText(const ProgressMeter& progress, bool running);

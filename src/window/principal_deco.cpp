@@ -17,8 +17,10 @@
 #include "systemportenumerator.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QGroupBox>
@@ -53,6 +55,11 @@ constexpr int MinimumPixelSize = 9;
 // The block map below the classic window: 32 rows of 64 cells (2048 blocks) and the legend.
 constexpr int MapHeight = 232;
 constexpr int MapMargin = 4;
+// Below the map, the line that says how far the dump has come.
+constexpr int ProgressLineHeight = 18;
+// A dump that took longer than this was probably left running in the background: its end asks
+// for the operator's attention.
+constexpr qint64 LongRunMs = 5000;
 // Laying out a paragraph of the log widget costs its whole length, so a run of markers that
 // grows by one insertion per turn would cost the square of its length: once the last paragraph
 // is this long, the widget continues in a new one.
@@ -79,6 +86,28 @@ QString sizeText(double value) {
         return QString::number(static_cast<qint64>(value));
     return QString::number(value, 'f', QLocale::FloatingPointShortest)
         .replace(u'.', QLocale().decimalPoint());
+}
+
+struct ModeEntry {
+    const char* text;
+    DumpPlan::Mode mode;
+    const char* toolTip; // what picking a port then does to the file
+};
+
+const std::array<ModeEntry, 4>& modeEntries() {
+    static const std::array<ModeEntry, 4> entries{{
+        {"Nueva descarga", DumpPlan::Mode::NewDump,
+         "Lee el rango entero en el archivo. Un archivo que ya estuviera con ese nombre se "
+         "guarda aparte."},
+        {"Reanudar", DumpPlan::Mode::Resume,
+         "Lee solo los bloques que faltan en el archivo, según su registro. Lo que ya guarda no "
+         "cambia."},
+        {"Verificar", DumpPlan::Mode::Verify,
+         "Lee el flash otra vez y lo compara con el archivo. El archivo no cambia."},
+        {"Reparar", DumpPlan::Mode::Repair,
+         "Lee otra vez los bloques con suma errónea y los escribe en su sitio del archivo."},
+    }};
+    return entries;
 }
 
 QMessageBox::Icon boxIcon(MessageIcon icon) {
@@ -111,7 +140,7 @@ void Principal_Deco::createControls() {
     setWindowIcon(QIcon(QStringLiteral(":/decodump/decodump.xpm")));
     // The classic window's area, and below it the block map.
     const QRect classic = fromTwips(0, 0, 6465, 6345);
-    setFixedSize(classic.width(), classic.height() + MapHeight);
+    setFixedSize(classic.width(), classic.height() + MapHeight + ProgressLineHeight);
     // 8-point type at 96 dpi in a face of Windows' sans-serif proportions, so the captions fit
     // the boxes laid out in twips.
     QFont small = font();
@@ -180,15 +209,29 @@ void Principal_Deco::createControls() {
                      fromTwips(3555, 5970, 600, 195));
     Com_Modo = place(new QComboBox(this), "Com_Modo", fromTwips(4200, 5910, 2175, 315));
     // Each entry carries its mode: the list's order is only what the operator sees.
-    for (const auto& [text, mode] : {std::pair{"Nueva descarga", DumpPlan::Mode::NewDump},
-                                     std::pair{"Reanudar", DumpPlan::Mode::Resume},
-                                     std::pair{"Verificar", DumpPlan::Mode::Verify},
-                                     std::pair{"Reparar", DumpPlan::Mode::Repair}})
-        Com_Modo->addItem(QString::fromUtf8(text), int(mode));
+    for (const ModeEntry& entry : modeEntries()) {
+        Com_Modo->addItem(QString::fromUtf8(entry.text), int(entry.mode));
+        Com_Modo->setItemData(Com_Modo->count() - 1, QString::fromUtf8(entry.toolTip),
+                              Qt::ToolTipRole);
+    }
     Lab_Modo->setBuddy(Com_Modo);
     m_blockMap = place(
         new BlockMapView(this), "blockMap",
         QRect(MapMargin, classic.height(), classic.width() - 2 * MapMargin, MapHeight - MapMargin));
+    Lab_Estado = place(new QLabel(this), "Lab_Estado",
+                       QRect(MapMargin, classic.height() + MapHeight,
+                             classic.width() - 2 * MapMargin, ProgressLineHeight - MapMargin));
+
+    // The way out while a port is armed, beside Salir (which is locked then), and the advice
+    // above it when the loader does not answer.
+    Cmd_Detener = place(new QPushButton(QStringLiteral("Detener"), this), "Cmd_Detener",
+                        fromTwips(3960, 1800, 1155, 435));
+    Cmd_Detener->setEnabled(false);
+    Cmd_Detener->setToolTip(QStringLiteral("Cierra el puerto y deja de esperar al cargador (Esc). "
+                                           "Una descarga a medias pide confirmación."));
+    Lab_Aviso = place(new QLabel(this), "Lab_Aviso", fromTwips(3000, 1275, 3375, 495));
+    Lab_Aviso->setWordWrap(true);
+    Lab_Aviso->setVisible(false);
 
     arrangeTabOrder();
     fitCaptions();
@@ -219,6 +262,16 @@ void Principal_Deco::createControls() {
     connect(&m_run, &DumpRun::finished, this, &Principal_Deco::onRunFinished);
     connect(&m_run.session(), &PortSession::blockReceived, this, &Principal_Deco::onBlockReceived);
     connect(Cmd_Salir, &QPushButton::clicked, this, &Principal_Deco::Cmd_Salir_Click);
+    connect(Cmd_Detener, &QPushButton::clicked, this, &Principal_Deco::Cmd_Detener_Click);
+    connect(&m_run.session(), &PortSession::transferStarted, this,
+            &Principal_Deco::onTransferStarted);
+    connect(&Serie1, &CommControl::bytesArrived, &m_firstContact, &FirstContactWatch::received);
+    connect(&m_firstContact, &FirstContactWatch::nothingYet, this, [this] {
+        showHint(windowNothingYetText(Com_Puerto->itemText(m_armedEntry)));
+    });
+    connect(&m_firstContact, &FirstContactWatch::notLoaderText, this, [this] {
+        showHint(windowNotLoaderText(Com_Puerto->itemText(m_armedEntry)));
+    });
     connect(Com_Puerto, &QComboBox::currentIndexChanged, this, &Principal_Deco::Com_Puerto_Click);
     connect(Com_Puerto, &PortList::aboutToShowPopup, this, &Principal_Deco::refreshPortList);
     connect(Opt_Descargar, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
@@ -248,7 +301,7 @@ void Principal_Deco::fitCaptions() {
 
 void Principal_Deco::arrangeTabOrder() {
     // Focus-taking controls by tab index; labels and the frame take no focus.
-    const std::array<QWidget*, 13> order{Text1,
+    const std::array<QWidget*, 14> order{Text1,
                                          Com_Puerto,
                                          Opt_Descargar->button(0),
                                          Opt_Descargar->button(1),
@@ -259,6 +312,7 @@ void Principal_Deco::arrangeTabOrder() {
                                          Txt_Blocks,
                                          Txt_Path,
                                          Txt_Filename,
+                                         Cmd_Detener,
                                          Cmd_Salir,
                                          Com_Modo};
     for (std::size_t i = 1; i < order.size(); ++i)
@@ -307,8 +361,32 @@ void Principal_Deco::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+void Principal_Deco::keyPressEvent(QKeyEvent* event) {
+    // Esc reaches the window from whichever control has the focus (none of them takes it).
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier)
+        Cmd_Detener_Click();
+    else
+        QWidget::keyPressEvent(event);
+}
+
 void Principal_Deco::Cmd_Salir_Click() {
     close();
+}
+
+void Principal_Deco::Cmd_Detener_Click() {
+    if (Com_Puerto->currentIndex() == NoPort)
+        return;
+    if (m_run.transferUnderWay() &&
+        !confirm(windowStopQuestion(m_run.plan()), QStringLiteral("Detener"),
+                 QStringLiteral("Seguir")))
+        return;
+    // While the question was up the dump may have ended on its own.
+    if (Com_Puerto->currentIndex() == NoPort)
+        return;
+    if (m_run.running())
+        m_run.stop(DumpRun::StopReason::Interrupted);
+    else
+        Com_Puerto->setCurrentIndex(NoPort);
 }
 
 void Principal_Deco::Com_Puerto_Click() {
@@ -380,6 +458,12 @@ void Principal_Deco::applyLockRule() {
     // The selection is read afresh for each control: a nested run may have changed it.
     for (QWidget* control : lockSet)
         control->setEnabled(Com_Puerto->currentIndex() == NoPort);
+    const bool armed = Com_Puerto->currentIndex() != NoPort;
+    Cmd_Detener->setEnabled(armed);
+    if (!armed) {
+        m_firstContact.stop();
+        showHint({});
+    }
 }
 
 void Principal_Deco::Opt_Descargar_Click(int Index) {
@@ -471,12 +555,24 @@ OperatorSide::Message Principal_Deco::endMessage(const TransferSummary& summary)
 }
 
 void Principal_Deco::onPassArmed(int index) {
+    m_firstContact.start();
     if (index == 0) {
         const DumpPlan& plan = m_run.plan();
         // A file the run goes on with starts from what its ledger says of it.
         const bool keepsFile = plan.mode == DumpPlan::Mode::Verify ||
                                plan.mode == DumpPlan::Mode::Repair || plan.resumes();
-        m_blockMap->show(keepsFile ? BlockMap::fromLedger(*plan.ledger) : BlockMap(plan.fileRange));
+        if (keepsFile)
+            m_blockMap->show(BlockMap::fromLedger(*plan.ledger));
+        else
+            m_mapOnHold = BlockMap(plan.fileRange);
+        // Counted over the whole file: the blocks no loader dialogue of this run asks for are
+        // already there.
+        int asked = 0;
+        for (const DumpPlan::Pass& pass : plan.passes)
+            asked += pass.range.count;
+        m_progress.start(plan.fileRange.count, plan.fileRange.count - asked);
+        m_runClock.start();
+        showProgressLine();
         return;
     }
     // The next loader dialogue of a repair: armed again on the same entry, locked as before.
@@ -488,7 +584,31 @@ void Principal_Deco::onPassArmed(int index) {
     applyLockRule();
 }
 
+void Principal_Deco::onTransferStarted() {
+    m_firstContact.stop();
+    showHint({});
+    if (m_mapOnHold) {
+        m_blockMap->show(*m_mapOnHold);
+        m_mapOnHold.reset();
+    }
+    // The pace is the transfer's own: the wait for the loader does not count.
+    m_progress.start(m_progress.total(), m_progress.done());
+    m_blocksThisRun = 0;
+    showProgressLine();
+}
+
+void Principal_Deco::showProgressLine() {
+    Lab_Estado->setText(windowProgressText(m_progress, m_run.running()));
+}
+
+void Principal_Deco::showHint(const QString& text) {
+    Lab_Aviso->setText(text);
+    Lab_Aviso->setVisible(!text.isEmpty());
+}
+
 void Principal_Deco::onBlockReceived(const ReceivedBlock& block) {
+    m_progress.reach(++m_blocksThisRun);
+    showProgressLine();
     BlockMap::Facts facts;
     facts.inFile = true;
     facts.sumOk = block.sumOk();
@@ -503,11 +623,19 @@ void Principal_Deco::onRunFinished(const DumpOutcome& outcome) {
     // began left the file as it was. The end message of a dump that reached its end has said
     // where an old file went; any other end says it here.
     const DumpPlan& plan = m_run.plan();
+    m_mapOnHold.reset();
+    showProgressLine();
+    if (outcome.transferStarted && m_runClock.elapsed() > LongRunMs)
+        QApplication::alert(this);
+    // The job is done: the next decoder starts with a new dump rather than a refusal.
+    if (outcome.complete())
+        Com_Modo->setCurrentIndex(Com_Modo->findData(int(DumpPlan::Mode::NewDump)));
     QStringList notes;
-    if (outcome.ending == DumpOutcome::Ending::DeviceLost) {
+    const bool operatorStopped = outcome.ending == DumpOutcome::Ending::Interrupted;
+    if (outcome.ending == DumpOutcome::Ending::DeviceLost || operatorStopped) {
         if (outcome.resumable())
             notes.append(windowCutShortText(plan, outcome));
-        else if (!outcome.transferStarted)
+        else if (!outcome.transferStarted && !operatorStopped)
             notes.append(windowNothingWrittenText(plan.dumpPath()));
     }
     if (outcome.ending != DumpOutcome::Ending::Finished && !outcome.keptAs.isEmpty())
@@ -525,6 +653,18 @@ void Principal_Deco::showMessage(const QString& text, MessageIcon icon) {
     // Appends wait for the event loop; the operator reads the message against the whole log.
     flushLogToWidget();
     presentMessage(text, icon);
+}
+
+bool Principal_Deco::confirm(const QString& text, const QString& yes, const QString& no) {
+    flushLogToWidget();
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(QMessageBox::Question, QString::fromUtf8(ApplicationTitle), shown,
+                    QMessageBox::NoButton, this);
+    QPushButton* yesButton = box.addButton(yes, QMessageBox::AcceptRole);
+    box.setDefaultButton(box.addButton(no, QMessageBox::RejectRole));
+    box.exec();
+    return box.clickedButton() == yesButton;
 }
 
 void Principal_Deco::presentMessage(const QString& text, MessageIcon icon) {

@@ -1,13 +1,18 @@
 #pragma once
 
+#include "blockmap.h"
 #include "dumprun.h"
+#include "firstcontactwatch.h"
 #include "operatorside.h"
+#include "progressmeter.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 
 #include <array>
 #include <memory>
+#include <optional>
 
 class BlockMapView;
 class CommControl;
@@ -16,6 +21,7 @@ class PortEnumerator;
 class PortList;
 class QButtonGroup;
 class QCloseEvent;
+class QKeyEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -49,6 +55,9 @@ public:
     void Form_Load();
     void Form_Unload();
     void Cmd_Salir_Click();
+    // The way out while a port is armed (also Esc): disarms as the end of a dump does; during a
+    // transfer only once the operator has confirmed, and the file keeps what it received.
+    void Cmd_Detener_Click();
     void Com_Puerto_Click();
     void Opt_Descargar_Click(int Index);
     void Txt_Blocks_Change();
@@ -67,11 +76,14 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     // Puts the message in front of the operator: a modal box.
     virtual void presentMessage(const QString& text, MessageIcon icon);
     // The log's appends reach the widget from the event loop, many at once; this shows what is
     // still waiting now.
     void flushLogToWidget();
+    // Asks the operator a question with two answers; true for `yes`.
+    virtual bool confirm(const QString& text, const QString& yes, const QString& no);
 
 private:
     void createControls();
@@ -85,6 +97,10 @@ private:
     void onPassArmed(int index);
     void onBlockReceived(const ReceivedBlock& block);
     void onRunFinished(const DumpOutcome& outcome);
+    void onTransferStarted();
+    void showProgressLine();
+    // Advice beside the controls while the port waits for the loader; empty hides it.
+    void showHint(const QString& text);
     void applyLockRule();
     // The entries after COM4 follow the devices present; every entry's tooltip names its device.
     void refreshPortList();
@@ -110,6 +126,9 @@ private:
     QLabel* Lab_Modo = nullptr;
     QComboBox* Com_Modo = nullptr;
     BlockMapView* m_blockMap = nullptr;
+    QPushButton* Cmd_Detener = nullptr;
+    QLabel* Lab_Aviso = nullptr;
+    QLabel* Lab_Estado = nullptr;
 
     std::unique_ptr<PortEnumerator> m_systemPorts;
     const PortEnumerator* m_ports = nullptr;
@@ -117,5 +136,12 @@ private:
     bool m_logEmpty = true;
     QString m_logPending;
     int m_armedEntry = 0; // the port list's entry the run is armed on
+    FirstContactWatch m_firstContact;
+    ProgressMeter m_progress;
+    QElapsedTimer m_runClock;
+    int m_blocksThisRun = 0;
+    // A new dump's empty map waits for its transfer: until the loader is asked for a block the
+    // file, and so its map, is as it was.
+    std::optional<BlockMap> m_mapOnHold;
     DumpRun m_run;
 };

@@ -16,7 +16,7 @@ FakeLoader::FakeLoader(FakeCommControl& port, QByteArray image)
 }
 
 void FakeLoader::onWritten(const QByteArray& bytes) {
-    if (!m_port.PortOpen())
+    if (!m_port.PortOpen() || m_faults.silent)
         return;
     if (bytes == "\x1f") {
         if (m_faults.goneAtOnce) {
@@ -46,6 +46,8 @@ void FakeLoader::onWritten(const QByteArray& bytes) {
         serve(bytes.mid(17).chopped(1).toInt());
     } else if (bytes.startsWith("1024DOWN_SUCCESS:") && m_served == m_faults.vanishAfter) {
         m_port.vanish(QStringLiteral("the device went away"));
+    } else if (bytes.startsWith("1024DOWN_SUCCESS:") && m_served == m_faults.stallAfter) {
+        m_faults.silent = true;
     } else if (bytes == "REQUEST_TOTALCRC\r") {
         m_port.push(QByteArray(1, char(m_total + (m_faults.wrongTotal ? 1 : 0))));
     }

@@ -21,6 +21,8 @@ public:
         bool wrongTotal = false;
         bool otherFlash = false; // another decoder: every byte differs, sums and total agree
         bool goneAtOnce = false; // the device goes at the first break-in, before the loader speaks
+        int stallAfter = 0;      // the loader falls silent once this block has been acknowledged
+        bool silent = false;     // the loader never answers (decoder off, wrong port)
     };
 
     FakeLoader(FakeCommControl& port, QByteArray image);

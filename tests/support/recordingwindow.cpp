@@ -29,7 +29,10 @@ template <typename Control> Control* named(const QObject& window, const char* na
 
 RecordingWindow::RecordingWindow(CommControl& port, const PortEnumerator* ports)
     : Principal_Deco(port, ports ? ports : &NoDevices),
-      Cmd_Salir(named<QPushButton>(*this, "Cmd_Salir")), Timer1(named<QTimer>(*this, "Timer1")),
+      Cmd_Salir(named<QPushButton>(*this, "Cmd_Salir")),
+      Cmd_Detener(named<QPushButton>(*this, "Cmd_Detener")),
+      Lab_Aviso(named<QLabel>(*this, "Lab_Aviso")), Lab_Estado(named<QLabel>(*this, "Lab_Estado")),
+      Timer1(named<QTimer>(*this, "Timer1")),
       Txt_Filename(named<QLineEdit>(*this, "Txt_Filename")),
       Txt_Path(named<QLineEdit>(*this, "Txt_Path")),
       Txt_Blocks(named<QLineEdit>(*this, "Txt_Blocks")),
@@ -51,6 +54,11 @@ RecordingWindow::RecordingWindow(CommControl& port, const PortEnumerator* ports)
 QString RecordingWindow::logText() {
     flushLogToWidget();
     return Text1->toPlainText().replace(u'\n', QStringLiteral("\r\n"));
+}
+
+bool RecordingWindow::confirm(const QString& text, const QString& yes, const QString& no) {
+    presentMessage(text + QStringLiteral(" [%1 / %2]").arg(yes, no), MessageIcon::Information);
+    return stopAnswer;
 }
 
 void RecordingWindow::presentMessage(const QString& text, MessageIcon icon) {

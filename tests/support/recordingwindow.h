@@ -38,6 +38,9 @@ public:
     explicit RecordingWindow(CommControl& port, const PortEnumerator* ports = nullptr);
 
     void presentMessage(const QString& text, MessageIcon icon) override;
+    // Recorded like a message; answered with `yes` when stopAnswer says so.
+    bool confirm(const QString& text, const QString& yes, const QString& no) override;
+    bool stopAnswer = true;
 
     // The log as the widget shows it once the pending appends are in, with the CR LF line ends
     // the dialogue writes.
@@ -50,6 +53,9 @@ public:
 
     // The controls, found by name once the window exists.
     QPushButton* Cmd_Salir;
+    QPushButton* Cmd_Detener;
+    QLabel* Lab_Aviso;
+    QLabel* Lab_Estado;
     QTimer* Timer1;
     QLineEdit* Txt_Filename;
     QLineEdit* Txt_Path;

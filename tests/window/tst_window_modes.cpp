@@ -13,7 +13,9 @@
 #include "testfiles.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,6 +28,9 @@ constexpr int Count = 16;
 enum Mode { NewDump, Resume, Verify, Repair };
 const char* const ModeTexts[] = {"Nueva descarga", "Reanudar", "Verificar", "Reparar"};
 using State = BlockMap::State;
+// How the operator ends a step before the loader does: Esc while the port waits, or the stop
+// button once every block of the step was asked for (confirming the question).
+enum class Stop { None, Esc, Button };
 
 // One pick of the port in a mode: the loader's faults, what the message that ends it holds, the
 // blocks asked for, and a block of the map with its state afterwards.
@@ -36,6 +41,9 @@ struct Step {
     QList<int> asked{};
     int block = 0;
     State state = State::Received;
+    Stop stop = Stop::None;
+    QString progress{};         // the progress line afterwards, when given
+    bool backToNewDump = false; // the job ended complete: the mode is "Nueva descarga" again
 };
 
 QList<int> blocks(int from, int to) {
@@ -74,10 +82,12 @@ void TestWindowModes::modes_data() {
 
     QTest::newRow("bad block named, then repaired") << QList<Step>{
         {NewDump, corrupt3, repairNext, all, 2002, State::BadSum},
-        {Repair, {}, "El archivo está completo y comprobado.", {2002}, 2002, State::ReadAgain}};
+        {Repair, {}, "El archivo está completo y comprobado.", {2002}, 2002, State::ReadAgain,
+         Stop::None, "Progreso: 100 % (16 de 16 bloques)", true}};
     QTest::newRow("two runs of bad blocks") << QList<Step>{
         {NewDump, {{3, 9}}, "Bloques con suma errónea: 2002, 2008.", all, 2008, State::BadSum},
-        {Repair, {}, "El archivo está completo", {2002, 2008}, 2008, State::ReadAgain}};
+        {Repair, {}, "El archivo está completo", {2002, 2008}, 2008, State::ReadAgain, Stop::None,
+         {}, true}};
     QTest::newRow("cut, then resumed")
         << QList<Step>{{NewDump,
                         {{}, 0, 5},
@@ -93,7 +103,8 @@ void TestWindowModes::modes_data() {
                         State::Received}};
     QTest::newRow("verified the same")
         << QList<Step>{{NewDump, {}, "Descarga finalizada.", all},
-                       {Verify, {}, "Verificación: el archivo es idéntico al flash.", all}};
+                       {Verify, {}, "Verificación: el archivo es idéntico al flash.", all, 0,
+                        State::Received, Stop::None, {}, true}};
     QTest::newRow("verified with a block read bad") << QList<Step>{
         {NewDump, {}, "Descarga finalizada.", all},
         {Verify, corrupt3, "los bloques 2002 llegaron con suma errónea y no se pudieron comparar",
@@ -108,6 +119,20 @@ void TestWindowModes::modes_data() {
     const FakeLoader::Faults goneAtOnce{{}, 0, 0, false, false, true};
     QTest::newRow("lost before the transfer: nothing written, nothing to resume") << QList<Step>{
         {NewDump, {}, "Descarga finalizada.", all}, {NewDump, goneAtOnce, "No se escribió nada"}};
+    FakeLoader::Faults silent;
+    silent.silent = true;
+    QTest::newRow("Esc while the loader is silent: the file and its map as they were")
+        << QList<Step>{{NewDump, {}, "Descarga finalizada.", all},
+                       {.mode = NewDump, .faults = silent, .block = 2015, .stop = Stop::Esc},
+                       {Resume, {}, "no hay nada que reanudar"}};
+    FakeLoader::Faults stall5;
+    stall5.stallAfter = 5;
+    QTest::newRow("stopped during the transfer, then resumed")
+        << QList<Step>{{NewDump, stall5, "guarda 5 de 16 bloques.\r\n\r\nElija Modo: Reanudar",
+                        blocks(First, 2004), 2005, State::Pending, Stop::Button,
+                        "Progreso: 31 % (5 de 16 bloques)"},
+                       {Resume, {}, "total no llegó", blocks(2005, 2015), 2015, State::Received,
+                        Stop::None, "Progreso: 100 % (16 de 16 bloques)"}};
     QTest::newRow("verify refused without a ledger")
         << QList<Step>{{Verify, {}, "no tiene registro"}};
     QTest::newRow("repair refused with nothing to repair") << QList<Step>{
@@ -138,17 +163,30 @@ void TestWindowModes::modes() {
         QVERIFY(entry >= 0);
         window.Com_Modo->setCurrentIndex(entry);
         window.Com_Puerto->setCurrentIndex(1);
-        QVERIFY2(waitFor([&] { return done() && window.messages.size() > shown; }, 10000),
+        if (step.stop != Stop::None) {
+            QVERIFY(waitFor(
+                [&] { return loader.requested().size() - asked == step.asked.size(); }, 10000));
+            if (step.stop == Stop::Esc)
+                QTest::keyClick(&window, Qt::Key_Escape);
+            else
+                window.Cmd_Detener->click();
+        }
+        // Stopped while waiting, the run ends without a word, within a second.
+        const bool silentEnd = step.stop == Stop::Esc;
+        QVERIFY2(waitFor([&] { return done() && (silentEnd || window.messages.size() > shown); },
+                         silentEnd ? 1000 : 10000),
                  qPrintable(QStringLiteral("step %1 did not end").arg(i + 1)));
+        if (silentEnd)
+            QCOMPARE(window.messages.size(), shown);
         QVERIFY2(window.messages.last().text.contains(step.message),
                  qPrintable(window.messages.last().text));
+        if (!step.progress.isEmpty())
+            QCOMPARE(window.Lab_Estado->text(), step.progress);
         QCOMPARE(loader.requested().mid(asked), step.asked);
-        if (step.asked.isEmpty()) {
+        if (step.asked.isEmpty() && port.openCount() == opened) {
             // Refused before the port opened.
-            if (port.openCount() == opened) {
-                QCOMPARE(window.messages.last().icon, 16);
-                QCOMPARE(window.messages.last().selectedPort, 1);
-            }
+            QCOMPARE(window.messages.last().icon, 16);
+            QCOMPARE(window.messages.last().selectedPort, 1);
             continue;
         }
         if (step.block) {
@@ -160,6 +198,9 @@ void TestWindowModes::modes() {
         }
         // The mode chooser was locked with the other entries while the port was armed.
         QVERIFY(window.Com_Modo->isEnabled());
+        QCOMPARE(window.Com_Modo->currentText(),
+                 QString::fromUtf8(ModeTexts[step.backToNewDump ? NewDump : step.mode]));
+        QVERIFY(!window.Cmd_Detener->isEnabled());
     }
     // A file that ends complete holds the flash, and so does one a run that never began left
     // as it was; one a new dump replaced is kept whole beside it.

@@ -281,8 +281,8 @@ void TestWindowStartup::tabOrder() {
     // The presets are one stop, on the selected one.
     const QList<QWidget*> expected{
         window.Text1,      window.Com_Puerto, window.Opt_Descargar[2], window.Txt_Start_Block,
-        window.Txt_Blocks, window.Txt_Path,   window.Txt_Filename,     window.Cmd_Salir,
-        window.Com_Modo};
+        window.Txt_Blocks, window.Txt_Path,   window.Txt_Filename,     window.Cmd_Detener,
+        window.Cmd_Salir,  window.Com_Modo};
     QList<QWidget*> chain;
     QWidget* widget = window.Text1;
     do {

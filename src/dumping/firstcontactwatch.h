@@ -4,9 +4,9 @@
 #include <QObject>
 #include <QTimer>
 
-// Watches the line while the port waits for the loader, to tell the operator once each that
-// nothing has come yet, or that what comes is not the loader's text (another device, or another
-// line speed garbles it). Advice only: the wait goes on.
+// Watches the line while the port waits for the loader, so that each front end can tell the
+// operator, once each, that nothing has come yet or that what comes is not the loader's text
+// (another device, or another line speed garbles it). Advice only: the wait goes on.
 class FirstContactWatch : public QObject {
     Q_OBJECT
 public:
