@@ -110,6 +110,12 @@ void DumpSession::announcePlan() {
             announce(QStringLiteral("Reading %1 (%2) into %3")
                          .arg(blockRange(file), counted(file.count, QStringLiteral("block")),
                               plan.dumpPath()));
+        if (plan.ledgerWarning)
+            printProblem(QStringLiteral("warning: cannot write the ledger %1: %2; the dump goes "
+                                        "ahead without one, so --resume, --verify and --repair "
+                                        "cannot use it")
+                             .arg(plan.ledgerWarning->path,
+                                  cliDumpPathText(plan.ledgerWarning->pathProblem)));
         break;
     case DumpPlan::Mode::Verify:
         announce(QStringLiteral("Verifying %1: reading %2 again")

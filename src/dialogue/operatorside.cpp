@@ -3,17 +3,20 @@
 #include "transfersummary.h"
 
 OperatorSide::Message OperatorSide::endMessage(const TransferSummary& summary) const {
+    const QString ended = QStringLiteral("Descarga finalizada.");
     if (summary.totalMatched() && summary.badSumBlocks.isEmpty())
-        return {QStringLiteral("Descarga finalizada."), MessageIcon::Information};
-    const QString total = summary.totalMatched()
-                              ? QStringLiteral("El total coincide")
-                              : QStringLiteral("El total no coincide (recibido %1, calculado %2)")
-                                    .arg(summary.loaderTotal)
-                                    .arg(summary.computedTotal);
+        return {ended, MessageIcon::Information};
+    // Only what went wrong, each once: a total that matches says nothing about a block's sum.
+    QString text = ended;
     const qsizetype bad = summary.badSumBlocks.size();
-    return {QStringLiteral("Descarga finalizada.\r\n%1; %2 %3 con suma errónea.")
-                .arg(total)
-                .arg(bad)
-                .arg(bad == 1 ? QStringLiteral("bloque") : QStringLiteral("bloques")),
-            MessageIcon::Exclamation};
+    if (bad == 1)
+        text += QStringLiteral("\r\n1 bloque llegó con suma errónea.");
+    else if (bad > 1)
+        text += QStringLiteral("\r\n%1 bloques llegaron con suma errónea.").arg(bad);
+    if (!summary.totalMatched())
+        text += QStringLiteral("\r\nEl total del cargador no coincide con lo recibido "
+                               "(recibido %1, calculado %2).")
+                    .arg(summary.loaderTotal)
+                    .arg(summary.computedTotal);
+    return {text, MessageIcon::Exclamation};
 }

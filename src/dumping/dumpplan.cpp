@@ -65,7 +65,7 @@ std::optional<DumpPlan::Refusal> DumpPlan::checkEntries() {
     return std::nullopt;
 }
 
-std::optional<DumpPlan::Refusal> DumpPlan::checkOutputs() const {
+std::optional<DumpPlan::Refusal> DumpPlan::checkOutputs() {
     // Every mode writes the ledger, a verification too.
     const QString ledgerPath = Ledger::pathFor(dumpPath());
     // Verifying only compares with the file.
@@ -77,13 +77,18 @@ std::optional<DumpPlan::Refusal> DumpPlan::checkOutputs() const {
             return Refusal{Refusal::Kind::DumpPath, dumpPath(), target, {}, {}, {}};
     }
     const DumpPath ledgerTarget = DumpPath::checkLedger(ledgerPath);
-    if (!ledgerTarget.ok())
-        return Refusal{Refusal::Kind::LedgerPath, ledgerPath, ledgerTarget, {}, {}, {}};
+    if (!ledgerTarget.ok()) {
+        const Refusal problem{Refusal::Kind::LedgerPath, ledgerPath, ledgerTarget, {}, {}, {}};
+        // The other modes go on from the ledger, or record what they found in it.
+        if (mode != Mode::NewDump)
+            return problem;
+        ledgerWarning = problem;
+    }
     using Role = OutputPaths::Role;
     const std::optional<OutputPaths::Clash> clash =
         OutputPaths::clash({{Role::Device, request.devicePath},
                             {Role::Dump, dumpPath()},
-                            {Role::Ledger, ledgerPath},
+                            {Role::Ledger, ledgerWarning ? QString() : ledgerPath},
                             {Role::Trace, request.tracePath},
                             {Role::Map, request.mapPath}});
     if (clash) {

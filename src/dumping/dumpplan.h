@@ -101,6 +101,9 @@ public:
     Request request;
     Mode mode = Mode::NewDump;
     std::optional<Refusal> refusal;
+    // A new dump whose ledger cannot be written where it goes (a LedgerPath refusal's facts):
+    // the dump stands on its own and goes ahead without a ledger, once the operator is told.
+    std::optional<Refusal> ledgerWarning;
     std::optional<Settled> settled;
     BlockRange fileRange; // the whole range of the file
     int keptRecords = 0;  // records a resume keeps
@@ -111,7 +114,7 @@ public:
 private:
     QList<quint8> m_recordSums; // of the file, as the check read it
     std::optional<Refusal> checkEntries();
-    std::optional<Refusal> checkOutputs() const;
+    std::optional<Refusal> checkOutputs();
     void planPasses();
     bool loadLedger();
     void settle();

@@ -72,6 +72,7 @@ std::optional<QString> DumpRun::armPass() {
         } else {
             m_sink = std::make_unique<DumpFileSink>(DumpFileSink::Rule::NewFile);
         }
+        ledgerPlan.keep = !m_plan.ledgerWarning;
         break;
     case DumpPlan::Mode::Verify:
         ledgerPlan.keep = false;

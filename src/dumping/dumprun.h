@@ -31,6 +31,7 @@ public:
     const DumpPlan& plan() const { return m_plan; }
     // The loader dialogue under way, or the last one.
     const DumpPlan::Pass& pass() const { return m_plan.passes.at(m_pass); }
+    int passIndex() const { return m_pass; }
     bool running() const { return m_running; }
     // The loader is sending blocks: stopping now leaves part of the dialogue's range read.
     bool transferUnderWay() const { return m_running && m_transferStarted; }

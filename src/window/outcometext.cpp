@@ -27,8 +27,22 @@ QString blockList(const QList<int>& blocks) {
     return runs.join(QStringLiteral(", "));
 }
 
+QString ledgerPathText(const DumpPlan::Refusal& refusal) {
+    return QStringLiteral("No se puede escribir el registro de la descarga ") + refusal.path +
+           QStringLiteral("\r\n\r\n") + windowDumpPathText(refusal.pathProblem);
+}
+
+// One text for one block, another for several: "%1" is the block list in both.
+QString forBlocks(const QList<int>& blocks, const char* one, const char* several) {
+    return QString::fromUtf8(blocks.size() == 1 ? one : several).arg(blockList(blocks));
+}
+
+QString useRepair(const QList<int>& blocks) {
+    return blocks.size() == 1 ? QStringLiteral("Elija Modo: Reparar para leerlo otra vez.")
+                              : QStringLiteral("Elija Modo: Reparar para leerlos otra vez.");
+}
+
 const QString UseVerify = QStringLiteral("Elija Modo: Verificar para compararlo con el flash.");
-const QString UseRepair = QStringLiteral("Elija Modo: Reparar para leerlos otra vez.");
 const QString UseNewDump = QStringLiteral("Elija Modo: Nueva descarga para leerlo entero.");
 const QString UseAnotherFile =
     QStringLiteral("Elija Modo: Nueva descarga con otro nombre de archivo para leer este flash.");
@@ -42,22 +56,33 @@ EndNote verificationNote(const DumpOutcome& outcome) {
     const auto say = [&](const QList<int>& blocks, const QString& text, const QString& next) {
         if (blocks.isEmpty())
             return;
-        lines.append(text.arg(blockList(blocks)));
+        lines.append(text);
         lines.append(next);
     };
     say(found.flashDiffers,
-        QStringLiteral("Verificación: difieren los bloques %1: el flash del decodificador no es "
-                       "el del archivo (otro decodificador, o un flash cambiado)."),
+        forBlocks(found.flashDiffers, "Verificación: difiere el bloque %1: el flash del "
+                  "decodificador no es el del archivo (otro decodificador, o un flash cambiado).",
+                  "Verificación: difieren los bloques %1: el flash del decodificador no es el del "
+                  "archivo (otro decodificador, o un flash cambiado)."),
         UseAnotherFile);
     say(found.badRecordsDiffer,
-        QStringLiteral("Verificación: difieren los bloques %1, que tenían la suma errónea."),
-        UseRepair);
+        forBlocks(found.badRecordsDiffer,
+                  "Verificación: difiere el bloque %1, que tenía la suma errónea.",
+                  "Verificación: difieren los bloques %1, que tenían la suma errónea."),
+        useRepair(found.badRecordsDiffer));
     say(found.badReads,
-        QStringLiteral("Verificación: los bloques %1 llegaron con suma errónea y no se pudieron "
-                       "comparar."),
-        QStringLiteral("Elija Modo: Verificar para compararlos otra vez."));
-    say(found.notInFile, QStringLiteral("Verificación: los bloques %1 no están en el archivo."),
-        QStringLiteral("Elija Modo: Reanudar para leerlos."));
+        forBlocks(found.badReads,
+                  "Verificación: el bloque %1 llegó con suma errónea y no se pudo comparar.",
+                  "Verificación: los bloques %1 llegaron con suma errónea y no se pudieron "
+                  "comparar."),
+        found.badReads.size() == 1
+            ? QStringLiteral("Elija Modo: Verificar para compararlo otra vez.")
+            : QStringLiteral("Elija Modo: Verificar para compararlos otra vez."));
+    say(found.notInFile,
+        forBlocks(found.notInFile, "Verificación: el bloque %1 no está en el archivo.",
+                  "Verificación: los bloques %1 no están en el archivo."),
+        found.notInFile.size() == 1 ? QStringLiteral("Elija Modo: Reanudar para leerlo.")
+                                    : QStringLiteral("Elija Modo: Reanudar para leerlos."));
     return {lines.join(QStringLiteral("\r\n")), true};
 }
 
@@ -77,7 +102,7 @@ QString settledText(const DumpPlan& plan) {
     case DumpPlan::Settled::BadBlocks:
         return QStringLiteral("El archivo %1 tiene todos sus bloques, pero con suma errónea: "
                               "%2.\r\n\r\n%3")
-            .arg(file, blockList(plan.ledger->badBlocks), UseRepair);
+            .arg(file, blockList(plan.ledger->badBlocks), useRepair(plan.ledger->badBlocks));
     case DumpPlan::Settled::TotalMismatch:
         return QStringLiteral("El archivo %1 tiene todos sus bloques, pero el total del cargador "
                               "no coincide con ellos.\r\n\r\n%2")
@@ -104,6 +129,9 @@ QString windowRefusalText(const DumpPlan& plan) {
         return settledText(plan);
     const QString file = plan.dumpPath();
     const DumpPlan::Refusal& refusal = *plan.refusal;
+    // Without a usable ledger the file's blocks are unknown: it is read again whole. An operator
+    // who meant to check this file is sent to another one, not to a new dump over it.
+    const QString& startAgain = plan.mode == DumpPlan::Mode::Verify ? UseAnotherFile : UseNewDump;
     switch (refusal.kind) {
     case DumpPlan::Refusal::Kind::NoCount:
         return CountMessage;
@@ -127,18 +155,17 @@ QString windowRefusalText(const DumpPlan& plan) {
         return QStringLiteral("No se puede crear el archivo ") + refusal.path +
                QStringLiteral("\r\n\r\n") + windowDumpPathText(refusal.pathProblem);
     case DumpPlan::Refusal::Kind::LedgerPath:
-        return QStringLiteral("No se puede escribir el registro de la descarga ") + refusal.path +
-               QStringLiteral("\r\n\r\n") + windowDumpPathText(refusal.pathProblem);
+        return ledgerPathText(refusal);
     case DumpPlan::Refusal::Kind::NoLedger:
         return QStringLiteral("El archivo %1 no tiene registro (%2): no se sabe qué bloques "
                               "guarda.\r\n\r\n%3")
-            .arg(file, refusal.path, UseNewDump);
+            .arg(file, refusal.path, startAgain);
     case DumpPlan::Refusal::Kind::LedgerUnreadable:
         return QStringLiteral("No se puede usar el registro del archivo %1.\r\n\r\n%2\r\n\r\n%3")
-            .arg(file, refusal.detail, UseNewDump);
+            .arg(file, refusal.detail, startAgain);
     case DumpPlan::Refusal::Kind::FileDoesNotMatch:
         return QStringLiteral("El archivo %1 no coincide con su registro.\r\n\r\n%2\r\n\r\n%3")
-            .arg(file, refusal.detail, UseNewDump);
+            .arg(file, refusal.detail, startAgain);
     case DumpPlan::Refusal::Kind::LedgerForAnotherRange:
         return QStringLiteral("El registro del archivo %1 es de %2, no de %3.\r\n\r\nElija el "
                               "rango del archivo, o Modo: Nueva descarga para leer este.")
@@ -163,14 +190,24 @@ EndNote windowEndNote(const DumpOutcome& outcome) {
     if (!outcome.ledger)
         return {};
     const Ledger& ledger = *outcome.ledger;
+    const TransferSummary& summary = outcome.summary;
+    const bool totalDiffers = summary.totalReceived && !summary.totalMatched();
+    const QString totalLine =
+        QStringLiteral("El total del cargador no coincide con lo recibido (recibido %1, "
+                       "calculado %2).")
+            .arg(summary.loaderTotal)
+            .arg(summary.computedTotal);
     if (!ledger.badBlocks.isEmpty()) {
-        lines.append(
-            QStringLiteral("Bloques con suma errónea: %1.").arg(blockList(ledger.badBlocks)));
-        lines.append(UseRepair);
+        lines.append(forBlocks(ledger.badBlocks, "Bloque con suma errónea: %1.",
+                               "Bloques con suma errónea: %1."));
+        if (totalDiffers)
+            lines.append(totalLine);
+        lines.append(useRepair(ledger.badBlocks));
         warning = true;
     } else if (ledger.outcome == Ledger::Outcome::TotalMismatch) {
-        lines.append(QStringLiteral("El total del cargador no coincide con los bloques del "
-                                    "archivo."));
+        lines.append(totalDiffers ? totalLine
+                                  : QStringLiteral("El total del cargador no coincide con los "
+                                                   "bloques del archivo."));
         lines.append(UseVerify);
         warning = true;
     } else if (ledger.outcome == Ledger::Outcome::TotalUnchecked) {
@@ -187,10 +224,17 @@ EndNote windowEndNote(const DumpOutcome& outcome) {
     return {lines.join(QStringLiteral("\r\n")), warning};
 }
 
-QString windowNextPassText(const BlockRange& done, const BlockRange& next, const QString& port) {
-    return QStringLiteral("Leído otra vez: %1. Por leer: %2.\r\n\r\nReinicie el decodificador si "
-                          "su cargador lo necesita: se espera en %3.")
-        .arg(blockRangeText(done), blockRangeText(next), port);
+QString windowRepairStepText(int index, int steps, const BlockRange& done) {
+    return QStringLiteral("Reparación, paso %1 de %2: leído otra vez %3.")
+        .arg(index + 1)
+        .arg(steps)
+        .arg(blockRangeText(done));
+}
+
+QString windowNextPassText(const BlockRange& next, const QString& port) {
+    return QStringLiteral("Por leer: %1.\r\n\r\nReinicie el decodificador si su cargador lo "
+                          "necesita: se espera en %2.")
+        .arg(blockRangeText(next), port);
 }
 
 QString windowCutShortText(const DumpPlan& plan, const DumpOutcome& outcome) {
@@ -203,6 +247,12 @@ QString windowCutShortText(const DumpPlan& plan, const DumpOutcome& outcome) {
 
 QString windowNothingWrittenText(const QString& dumpPath) {
     return QStringLiteral("No se escribió nada: el archivo %1 queda como estaba.").arg(dumpPath);
+}
+
+QString windowLedgerWarningText(const DumpPlan::Refusal& problem) {
+    return ledgerPathText(problem) +
+           QStringLiteral("\r\n\r\nLa descarga sigue sin registro: Reanudar, Verificar y "
+                          "Reparar no podrán usar el archivo.");
 }
 
 QString windowKeptText(const QString& keptAs) {

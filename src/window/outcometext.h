@@ -21,13 +21,18 @@ struct EndNote {
 };
 EndNote windowEndNote(const DumpOutcome& outcome);
 
-// Between two loader dialogues of a repair.
-QString windowNextPassText(const BlockRange& done, const BlockRange& next, const QString& port);
+// The end of a repair's loader dialogue (index from 0) that is not its last.
+QString windowRepairStepText(int index, int steps, const BlockRange& done);
+// Before the next loader dialogue of a repair.
+QString windowNextPassText(const BlockRange& next, const QString& port);
 
 // After a dump the device cut short: what the file keeps and that Reanudar continues it.
 QString windowCutShortText(const DumpPlan& plan, const DumpOutcome& outcome);
 // After a dump that ended before its transfer began: the file is untouched.
 QString windowNothingWrittenText(const QString& dumpPath);
+
+// A new dump that goes ahead without its ledger, which cannot be written where it goes.
+QString windowLedgerWarningText(const DumpPlan::Refusal& problem);
 
 // Where a new dump set aside the file that stood at its path.
 QString windowKeptText(const QString& keptAs);

@@ -254,10 +254,9 @@ void Principal_Deco::createControls() {
             });
     connect(&m_run, &DumpRun::passArmed, this, &Principal_Deco::onPassArmed);
     connect(&m_run, &DumpRun::nextPass, this, [this](int index) {
-        showMessage(windowNextPassText(m_run.plan().passes.at(index - 1).range,
-                                       m_run.plan().passes.at(index).range,
-                                       Com_Puerto->itemText(m_armedEntry)),
-                    MessageIcon::Information);
+        showMessage(
+            windowNextPassText(m_run.plan().passes.at(index).range, Com_Puerto->itemText(m_armedEntry)),
+            MessageIcon::Information);
     });
     connect(&m_run, &DumpRun::finished, this, &Principal_Deco::onRunFinished);
     connect(&m_run.session(), &PortSession::blockReceived, this, &Principal_Deco::onBlockReceived);
@@ -421,8 +420,14 @@ bool Principal_Deco::armSelectedPort(int port) {
     // The box shows the folder checked, the one the dump goes to.
     if (plan.folderChecked())
         Txt_Path->setText(plan.request.folderText);
-    if (!plan.ok() || plan.settled)
-        return refuse(windowRefusalText(plan));
+    if (!plan.ok() || plan.settled) {
+        // A file with nothing left to do is good news, not an error.
+        const bool nothingToDo = plan.settled == DumpPlan::Settled::NothingToDo;
+        return refuse(windowRefusalText(plan),
+                      nothingToDo ? MessageIcon::Information : MessageIcon::Critical);
+    }
+    if (plan.ledgerWarning)
+        showMessage(windowLedgerWarningText(*plan.ledgerWarning), MessageIcon::Exclamation);
     // A verification or a repair reads the range its ledger gives, and the boxes show it.
     if (plan.mode == DumpPlan::Mode::Verify || plan.mode == DumpPlan::Mode::Repair) {
         Txt_Start_Block->setText(fourDigitForm(plan.fileRange.first));
@@ -446,8 +451,8 @@ bool Principal_Deco::armSelectedPort(int port) {
     return true;
 }
 
-bool Principal_Deco::refuse(const QString& message) {
-    showMessage(message, MessageIcon::Critical);
+bool Principal_Deco::refuse(const QString& message, MessageIcon icon) {
+    showMessage(message, icon);
     Com_Puerto->setCurrentIndex(NoPort);
     return false;
 }
@@ -544,13 +549,25 @@ void Principal_Deco::flushLogToWidget() {
 
 OperatorSide::Message Principal_Deco::endMessage(const TransferSummary& summary) const {
     Message message = OperatorSide::endMessage(summary);
-    if (!m_run.conclusion())
+    const DumpPlan& plan = m_run.plan();
+    const qsizetype firstLineEnd = message.text.indexOf(QStringLiteral("\r\n"));
+    const QString facts = firstLineEnd < 0 ? QString() : message.text.mid(firstLineEnd);
+    if (!m_run.conclusion()) {
+        // A repair's loader dialogue before its last one: a step of the repair, not its end.
+        const int index = m_run.passIndex();
+        if (m_run.running() && index + 1 < plan.passes.size())
+            message.text = windowRepairStepText(index, int(plan.passes.size()),
+                                                plan.passes.at(index).range) +
+                           facts;
         return message;
+    }
     const EndNote note = windowEndNote(*m_run.conclusion());
-    if (!note.lines.isEmpty())
-        message.text += QStringLiteral("\r\n") + note.lines;
-    if (note.warning)
-        message.icon = MessageIcon::Exclamation;
+    if (note.lines.isEmpty())
+        return message;
+    // The note says how the whole file stands, which takes in what this transfer's facts say.
+    message.text = message.text.left(firstLineEnd < 0 ? message.text.size() : firstLineEnd) +
+                   QStringLiteral("\r\n") + note.lines;
+    message.icon = note.warning ? MessageIcon::Exclamation : MessageIcon::Information;
     return message;
 }
 

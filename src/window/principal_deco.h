@@ -93,7 +93,7 @@ private:
     // Checks the entries and opens the selected port. False when a check refused them: the
     // selection is then back at "(ninguno)" and the caller's run ends.
     bool armSelectedPort(int port);
-    bool refuse(const QString& message);
+    bool refuse(const QString& message, MessageIcon icon = MessageIcon::Critical);
     void onPassArmed(int index);
     void onBlockReceived(const ReceivedBlock& block);
     void onRunFinished(const DumpOutcome& outcome);

@@ -227,6 +227,8 @@ void TestDumping::planRefusals_data() {
 #ifdef Q_OS_UNIX
     QTest::newRow("ledger is a pipe")
         << "fifo" << int(Mode::Verify) << First << Count << kind(K::LedgerPath) << QString();
+    QTest::newRow("ledger is a pipe: a new dump goes ahead without it")
+        << "fifo" << int(Mode::NewDump) << First << Count << -1 << QString();
 #endif
     QTest::newRow("dump is a folder")
         << "folder" << int(Mode::NewDump) << First << Count << kind(K::DumpPath) << QString();
@@ -293,6 +295,8 @@ void TestDumping::planRefusals() {
     QCOMPARE(plan.refusal ? int(plan.refusal->kind) : -1, refusal);
     if (plan.refusal)
         QVERIFY2(plan.refusal->detail.contains(detail), qPrintable(plan.refusal->detail));
+    else if (plan.mode == Mode::NewDump)
+        QCOMPARE(plan.ledgerWarning.has_value(), change == u"fifo");
     else
         QCOMPARE(plan.passes.first().range.first, First + 12);
 }

@@ -73,18 +73,13 @@ struct Expected {
     bool portOpen = true;
 };
 
-// The message that ends a dump whose total exchange took place: the dialogue's lines, then
-// the bad blocks named (or the total that does not vouch for the file) and what to do next.
+// The message that ends a dump whose total exchange took place: the bad blocks named (or the
+// total that does not vouch for the file), each fact once, and what to do next.
 Expected endMessage(const ExpectedReception& reception) {
     const qsizetype bad = reception.badSums.size();
     const bool totalMatches = reception.loaderTotal == reception.computedTotal;
     if (totalMatches && bad == 0)
         return {QStringLiteral("Descarga finalizada."), 64};
-    const QString totalText =
-        totalMatches ? QStringLiteral("El total coincide")
-                     : QStringLiteral("El total no coincide (recibido %1, calculado %2)")
-                           .arg(reception.loaderTotal)
-                           .arg(reception.computedTotal);
     QStringList runs;
     for (qsizetype i = 0; i < bad;) {
         qsizetype last = i;
@@ -97,18 +92,19 @@ Expected endMessage(const ExpectedReception& reception) {
                      : QStringLiteral("%1 a %2").arg(first).arg(reception.badSums.at(last).block));
         i = last + 1;
     }
-    const QString next =
-        bad > 0
-            ? QStringLiteral("Bloques con suma errónea: %1.\r\nElija Modo: Reparar para leerlos "
-                             "otra vez.")
-                  .arg(runs.join(QStringLiteral(", ")))
-            : QStringLiteral("El total del cargador no coincide con los bloques del archivo."
-                             "\r\nElija Modo: Verificar para compararlo con el flash.");
-    return {QStringLiteral("Descarga finalizada.\r\n%1; %2 %3 con suma errónea.\r\n%4")
-                .arg(totalText)
-                .arg(bad)
-                .arg(bad == 1 ? QStringLiteral("bloque") : QStringLiteral("bloques"), next),
-            48};
+    QStringList lines{QStringLiteral("Descarga finalizada.")};
+    if (bad > 0)
+        lines << (bad == 1 ? QStringLiteral("Bloque") : QStringLiteral("Bloques")) +
+                     QStringLiteral(" con suma errónea: %1.").arg(runs.join(QStringLiteral(", ")));
+    if (!totalMatches)
+        lines << QStringLiteral("El total del cargador no coincide con lo recibido (recibido %1, "
+                                "calculado %2).")
+                     .arg(reception.loaderTotal)
+                     .arg(reception.computedTotal);
+    lines << (bad == 1   ? QStringLiteral("Elija Modo: Reparar para leerlo otra vez.")
+              : bad > 1  ? QStringLiteral("Elija Modo: Reparar para leerlos otra vez.")
+                         : QStringLiteral("Elija Modo: Verificar para compararlo con el flash."));
+    return {lines.join(QStringLiteral("\r\n")), 48};
 }
 
 // How the window words a device that went away, by what the system reported first.
