@@ -507,7 +507,15 @@ QString DumpSession::unverifiedText() const {
                                                               : QStringLiteral("their")));
     if (what.isEmpty())
         return unvouchedText();
-    return QStringLiteral("Dump not verified: %1.").arg(what.join(QStringLiteral(" and ")));
+    // The next command, as the window names the next mode.
+    const QString next =
+        !summary.badSumBlocks.isEmpty()
+            ? QStringLiteral("--repair %1 reads %2 again")
+                  .arg(summary.dumpPath, summary.badSumBlocks.size() == 1 ? QStringLiteral("it")
+                                                                          : QStringLiteral("them"))
+            : QStringLiteral("--verify %1 compares the file with the flash").arg(summary.dumpPath);
+    return QStringLiteral("Dump not verified: %1; %2.")
+        .arg(what.join(QStringLiteral(" and ")), next);
 }
 
 QString DumpSession::stoppedText() const {

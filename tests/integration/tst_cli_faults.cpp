@@ -177,7 +177,7 @@ void TestCliFaults::fault_data() {
         << Transfer::Served << SimAfter::Repeats << QString();
     QTest::newRow("surplus byte after the last block, taken as the total")
         << QStringList{"--fault-surplus", "16"} << QStringList{} << Responses::Samples << dump
-        << false << 1 << QStringList{"Dump not verified: the loader's total did not match."}
+        << false << 1 << QStringList{"Dump not verified: the loader's total did not match; --verify "}
         << Transfer::Served << SimAfter::Repeats << QString();
     QTest::newRow("noise and a 1 MiB line before the dialogue, ack")
         << QStringList{"--noise", QString::number(NoiseLines), "--long-line",
@@ -254,11 +254,11 @@ void TestCliFaults::fault_data() {
         << QStringList{} << Transfer::Served << SimAfter::Repeats << QString();
     QTest::newRow("bad sum at block 3")
         << QStringList{"--fault-bad-sum", "3"} << QStringList{} << Responses::Samples << dump
-        << false << 1 << QStringList{"Dump not verified: block 2002 failed its sum."}
+        << false << 1 << QStringList{"Dump not verified: block 2002 failed its sum; --repair ", " reads it again."}
         << Transfer::Served << SimAfter::Repeats << QString();
     QTest::newRow("bad sum at the last block")
         << QStringList{"--fault-bad-sum", "16"} << QStringList{} << Responses::Samples << dump
-        << false << 1 << QStringList{"Dump not verified: block 2015 failed its sum."}
+        << false << 1 << QStringList{"Dump not verified: block 2015 failed its sum; --repair "}
         << Transfer::Served << SimAfter::Repeats << QString();
     QTest::newRow("wrong total") << QStringList{"--fault-wrong-total"} << QStringList{}
                                  << Responses::Samples << dump << false << 1

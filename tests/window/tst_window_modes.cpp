@@ -166,6 +166,10 @@ void TestWindowModes::modes() {
         if (step.stop != Stop::None) {
             QVERIFY(waitFor(
                 [&] { return loader.requested().size() - asked == step.asked.size(); }, 10000));
+            // A loader that says nothing brings, after 5 s, advice naming the port.
+            if (step.faults.silent)
+                QVERIFY(waitFor([&] { return window.Lab_Aviso->text().contains("en COM1."); },
+                                7000));
             if (step.stop == Stop::Esc)
                 QTest::keyClick(&window, Qt::Key_Escape);
             else
@@ -202,6 +206,7 @@ void TestWindowModes::modes() {
         QCOMPARE(window.Com_Modo->currentText(),
                  QString::fromUtf8(ModeTexts[step.backToNewDump ? NewDump : step.mode]));
         QVERIFY(!window.Cmd_Detener->isEnabled());
+        QVERIFY(window.Lab_Aviso->isHidden());
     }
     // A file that ends complete holds the flash, and so does one a run that never began left
     // as it was; one a new dump replaced is kept whole beside it.
