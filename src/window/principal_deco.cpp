@@ -32,6 +32,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTextBlock>
@@ -108,6 +110,23 @@ const std::array<ModeEntry, 4>& modeEntries() {
          "Lee otra vez los bloques con suma errónea y los escribe en su sitio del archivo."},
     }};
     return entries;
+}
+
+// A message box wraps its text at a width of its own choosing and breaks a word longer than
+// that anywhere, which cuts a path in two: the text is made at least as wide as its longest
+// word, up to most of the screen.
+void keepWordsWhole(QMessageBox& box, const QString& text) {
+    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    if (!label)
+        return;
+    const QFontMetrics metrics(label->font());
+    int widest = 0;
+    for (const QString& word : text.split(QRegularExpression(QStringLiteral("\\s+")),
+                                          Qt::SkipEmptyParts))
+        widest = std::max(widest, metrics.horizontalAdvance(word));
+    const QScreen* screen = box.screen();
+    const int limit = screen ? screen->availableGeometry().width() * 3 / 4 : 1000;
+    label->setMinimumWidth(std::min(widest, limit));
 }
 
 QMessageBox::Icon boxIcon(MessageIcon icon) {
@@ -678,6 +697,7 @@ bool Principal_Deco::confirm(const QString& text, const QString& yes, const QStr
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QMessageBox box(QMessageBox::Question, QString::fromUtf8(ApplicationTitle), shown,
                     QMessageBox::NoButton, this);
+    keepWordsWhole(box, shown);
     QPushButton* yesButton = box.addButton(yes, QMessageBox::AcceptRole);
     box.setDefaultButton(box.addButton(no, QMessageBox::RejectRole));
     box.exec();
@@ -691,6 +711,7 @@ void Principal_Deco::presentMessage(const QString& text, MessageIcon icon) {
     qCDebug(lcDialogue) << "message:" << shown;
     QMessageBox box(boxIcon(icon), QString::fromUtf8(ApplicationTitle), shown, QMessageBox::Ok,
                     this);
+    keepWordsWhole(box, shown);
     box.exec();
 }
 

@@ -132,6 +132,9 @@ void TestWindowArming::countCheck_data() {
     // Four digits: a ledger could not record more, nor a resume read it again.
     QTest::newRow("count beyond four digits") << "0000"
                                               << "1E4" << CountMessage + limits.arg("1E4");
+    // Refused before anything is sized by it: the block map never takes memory in proportion.
+    QTest::newRow("count of two thousand million") << "0000"
+                                                   << "2E9" << CountMessage + limits.arg("2E9");
     QTest::newRow("largest count") << "0000"
                                    << "9999" << QString();
     const QString firstBlockMessage = QStringLiteral("Debe indicar un bloque inicial válido.");
@@ -609,6 +612,10 @@ void TestWindowArming::messageBoxShowsTitleAndIcon() {
     QString title;
     QString text;
     int shownIcon = -1;
+    int labelWidth = 0;
+    int pathWidth = 0;
+    const QString path = QStringLiteral("/home/operador/Descargas/decodificadores/cliente_12345/"
+                                        "taller_norte/BL_128.bin.json");
     QTimer answer;
     answer.setSingleShot(true);
     answer.setInterval(0);
@@ -618,14 +625,20 @@ void TestWindowArming::messageBoxShowsTitleAndIcon() {
         title = box->windowTitle();
         text = box->text();
         shownIcon = box->icon();
+        const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        labelWidth = label->width();
+        pathWidth = label->fontMetrics().horizontalAdvance(path);
         box->accept();
     });
     answer.start();
-    window.showMessage(QStringLiteral("No se puede abrir el COM2\r\n\r\nPermiso denegado"),
+    // A path longer than the box would be wide is not broken in two.
+    window.showMessage(QStringLiteral("No se puede abrir el COM2\r\n\r\nPermiso denegado: ") +
+                           path,
                        static_cast<MessageIcon>(code));
     QCOMPARE(title, QStringLiteral("decodump"));
-    QCOMPARE(text, QStringLiteral("No se puede abrir el COM2\n\nPermiso denegado"));
+    QCOMPARE(text, QStringLiteral("No se puede abrir el COM2\n\nPermiso denegado: ") + path);
     QCOMPARE(shownIcon, icon);
+    QVERIFY2(labelWidth >= pathWidth, qPrintable(QStringLiteral("%1 < %2").arg(labelWidth).arg(pathWidth)));
 }
 
 QTEST_MAIN(TestWindowArming)
