@@ -223,6 +223,21 @@ void Principal_Deco::createControls() {
     Label1 = place(new QLabel(QStringLiteral("Selecciona el puerto serie:"), this), "Label1",
                    fromTwips(120, 150, 1875, 195));
 
+    createAddedControls(classic);
+    arrangeTabOrder();
+    fitCaptions();
+
+    // Widget updates of the log are coalesced: one insertion per turn of the event loop.
+    m_logFlush = new QTimer(this);
+    m_logFlush->setSingleShot(true);
+    m_logFlush->setInterval(0);
+
+    connectHandlers();
+}
+
+// The controls the classic window did not have: the mode, the block map and the progress line
+// below the classic area, the way out while armed and the advice above it.
+void Principal_Deco::createAddedControls(const QRect& classic) {
     // What picking a port does with the file: beside the file name, where the row had room.
     Lab_Modo = place(new QLabel(QStringLiteral("&Modo:"), this), "Lab_Modo",
                      fromTwips(3555, 5970, 600, 195));
@@ -251,15 +266,9 @@ void Principal_Deco::createControls() {
     Lab_Aviso = place(new QLabel(this), "Lab_Aviso", fromTwips(3000, 1275, 3375, 495));
     Lab_Aviso->setWordWrap(true);
     Lab_Aviso->setVisible(false);
+}
 
-    arrangeTabOrder();
-    fitCaptions();
-
-    // Widget updates of the log are coalesced: one insertion per turn of the event loop.
-    m_logFlush = new QTimer(this);
-    m_logFlush->setSingleShot(true);
-    m_logFlush->setInterval(0);
-
+void Principal_Deco::connectHandlers() {
     connect(m_logFlush, &QTimer::timeout, this, &Principal_Deco::flushLogToWidget);
     // The ledger beside each dump is written silently; only a failure to write it is told,
     // after the dump's own end message.

@@ -27,6 +27,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QRect;
 class QRadioButton;
 class QTimer;
 
@@ -87,6 +88,8 @@ protected:
 
 private:
     void createControls();
+    void createAddedControls(const QRect& classic);
+    void connectHandlers();
     void arrangeTabOrder();
     void makeTabStop(int preset);
     void fitCaptions();
