@@ -7,7 +7,8 @@
 #include <algorithm>
 
 BlockMap::BlockMap(const BlockRange& range)
-    : m_range(range), m_states(std::max(range.count, 0), State::Pending) {}
+    : m_range{range.first, std::clamp(range.count, 0, BlockRange::LargestCount)},
+      m_states(m_range.count, State::Pending) {}
 
 BlockMap::State BlockMap::stateOf(const Facts& facts) {
     if (facts.differs)
@@ -22,16 +23,19 @@ BlockMap::State BlockMap::stateOf(const Facts& facts) {
 
 BlockMap BlockMap::fromLedger(const Ledger& ledger) {
     BlockMap map(ledger.range);
-    for (int record = 0; record < ledger.range.count; ++record) {
+    for (int record = 0; record < map.range().count; ++record) {
         const int block = ledger.range.first + record;
         Facts facts;
         facts.inFile = record < ledger.records();
-        facts.sumOk = !ledger.badBlocks.contains(block);
+        // The ledger keeps its bad and differing blocks in ascending order.
+        facts.sumOk = !std::binary_search(ledger.badBlocks.begin(), ledger.badBlocks.end(), block);
         facts.readAgain =
             std::any_of(ledger.runs.begin(), ledger.runs.end(), [block](const Ledger::Run& run) {
                 return run.kind == Ledger::RunKind::Repair && run.range.contains(block);
             });
-        facts.differs = ledger.verified && ledger.verified->differingBlocks.contains(block);
+        facts.differs =
+            ledger.verified && std::binary_search(ledger.verified->differingBlocks.begin(),
+                                                  ledger.verified->differingBlocks.end(), block);
         map.set(block, stateOf(facts));
     }
     return map;

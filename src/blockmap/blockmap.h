@@ -20,7 +20,9 @@ class QPainter;
 // decodump-cli --map writes it as an image; both with this code, each in its own words.
 class BlockMap {
 public:
-    enum class State { Pending, Received, BadSum, ReadAgain, Differs };
+    // One byte a block: the map of the largest range keeps about ten kilobytes.
+    enum class State : quint8 { Pending, Received, BadSum, ReadAgain, Differs };
+    static_assert(sizeof(State) == 1);
     static constexpr int StateCount = 5;
     static constexpr int Columns = 64;
     // The legend's words for each state, in the order of State.
@@ -38,7 +40,7 @@ public:
     static State stateOf(const Facts& facts);
 
     BlockMap() = default;
-    // Every block of the range still to come.
+    // Every block of the range still to come. A range is kept to the count a dump can hold.
     explicit BlockMap(const BlockRange& range);
     // The blocks as the ledger describes the file: the records it vouches for received (read
     // again, where a repair wrote them), its bad blocks bad, the blocks a verification found
