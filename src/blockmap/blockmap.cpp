@@ -6,6 +6,32 @@
 
 #include <algorithm>
 
+namespace {
+
+using State = BlockMap::State;
+
+// The mark inside a cell in a state the operator must act on, so that it never relies on hue
+// alone: a cross for a bad sum, a bar for a block that differs. Black, at 5:1 or more against
+// either fill; drawn inside a one-pixel rim so that the cell's corners keep its colour.
+void drawCell(QPainter& painter, const QRect& cell, State state) {
+    painter.fillRect(cell, BlockMap::color(state));
+    const QRect inside = cell.adjusted(1, 1, -1, -1);
+    if (inside.width() < 1 || (state != State::BadSum && state != State::Differs))
+        return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(Qt::black, 0));
+    if (state == State::BadSum) {
+        painter.drawLine(inside.topLeft(), inside.bottomRight());
+        painter.drawLine(inside.bottomLeft(), inside.topRight());
+    } else {
+        painter.drawLine(inside.left(), inside.center().y(), inside.right(), inside.center().y());
+    }
+    painter.restore();
+}
+
+} // namespace
+
 BlockMap::BlockMap(const BlockRange& range)
     : m_range{range.first, std::clamp(range.count, 0, BlockRange::LargestCount)},
       m_states(m_range.count, State::Pending) {}
@@ -52,18 +78,19 @@ bool BlockMap::set(qint64 block, State state) {
     return true;
 }
 
+// Okabe and Ito's colours for colour-blind readers, pending a mid grey.
 QColor BlockMap::color(State state) {
     switch (state) {
     case State::Pending:
-        return QColor(0xd8, 0xd8, 0xd8);
+        return QColor(0x80, 0x80, 0x80);
     case State::Received:
-        return QColor(0x3c, 0x9a, 0x4a);
+        return QColor(0x00, 0x72, 0xb2); // blue
     case State::BadSum:
-        return QColor(0xd6, 0x2f, 0x2f);
+        return QColor(0xd5, 0x5e, 0x00); // vermillion
     case State::ReadAgain:
-        return QColor(0x2f, 0x6f, 0xd6);
+        return QColor(0x56, 0xb4, 0xe9); // sky blue
     case State::Differs:
-        return QColor(0xe8, 0x9a, 0x1c);
+        return QColor(0xe6, 0x9f, 0x00); // orange
     }
     return Qt::black;
 }
@@ -115,7 +142,7 @@ void BlockMap::paint(QPainter& painter, const QRect& area, const Labels& labels,
                 break;
             const QRect cell = cellRect(block, area);
             if (cell.intersects(shown))
-                painter.fillRect(cell, color(state(block)));
+                drawCell(painter, cell, state(block));
         }
     }
     const QRect legend(area.left(), area.top() + rows() * step + 4, area.width(), LegendHeight);
@@ -125,7 +152,8 @@ void BlockMap::paint(QPainter& painter, const QRect& area, const Labels& labels,
     const QFontMetrics metrics = painter.fontMetrics();
     for (int i = 0; i < StateCount; ++i) {
         const int swatch = std::min(10, legend.height() - 6);
-        painter.fillRect(QRect(x, legend.top() + 3, swatch, swatch), color(State(i)));
+        // Each state's cell, marks and all.
+        drawCell(painter, QRect(x, legend.top() + 3, swatch, swatch), State(i));
         x += swatch + 4;
         painter.setPen(Qt::black);
         painter.drawText(QRect(x, legend.top(), legend.right() - x, legend.height()),

@@ -52,6 +52,9 @@ public:
     // False for a block outside the range.
     bool set(qint64 block, State state);
 
+    // The fill of a cell in each state, told apart by deuteranopes and protanopes too, and
+    // pending cells at 3:1 at least against the window's and the image's backgrounds. The
+    // cells of a bad sum and of a difference carry a mark inside besides.
     static QColor color(State state);
 
     // Where things go when the map is drawn into `area`: the cells as large as fit, at most

@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
+
 namespace {
 
 constexpr int First = 2000;
@@ -43,6 +45,18 @@ QList<int> blocks(int from, int to) {
     for (int block = from; block <= to; ++block)
         list.append(block);
     return list;
+}
+
+// WCAG's contrast ratio of two colours, from their relative luminances.
+double contrastRatio(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const auto [dark, light] = std::minmax(luminance(a), luminance(b));
+    return (light + 0.05) / (dark + 0.05);
 }
 
 QByteArray flashImage() {
@@ -152,11 +166,21 @@ void TestWindowModes::modes() {
             continue;
         }
         if (step.block) {
-            // The colour the operator sees in the block's cell.
+            // The colour the operator sees in the block's cell; a mark inside a bad sum's or a
+            // difference's, so that these never rely on hue alone; and a pending one against
+            // the window's and decodump-cli's image's backgrounds: each at 3:1 at least (WCAG's
+            // ratio for parts of a picture).
             const QRect cell =
                 BlockMap({First, Count}).cellRect(step.block, window.blockMap->rect());
-            QCOMPARE(window.blockMap->grab().toImage().pixelColor(cell.center()),
-                     BlockMap::color(step.state));
+            const QImage map = window.blockMap->grab().toImage();
+            const QColor fill = map.pixelColor(cell.topLeft());
+            QCOMPARE(fill, BlockMap::color(step.state));
+            QCOMPARE(contrastRatio(fill, map.pixelColor(cell.center())) >= 3.0,
+                     step.state == State::BadSum || step.state == State::Differs);
+            if (step.state == State::Pending) {
+                QVERIFY(contrastRatio(fill, window.blockMap->palette().window().color()) >= 3.0);
+                QVERIFY(contrastRatio(fill, BlockMap().image(600, {}).pixelColor(0, 0)) >= 3.0);
+            }
         }
         // The mode chooser was locked with the other entries while the port was armed.
         QVERIFY(window.Com_Modo->isEnabled());
