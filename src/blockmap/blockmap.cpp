@@ -280,17 +280,28 @@ void BlockMap::paint(QPainter& painter, const QRect& area, const Labels& labels,
     painter.restore();
 }
 
-QImage BlockMap::image(int width, const Labels& labels) const {
+QImage BlockMap::image(int width, const Labels& labels, const QString& title) const {
     // As many rows as every block in its own cell needs.
     const int cellsWidth = width - 2 * ImageMargin - gutter();
     const int pitch = widestPitch(cellsWidth);
     const int columns = columnsFor(cellsWidth, pitch);
     const int rows = (m_range.count + columns - 1) / columns;
-    const QRect area(ImageMargin, ImageMargin, width - 2 * ImageMargin,
-                     rows * pitch + LegendHeight);
+    const int top = ImageMargin + (title.isEmpty() ? 0 : TitleHeight);
+    const QRect area(ImageMargin, top, width - 2 * ImageMargin, rows * pitch + LegendHeight);
     QImage picture(width, area.bottom() + 1 + ImageMargin, QImage::Format_RGB32);
     picture.fill(Qt::white);
     QPainter painter(&picture);
+    if (!title.isEmpty()) {
+        painter.save();
+        QFont bold = painter.font();
+        bold.setBold(true);
+        painter.setFont(bold);
+        painter.setPen(Qt::black);
+        const QRect line(area.left(), ImageMargin, area.width(), TitleHeight - 4);
+        painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
+                         painter.fontMetrics().elidedText(title, Qt::ElideMiddle, line.width()));
+        painter.restore();
+    }
     paint(painter, area, labels);
     return picture;
 }

@@ -72,6 +72,8 @@ public:
     static constexpr int MinPitch = 6;
     static constexpr int MaxPitch = 9;
     static constexpr int LegendHeight = 18;
+    // The image's title line, above the map.
+    static constexpr int TitleHeight = 20;
     // The cell of the block's group; empty outside the range.
     QRect cellRect(qint64 block, const QRect& area) const;
     // The first block of the cell under the point.
@@ -83,9 +85,9 @@ public:
     // legend, in black on a light background the caller has painted.
     void paint(QPainter& painter, const QRect& area, const Labels& labels,
                const QRect& exposed = {}) const;
-    // The whole map as an image of the given width on white, every block in its own cell, for
-    // a file.
-    QImage image(int width, const Labels& labels) const;
+    // The whole map as an image of the given width on white, every block in its own cell,
+    // under a title line when there is one, for a file.
+    QImage image(int width, const Labels& labels, const QString& title = {}) const;
 
 private:
     struct Layout {
