@@ -414,7 +414,7 @@ QString DumpSession::closeTraceAndWriteMap() {
     if (!m_trace.error().isEmpty())
         problem = m_trace.error();
     else if (!m_options.mapPath.isEmpty() && m_outcome->ledger)
-        writeMapFile(m_options.mapPath, *m_outcome->ledger, &problem);
+        writeMapFile(m_options.mapPath, m_dump.plan.dumpPath(), *m_outcome->ledger, &problem);
     return problem;
 }
 

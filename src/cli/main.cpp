@@ -87,7 +87,8 @@ std::optional<int> answerWithoutDump(const CliOptions& options, const QStringLis
 int answerSettled(const CliOptions& options, const DumpPlan& plan, Console& console) {
     console.printLine(cliSettledText(plan));
     QString problem;
-    if (!options.mapPath.isEmpty() && !writeMapFile(options.mapPath, *plan.ledger, &problem)) {
+    if (!options.mapPath.isEmpty() &&
+        !writeMapFile(options.mapPath, plan.dumpPath(), *plan.ledger, &problem)) {
         console.printLine(QStringLiteral("error: ") + problem);
         return ExitPortOrFile;
     }

@@ -41,9 +41,14 @@ bool BlockMapView::event(QEvent* event) {
         event->ignore();
         return true;
     }
+    // A cell several blocks share names them all and the worst state among them.
+    const BlockRange blocks = m_map.cellBlocks(*block, rect());
+    const QString state = labels().at(int(m_map.worstOf(blocks)));
     QToolTip::showText(
         help->globalPos(),
-        QStringLiteral("Bloque %1: %2").arg(*block).arg(labels().at(int(m_map.state(*block)))),
+        blocks.count == 1
+            ? QStringLiteral("Bloque %1: %2").arg(blocks.first).arg(state)
+            : QStringLiteral("Bloques %1–%2: %3").arg(blocks.first).arg(blocks.last()).arg(state),
         this, m_map.cellRect(*block, rect()));
     return true;
 }

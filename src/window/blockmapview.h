@@ -5,7 +5,7 @@
 #include <QWidget>
 
 // The block map in the window: painted as blocks come, each change repainting its own cell
-// alone; a tooltip names the block under the pointer and its state.
+// alone; a tooltip names the block (or the blocks) under the pointer and the cell's state.
 class BlockMapView : public QWidget {
     Q_OBJECT
 public:
@@ -13,7 +13,7 @@ public:
 
     // A new picture, painted whole.
     void show(const BlockMap& map);
-    // One block's new state; only its cell is repainted.
+    // One block's new state; only its cell (which it may share) is repainted.
     void set(qint64 block, BlockMap::State state);
 
     // The legend's and the tooltips' words.

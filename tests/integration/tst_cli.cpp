@@ -1,3 +1,4 @@
+#include "blockmap.h"
 #include "blocksize.h"
 #include "clirun.h"
 #include "loadersimprocess.h"
@@ -345,9 +346,17 @@ void TestCli::run() {
         for (const char* control : {"\x1b", "\x7f", "\xc2\x9b"})
             QVERIFY2(!run.output.contains(control), run.output.constData());
     }
-    // The picture of the blocks, drawn without a display.
-    if (cliArguments.join(u' ').contains(QStringLiteral("--map")) && status == 0)
-        QCOMPARE(QImage(dumpPath + QStringLiteral(".png")).width(), 600);
+    // The picture of the blocks, drawn without a display, under a title line: taller than the
+    // map alone by that line, and not blank there.
+    if (cliArguments.join(u' ').contains(QStringLiteral("--map")) && status == 0) {
+        const QImage map(dumpPath + QStringLiteral(".png"));
+        QCOMPARE(map.width(), 600);
+        QImage blank(600, BlockMap::TitleHeight, map.format());
+        blank.fill(Qt::white);
+        QCOMPARE(map.height(),
+                 BlockMap({FirstBlock, Count}).image(600, {}).height() + blank.height());
+        QVERIFY(map.copy(blank.rect()) != blank);
+    }
     // With --json standard output holds one JSON object, whatever happened: a run that failed
     // says why, and with which status.
     if (cliArguments.contains(QStringLiteral("--json")) && !printed.contains("standard output")) {

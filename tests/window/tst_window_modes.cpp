@@ -13,12 +13,16 @@
 #include "testfiles.h"
 
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
+
+#include <cmath>
 
 namespace {
 
@@ -53,6 +57,29 @@ QList<int> blocks(int from, int to) {
     return list;
 }
 
+// WCAG's contrast ratio of two colours, from their relative luminances.
+double contrastRatio(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double first = luminance(a);
+    const double second = luminance(b);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
+}
+
+// The map in the area the window gives it, blocks set one by one to the states their letters
+// name ("2050b 2054d"): r received, a read again, b bad sum, d differs.
+void showMap(BlockMapView& view, const BlockRange& range, const QString& states) {
+    view.resize(422, 210);
+    view.show(BlockMap(range));
+    const State named[] = {State::Received, State::ReadAgain, State::BadSum, State::Differs};
+    for (const QString& block : states.split(u' ', Qt::SkipEmptyParts))
+        view.set(block.chopped(1).toInt(), named[QStringLiteral("rabd").indexOf(block.back())]);
+}
+
 QByteArray flashImage() {
     QByteArray image(2048 * BlockSize, Qt::Uninitialized);
     for (qsizetype i = 0; i < image.size(); ++i)
@@ -72,6 +99,8 @@ private Q_SLOTS:
     void modes();
     void mapFromLedger_data();
     void mapFromLedger();
+    void sharedCells_data();
+    void sharedCells();
 };
 
 void TestWindowModes::modes_data() {
@@ -195,11 +224,21 @@ void TestWindowModes::modes() {
             continue;
         }
         if (step.block) {
-            // The colour the operator sees in the block's cell.
+            // The colour the operator sees in the block's cell; a mark inside a bad sum's or a
+            // difference's, so that these never rely on hue alone; and a pending one against
+            // the window's and decodump-cli's image's backgrounds: each at 3:1 at least (WCAG's
+            // ratio for parts of a picture).
             const QRect cell =
                 BlockMap({First, Count}).cellRect(step.block, window.blockMap->rect());
-            QCOMPARE(window.blockMap->grab().toImage().pixelColor(cell.center()),
-                     BlockMap::color(step.state));
+            const QImage map = window.blockMap->grab().toImage();
+            const QColor fill = map.pixelColor(cell.topLeft());
+            QCOMPARE(fill, BlockMap::color(step.state));
+            QCOMPARE(contrastRatio(fill, map.pixelColor(cell.center())) >= 3.0,
+                     step.state == State::BadSum || step.state == State::Differs);
+            if (step.state == State::Pending) {
+                QVERIFY(contrastRatio(fill, window.blockMap->palette().window().color()) >= 3.0);
+                QVERIFY(contrastRatio(fill, BlockMap().image(600, {}).pixelColor(0, 0)) >= 3.0);
+            }
         }
         // The mode chooser was locked with the other entries while the port was armed.
         QVERIFY(window.Com_Modo->isEnabled());
@@ -242,6 +281,55 @@ void TestWindowModes::mapFromLedger() {
         {Ledger::RunKind::Repair, {2005, 2}, 2, {}, {}, std::nullopt, Ledger::Outcome::Complete});
     ledger.verified = Ledger::Verification{{}, {2008}};
     QCOMPARE(BlockMap::fromLedger(ledger).state(block), state);
+}
+
+// The map in the window's area: a block a cell while the range fits at the smallest pitch, else
+// the fewest consecutive blocks a cell that fit, the cell in the worst of their states and its
+// tooltip naming them; the first row labelled at its left.
+void TestWindowModes::sharedCells_data() {
+    QTest::addColumn<BlockRange>("range");
+    QTest::addColumn<QString>("states"); // as showMap() takes them, the others pending
+    QTest::addColumn<int>("block");      // the one pointed at
+    QTest::addColumn<QString>("tooltip");
+    const BlockRange most{0, 9999};
+    QTest::newRow("2048, a block a cell")
+        << BlockRange{0, 2048} << "1983b" << 1983 << "Bloque 1983: suma errónea";
+    QTest::newRow("9999, five a cell, bad sum over differs")
+        << most << "2050b 2054d" << 2052 << "Bloques 2050–2054: suma errónea";
+    QTest::newRow("differs over pending")
+        << most << "2052d" << 2050 << "Bloques 2050–2054: difiere";
+    QTest::newRow("pending over read again")
+        << most << "2050a 2051a 2052a 2053a" << 2054 << "Bloques 2050–2054: pendiente";
+    QTest::newRow("from 5001, read again over received")
+        << BlockRange{5001, 9999} << "7051r 7052r 7053r 7054r 7055a" << 7052
+        << "Bloques 7051–7055: leído otra vez";
+    QTest::newRow("a count past the limit kept to it, the last cell what is left")
+        << BlockRange{0, 20000} << "9998b" << 9998 << "Bloques 9995–9998: suma errónea";
+}
+
+void TestWindowModes::sharedCells() {
+    QFETCH(BlockRange, range);
+    QFETCH(QString, states);
+    QFETCH(int, block);
+    QFETCH(QString, tooltip);
+    BlockMapView view;
+    showMap(view, range, states);
+    const QRect cell = BlockMap(range).cellRect(block, view.rect());
+    QToolTip::hideText();
+    QHelpEvent help(QEvent::ToolTip, cell.center(), view.mapToGlobal(cell.center()));
+    QCoreApplication::sendEvent(&view, &help);
+    QCOMPARE(QToolTip::text(), tooltip);
+    // The cell in the colour of the state its tooltip names, and ink left of the first row.
+    const BlockMap::Labels words = view.labels();
+    const auto shown =
+        std::find(words.begin(), words.end(), tooltip.section(QStringLiteral(": "), 1));
+    const QImage picture = view.grab().toImage();
+    QCOMPARE(picture.pixelColor(cell.topLeft()), BlockMap::color(State(shown - words.begin())));
+    const QRect first = BlockMap(range).cellRect(range.first, view.rect());
+    bool ink = false;
+    for (int x = 0; x < first.left(); ++x)
+        ink = ink || picture.pixelColor(x, first.center().y()).lightness() < 96;
+    QVERIFY(ink);
 }
 
 QTEST_MAIN(TestWindowModes)
