@@ -267,8 +267,8 @@ QString windowDumpInUseText(const QString& dumpPath) {
 }
 
 QString windowNothingYetText(const QString& port) {
-    return QStringLiteral("Nada del cargador en %1 s: compruebe que el decodificador tenga "
-                          "corriente, que el cable esté conectado y que esté en %2.")
+    return QStringLiteral("Nada del cargador en %1 s: compruebe la corriente del decodificador, "
+                          "el cable y que esté en %2.")
         .arg(FirstContactWatch::SilenceMs / 1000)
         .arg(port);
 }

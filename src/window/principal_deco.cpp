@@ -112,21 +112,23 @@ const std::array<ModeEntry, 4>& modeEntries() {
     return entries;
 }
 
-// A message box wraps its text at a width of its own choosing and breaks a word longer than
-// that anywhere, which cuts a path in two: the text is made at least as wide as its longest
-// word, up to most of the screen.
+// A message box wider than its usual width (half the screen, at most 500 px) wraps its text at
+// that width and breaks a word longer than it anywhere, which cuts a path in two. Such a word
+// makes the text as wide as the word, up to three quarters of the screen. (A narrower word needs
+// nothing: set on every text, a minimum would also stop the box from widening for a long line.)
 void keepWordsWhole(QMessageBox& box, const QString& text) {
     auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
-    if (!label)
+    const QScreen* screen = box.screen();
+    if (!label || !screen)
         return;
     const QFontMetrics metrics(label->font());
     int widest = 0;
     for (const QString& word : text.split(QRegularExpression(QStringLiteral("\\s+")),
                                           Qt::SkipEmptyParts))
         widest = std::max(widest, metrics.horizontalAdvance(word));
-    const QScreen* screen = box.screen();
-    const int limit = screen ? screen->availableGeometry().width() * 3 / 4 : 1000;
-    label->setMinimumWidth(std::min(widest, limit));
+    const int screenWidth = screen->availableGeometry().width();
+    if (widest > std::min(screenWidth / 2, 500))
+        label->setMinimumWidth(std::min(widest, screenWidth * 3 / 4));
 }
 
 QMessageBox::Icon boxIcon(MessageIcon icon) {
@@ -263,7 +265,7 @@ void Principal_Deco::createAddedControls(const QRect& classic) {
     Cmd_Detener->setEnabled(false);
     Cmd_Detener->setToolTip(QStringLiteral("Cierra el puerto y deja de esperar al cargador (Esc). "
                                            "Una descarga a medias pide confirmación."));
-    Lab_Aviso = place(new QLabel(this), "Lab_Aviso", fromTwips(3000, 1275, 3375, 495));
+    Lab_Aviso = place(new QLabel(this), "Lab_Aviso", fromTwips(3000, 1200, 3375, 600));
     Lab_Aviso->setWordWrap(true);
     Lab_Aviso->setVisible(false);
 }
@@ -294,10 +296,10 @@ void Principal_Deco::connectHandlers() {
             &Principal_Deco::onTransferStarted);
     connect(&Serie1, &CommControl::bytesArrived, &m_firstContact, &FirstContactWatch::received);
     connect(&m_firstContact, &FirstContactWatch::nothingYet, this, [this] {
-        showHint(windowNothingYetText(Com_Puerto->itemText(m_armedEntry)));
+        showHint(windowNothingYetText(m_armedPortName));
     });
     connect(&m_firstContact, &FirstContactWatch::notLoaderText, this, [this] {
-        showHint(windowNotLoaderText(Com_Puerto->itemText(m_armedEntry)));
+        showHint(windowNotLoaderText(m_armedPortName));
     });
     connect(Com_Puerto, &QComboBox::currentIndexChanged, this, &Principal_Deco::Com_Puerto_Click);
     connect(Com_Puerto, &PortList::aboutToShowPopup, this, &Principal_Deco::refreshPortList);
@@ -466,6 +468,7 @@ bool Principal_Deco::armSelectedPort(int port) {
     if (comEntry)
         Serie1.setCommPort(port);
     m_armedEntry = port;
+    m_armedPortName = portName;
     if (const std::optional<DumpRun::StartFailure> failure = m_run.start(plan, portName)) {
         if (failure->kind == DumpRun::StartFailure::Kind::DumpInUse)
             return refuse(windowDumpInUseText(plan.dumpPath()));

@@ -139,6 +139,7 @@ private:
     bool m_logEmpty = true;
     QString m_logPending;
     int m_armedEntry = 0; // the port list's entry the run is armed on
+    QString m_armedPortName; // and its port's short name (COM1, ttyUSB0)
     FirstContactWatch m_firstContact;
     ProgressMeter m_progress;
     QElapsedTimer m_runClock;
