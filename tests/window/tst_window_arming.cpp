@@ -598,14 +598,21 @@ void TestWindowArming::progressLabel() {
 void TestWindowArming::messageBoxShowsTitleAndIcon_data() {
     QTest::addColumn<int>("code");
     QTest::addColumn<int>("icon");
-    QTest::newRow("critical") << 16 << int(QMessageBox::Critical);
-    QTest::newRow("exclamation") << 48 << int(QMessageBox::Warning);
-    QTest::newRow("information") << 64 << int(QMessageBox::Information);
+    QTest::addColumn<QString>("detail"); // after the first line, wider than a box or not
+    const QString path = QStringLiteral("/home/operador/Descargas/decodificadores/cliente_12345/"
+                                        "taller_norte/BL_128.bin.json");
+    QTest::newRow("critical, a long path")
+        << 16 << int(QMessageBox::Critical) << QStringLiteral("Permiso denegado: ") + path;
+    QTest::newRow("exclamation") << 48 << int(QMessageBox::Warning)
+                                 << QStringLiteral("Permiso denegado");
+    QTest::newRow("information, a long path")
+        << 64 << int(QMessageBox::Information) << QStringLiteral("Permiso denegado: ") + path;
 }
 
 void TestWindowArming::messageBoxShowsTitleAndIcon() {
     QFETCH(int, code);
     QFETCH(int, icon);
+    QFETCH(QString, detail);
     FakeCommControl port;
     Principal_Deco window(port);
     window.show();
@@ -613,9 +620,7 @@ void TestWindowArming::messageBoxShowsTitleAndIcon() {
     QString text;
     int shownIcon = -1;
     int labelWidth = 0;
-    int pathWidth = 0;
-    const QString path = QStringLiteral("/home/operador/Descargas/decodificadores/cliente_12345/"
-                                        "taller_norte/BL_128.bin.json");
+    int neededWidth = 0;
     QTimer answer;
     answer.setSingleShot(true);
     answer.setInterval(0);
@@ -627,18 +632,20 @@ void TestWindowArming::messageBoxShowsTitleAndIcon() {
         shownIcon = box->icon();
         const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
         labelWidth = label->width();
-        pathWidth = label->fontMetrics().horizontalAdvance(path);
+        // A path wider than a box, and a first line that fits one, each stay whole.
+        const QString longest = detail.section(u' ', -1);
+        neededWidth = label->fontMetrics().horizontalAdvance(
+            longest.size() > 40 ? longest : QStringLiteral("No se puede abrir el COM2"));
         box->accept();
     });
     answer.start();
-    // A path longer than the box would be wide is not broken in two.
-    window.showMessage(QStringLiteral("No se puede abrir el COM2\r\n\r\nPermiso denegado: ") +
-                           path,
+    window.showMessage(QStringLiteral("No se puede abrir el COM2\r\n\r\n") + detail,
                        static_cast<MessageIcon>(code));
     QCOMPARE(title, QStringLiteral("decodump"));
-    QCOMPARE(text, QStringLiteral("No se puede abrir el COM2\n\nPermiso denegado: ") + path);
+    QCOMPARE(text, QStringLiteral("No se puede abrir el COM2\n\n") + detail);
     QCOMPARE(shownIcon, icon);
-    QVERIFY2(labelWidth >= pathWidth, qPrintable(QStringLiteral("%1 < %2").arg(labelWidth).arg(pathWidth)));
+    QVERIFY2(labelWidth >= neededWidth,
+             qPrintable(QStringLiteral("%1 < %2").arg(labelWidth).arg(neededWidth)));
 }
 
 QTEST_MAIN(TestWindowArming)
