@@ -532,7 +532,7 @@ QString DumpSession::stoppedText() const {
             for (const BlockRange& range : m_outcome->ledger->blocksToRead())
                 left += range.count;
         }
-        return stopped + QStringLiteral("%1 still has %2 to read again; --repair reads them")
+        return stopped + QStringLiteral("%1 still has %2 to read again; --repair %1 reads them")
                              .arg(summary.dumpPath, counted(left, QStringLiteral("block")));
     }
     case DumpPlan::Mode::NewDump:

@@ -55,6 +55,14 @@ QString otherOutputText(OutputPaths::Role role) {
                : outputText(role);
 }
 
+// Without a usable ledger the file is read again whole; a file that was to be checked is left
+// alone, and the flash read into another one.
+QString startAgainText(const DumpPlan& plan) {
+    return plan.mode == DumpPlan::Mode::Verify
+               ? QStringLiteral("dump the flash into another file (-o) to compare with it")
+               : QStringLiteral("a dump without --resume or --repair reads it whole");
+}
+
 } // namespace
 
 QString cliRefusalText(const DumpPlan& plan) {
@@ -83,12 +91,13 @@ QString cliRefusalText(const DumpPlan& plan) {
         return QStringLiteral("cannot write the ledger %1: %2")
             .arg(refusal.path, cliDumpPathText(refusal.pathProblem));
     case DumpPlan::Refusal::Kind::NoLedger:
-        return QStringLiteral("cannot %1 %2: it has no ledger (%3)")
-            .arg(doing, plan.dumpPath(), refusal.path);
+        return QStringLiteral("cannot %1 %2: it has no ledger (%3); %4")
+            .arg(doing, plan.dumpPath(), refusal.path, startAgainText(plan));
     case DumpPlan::Refusal::Kind::LedgerUnreadable:
-        return QStringLiteral("cannot %1 %2: %3").arg(doing, plan.dumpPath(), refusal.detail);
+        return QStringLiteral("cannot %1 %2: %3; %4")
+            .arg(doing, plan.dumpPath(), refusal.detail, startAgainText(plan));
     case DumpPlan::Refusal::Kind::FileDoesNotMatch:
-        return QStringLiteral("cannot %1: %2").arg(doing, refusal.detail);
+        return QStringLiteral("cannot %1: %2; %3").arg(doing, refusal.detail, startAgainText(plan));
     case DumpPlan::Refusal::Kind::LedgerForAnotherRange:
         return QStringLiteral("cannot resume %1: its ledger is for %2, not %3")
             .arg(plan.dumpPath(), blockRange(refusal.ledgerRange),
@@ -117,7 +126,7 @@ QString cliSettledText(const DumpPlan& plan) {
                          .arg(plan.dumpPath())
                          .arg(plan.fileRange.count);
     case DumpPlan::Settled::BadBlocks:
-        return QStringLiteral("%1: records complete, %2 with a bad sum: use --repair")
+        return QStringLiteral("%1: records complete, %2 with a bad sum: use --repair %1")
             .arg(plan.dumpPath(), counted(plan.ledger->badBlocks.size(), QStringLiteral("block")));
     case DumpPlan::Settled::TotalMismatch:
     case DumpPlan::Settled::TotalUnchecked:
@@ -139,8 +148,8 @@ int cliSettledStatus(const DumpPlan& plan) {
 
 QString totalsNotVouchingText(const QString& dumpPath, bool mismatch) {
     return mismatch ? QStringLiteral("%1: records complete, but the loader's total did not match "
-                                     "them: use --verify")
+                                     "them: use --verify %1")
                           .arg(dumpPath)
-                    : QStringLiteral("%1: records complete, total never checked: use --verify")
+                    : QStringLiteral("%1: records complete, total never checked: use --verify %1")
                           .arg(dumpPath);
 }

@@ -542,7 +542,10 @@ void TestCli::resume_data() {
     QTest::newRow("total mismatch, repair")
         << "total mismatch" << QStringList{"--repair", "%DUMP%"} << 1
         << "the loader's total did not match them: use --verify";
-    QTest::newRow("no ledger") << "no ledger" << whole << 3 << "it has no ledger";
+    QTest::newRow("no ledger") << "no ledger" << whole << 3
+                               << "it has no ledger (%DUMP%.json); a dump without --resume";
+    QTest::newRow("no ledger, verify") << "no ledger" << QStringList{"--verify", "%DUMP%"} << 3
+                                       << "dump the flash into another file";
     QTest::newRow("ledger for another count")
         << "none" << QStringList{"--resume", "-o", "%DUMP%", "--start", "2000", "--count", "17"}
         << 3 << "its ledger is for blocks 2000 to 2015, not blocks 2000 to 2016";
