@@ -284,9 +284,8 @@ void Principal_Deco::connectHandlers() {
             });
     connect(&m_run, &DumpRun::passArmed, this, &Principal_Deco::onPassArmed);
     connect(&m_run, &DumpRun::nextPass, this, [this](int index) {
-        showMessage(
-            windowNextPassText(m_run.plan().passes.at(index).range, Com_Puerto->itemText(m_armedEntry)),
-            MessageIcon::Information);
+        showMessage(windowNextPassText(m_run.plan().passes.at(index).range, m_armedPortName),
+                    MessageIcon::Information);
     });
     connect(&m_run, &DumpRun::finished, this, &Principal_Deco::onRunFinished);
     connect(&m_run.session(), &PortSession::blockReceived, this, &Principal_Deco::onBlockReceived);
