@@ -44,12 +44,10 @@ DumpSession::DumpSession(const CliOptions& options, const CliDump& dump, CommCon
     // A coarse timer may fire 5 % early: "waited 6 s" would not be true.
     m_watchdog.setTimerType(Qt::PreciseTimer);
     connect(&m_watchdog, &QTimer::timeout, this, &DumpSession::onWatchdog);
-    connect(&m_port, &CommControl::bytesArrived, &m_firstContact, &FirstContactWatch::received);
     connect(&m_port, &CommControl::bytesArrived, this, &DumpSession::onBytesArrived);
-    connect(&m_firstContact, &FirstContactWatch::nothingYet, this, &DumpSession::adviseNothingYet);
-    connect(&m_firstContact, &FirstContactWatch::notLoaderText, this,
-            &DumpSession::adviseNotLoaderText);
     PortSession& session = m_run.session();
+    connect(&session, &PortSession::loaderSilent, this, &DumpSession::adviseNothingYet);
+    connect(&session, &PortSession::notLoaderText, this, &DumpSession::adviseNotLoaderText);
     connect(&session.dialogue(), &Dialogue::responseFileSent, this,
             &DumpSession::onResponseFileSent);
     connect(&session, &PortSession::transferStarted, this, &DumpSession::onTransferStarted);
@@ -142,7 +140,6 @@ void DumpSession::onPassArmed(int index) {
     milestone(QStringLiteral("Waiting for the loader on %1 (break-in byte every %2 ms)")
                   .arg(m_portName)
                   .arg(PortSession::BreakInIntervalMs));
-    m_firstContact.start();
     if (m_options.startTimeoutMs)
         m_watchdog.start(*m_options.startTimeoutMs);
 }
@@ -219,7 +216,6 @@ void DumpSession::setProgress(const QString&) {
 }
 
 void DumpSession::onTransferStarted() {
-    m_firstContact.stop();
     const DumpPlan::Pass& pass = m_run.pass();
     milestone(m_dump.plan.mode == DumpPlan::Mode::Verify
                   ? QStringLiteral("Transfer started: reading %1 again").arg(blockRange(pass.range))
@@ -312,14 +308,12 @@ QString DumpSession::pathProblemText(const DumpPath& problem) const {
 }
 
 void DumpSession::disarmPort() {
-    m_firstContact.stop();
     m_watchdog.stop();
     m_run.session().disarm();
     milestone(QStringLiteral("Port closed"));
 }
 
 void DumpSession::onFinished(const DumpOutcome& outcome) {
-    m_firstContact.stop();
     m_watchdog.stop();
     if (m_transferStarted && m_transferClock.isValid())
         m_transferMs = m_transferClock.elapsed();

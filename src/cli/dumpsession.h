@@ -4,7 +4,6 @@
 #include "clioptions.h"
 #include "dumpoutcome.h"
 #include "dumprun.h"
-#include "firstcontactwatch.h"
 #include "logprinter.h"
 #include "operatorside.h"
 #include "progressdisplay.h"
@@ -115,7 +114,6 @@ private:
     WireTrace m_trace;
     DumpRun m_run;
     QString m_portName; // as the messages name it: the device, or "COM1 (/dev/ttyS0)"
-    FirstContactWatch m_firstContact;
     QTimer m_watchdog;
     QElapsedTimer m_transferClock;
     qint64 m_transferMs = 0;

@@ -17,6 +17,13 @@ PortSession::PortSession(CommControl& port, OperatorSide& operatorSide, QObject*
     m_ticker.setTimerType(Qt::PreciseTimer);
     connect(&m_ticker, &QTimer::timeout, &m_dialogue, &Dialogue::Timer1_Timer);
     connect(&m_dialogue, &Dialogue::transferStarted, this, &PortSession::transferStarted);
+    // The watch ends once the loader has begun a transfer or the port has closed, by the front
+    // end or because the device went away.
+    connect(&m_port, &CommControl::bytesArrived, &m_firstContact, &FirstContactWatch::received);
+    connect(&m_dialogue, &Dialogue::transferStarted, &m_firstContact, &FirstContactWatch::stop);
+    connect(&m_port, &CommControl::closed, &m_firstContact, &FirstContactWatch::stop);
+    connect(&m_firstContact, &FirstContactWatch::nothingYet, this, &PortSession::loaderSilent);
+    connect(&m_firstContact, &FirstContactWatch::notLoaderText, this, &PortSession::notLoaderText);
     connect(&m_dialogue, &Dialogue::blockRequested, this, &PortSession::blockRequested);
     connect(&m_dialogue, &Dialogue::dumpOpened, this, &PortSession::onDumpOpened);
     connect(&m_dialogue, &Dialogue::blockReceived, this, &PortSession::onBlockReceived);
@@ -46,6 +53,7 @@ std::optional<QString> PortSession::arm(const QString& portName) {
     m_ledgerError.clear();
     m_op.appendLogLine(QStringLiteral("En espera ") + portName);
     m_ticker.start();
+    m_firstContact.start();
     m_dialogue.portArmed(portName);
     qCDebug(lcDialogue) << "armed" << portName;
     return std::nullopt;
@@ -59,6 +67,7 @@ void PortSession::closePort() {
 void PortSession::disarm() {
     closePort();
     m_ticker.stop();
+    m_firstContact.stop();
     m_op.appendLogLine(QStringLiteral("Puerto COM cerrado."));
     qCDebug(lcDialogue) << "disarmed";
 }

@@ -2,6 +2,7 @@
 
 #include "dialogue.h"
 #include "dumpfilesink.h"
+#include "firstcontactwatch.h"
 #include "ledger.h"
 #include "ledgerrecorder.h"
 #include "transfersummary.h"
@@ -17,8 +18,9 @@ class OperatorSide;
 
 // Arming and disarming, for every front end: opens the port with the settings of the line
 // phase, logs it, runs the break-in ticker and zeroes the total; closes it again; and reports
-// the end of each dialogue exactly once. Owns the dialogue and the ticker, and keeps the ledger
-// beside every dump file the dialogue writes into.
+// the end of each dialogue exactly once. Owns the dialogue and the ticker, watches the line
+// while the port waits for the loader, and keeps the ledger beside every dump file the dialogue
+// writes into.
 class PortSession : public QObject {
     Q_OBJECT
 public:
@@ -69,6 +71,10 @@ public:
                             const Ledger::Verification& verification, QString* problem);
 
 Q_SIGNALS:
+    // Advice while the port waits for the loader, once each per arming: nothing has come from it
+    // in FirstContactWatch::SilenceMs, or what comes is not its text.
+    void loaderSilent();
+    void notLoaderText();
     void transferStarted();
     void blockRequested(int index, int count);
     void blockReceived(const ReceivedBlock& block);
@@ -91,6 +97,7 @@ private:
     CommControl& m_port;
     OperatorSide& m_op;
     QTimer m_ticker;
+    FirstContactWatch m_firstContact;
     DumpFileSink m_newFile;
     Dialogue m_dialogue;
     bool m_endReported = true;

@@ -89,6 +89,18 @@ struct WinCommControl::Operation {
         CloseHandle(overlapped.hEvent);
     }
 
+    // What an overlapped ReadFile or WriteFile returned: ERROR_SUCCESS when it ended at once or
+    // is under way, else the system's error, and then nothing is pending.
+    DWORD started(BOOL done) {
+        if (done)
+            return ERROR_SUCCESS;
+        const DWORD error = GetLastError();
+        if (error == ERROR_IO_PENDING)
+            return ERROR_SUCCESS;
+        pending = false;
+        return error;
+    }
+
     OVERLAPPED overlapped{};
     QWinEventNotifier notifier;
     bool pending = false;
@@ -242,15 +254,8 @@ WinCommControl::Error WinCommControl::startWrite() {
     m_writing = std::exchange(m_outQueue, QByteArray());
     m_write->pending = true;
     // Completed at once or later, the end shows in the event: writeDone() takes it from there.
-    if (!WriteFile(m_handle, m_writing.constData(), DWORD(m_writing.size()), nullptr,
-                   &m_write->overlapped)) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING) {
-            m_write->pending = false;
-            return error;
-        }
-    }
-    return ERROR_SUCCESS;
+    return m_write->started(WriteFile(m_handle, m_writing.constData(), DWORD(m_writing.size()),
+                                      nullptr, &m_write->overlapped));
 }
 
 bool WinCommControl::completeWrite() {
@@ -320,14 +325,8 @@ WinCommControl::Error WinCommControl::startRead() {
     const DWORD size = frameBytes > 0 ? DWORD(frameBytes) : idleReadSize;
     m_read->pending = true;
     // Completed at once or later, the end shows in the event: readDone() takes it from there.
-    if (!ReadFile(m_handle, m_readBuffer.data(), size, nullptr, &m_read->overlapped)) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING) {
-            m_read->pending = false;
-            return error;
-        }
-    }
-    return ERROR_SUCCESS;
+    return m_read->started(
+        ReadFile(m_handle, m_readBuffer.data(), size, nullptr, &m_read->overlapped));
 }
 
 void WinCommControl::readDone() {

@@ -293,13 +293,10 @@ void Principal_Deco::connectHandlers() {
     connect(Cmd_Detener, &QPushButton::clicked, this, &Principal_Deco::Cmd_Detener_Click);
     connect(&m_run.session(), &PortSession::transferStarted, this,
             &Principal_Deco::onTransferStarted);
-    connect(&Serie1, &CommControl::bytesArrived, &m_firstContact, &FirstContactWatch::received);
-    connect(&m_firstContact, &FirstContactWatch::nothingYet, this, [this] {
-        showHint(windowNothingYetText(m_armedPortName));
-    });
-    connect(&m_firstContact, &FirstContactWatch::notLoaderText, this, [this] {
-        showHint(windowNotLoaderText(m_armedPortName));
-    });
+    connect(&m_run.session(), &PortSession::loaderSilent, this,
+            [this] { showHint(windowNothingYetText(m_armedPortName)); });
+    connect(&m_run.session(), &PortSession::notLoaderText, this,
+            [this] { showHint(windowNotLoaderText(m_armedPortName)); });
     connect(Com_Puerto, &QComboBox::currentIndexChanged, this, &Principal_Deco::Com_Puerto_Click);
     connect(Com_Puerto, &PortList::aboutToShowPopup, this, &Principal_Deco::refreshPortList);
     connect(Opt_Descargar, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
@@ -495,10 +492,8 @@ void Principal_Deco::applyLockRule() {
         control->setEnabled(Com_Puerto->currentIndex() == NoPort);
     const bool armed = Com_Puerto->currentIndex() != NoPort;
     Cmd_Detener->setEnabled(armed);
-    if (!armed) {
-        m_firstContact.stop();
+    if (!armed)
         showHint({});
-    }
 }
 
 void Principal_Deco::Opt_Descargar_Click(int Index) {
@@ -602,7 +597,6 @@ OperatorSide::Message Principal_Deco::endMessage(const TransferSummary& summary)
 }
 
 void Principal_Deco::onPassArmed(int index) {
-    m_firstContact.start();
     if (index == 0) {
         const DumpPlan& plan = m_run.plan();
         // A file the run goes on with starts from what its ledger says of it.
@@ -632,7 +626,6 @@ void Principal_Deco::onPassArmed(int index) {
 }
 
 void Principal_Deco::onTransferStarted() {
-    m_firstContact.stop();
     showHint({});
     if (m_mapOnHold) {
         m_blockMap->show(*m_mapOnHold);

@@ -2,7 +2,6 @@
 
 #include "blockmap.h"
 #include "dumprun.h"
-#include "firstcontactwatch.h"
 #include "operatorside.h"
 #include "progressmeter.h"
 
@@ -140,7 +139,6 @@ private:
     QString m_logPending;
     int m_armedEntry = 0; // the port list's entry the run is armed on
     QString m_armedPortName; // and its port's short name (COM1, ttyUSB0)
-    FirstContactWatch m_firstContact;
     ProgressMeter m_progress;
     QElapsedTimer m_runClock;
     int m_blocksThisRun = 0;
